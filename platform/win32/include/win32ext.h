@@ -1,0 +1,31 @@
+// Linux-side extensions of the Win32 stand-in: what the graphics stand-in needs
+// from the window layer, path mapping, and seams used only by tests.
+#pragma once
+
+#include "windows.h"
+#include <string>
+
+struct SDL_Window;
+
+// The SDL window behind a window handle (null for an unknown handle).
+SDL_Window* Win32GetSdlWindow(HWND hwnd);
+
+// Maps a Windows-style path to a Linux one: "C:\" is the folder above the
+// program's folder, "c:\windows" the program's own folder; backslashes become
+// slashes and a missing name is looked up case-insensitively. POSIX paths pass
+// through unchanged.
+std::string Win32MapPath(const char* path);
+
+// The folder of the running program (from /proc/self/exe), without a final slash.
+std::string Win32ProgramDir();
+
+// ---- Test seams -------------------------------------------------------------
+
+// Describe the display for headless runs: GetSystemMetrics, GetDeviceCaps
+// (BITSPIXEL) and the window layer report this instead of the real display.
+// A width or height of 0 restores the real display.
+void Win32TestSetDisplay(int width, int height, int bitsPerPixel);
+
+// Send OutputDebugStringA text to a sink instead of standard error (null: stderr).
+typedef void (*Win32DebugSink)(const char* text, void* context);
+void Win32TestSetDebugSink(Win32DebugSink sink, void* context);
