@@ -1,0 +1,65 @@
+// Reader for DirectX .x model files: text, binary (32/64-bit floats) and their
+// MSZIP-compressed forms. Bytes in, one merged model out; no global state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xfile {
+
+struct Vec3 {
+    float x, y, z;
+};
+
+struct Vec2 {
+    float u, v;
+};
+
+struct Material {
+    float r = 1, g = 1, b = 1, a = 1;
+    float power = 0;
+    Vec3 specular{0, 0, 0};
+    Vec3 emissive{0, 0, 0};
+    std::string texture;
+};
+
+// v: position indices; n: normal indices; material: index into Model::materials or -1.
+// Bit i of edges is set when v[i] -> v[(i+1)%3] is an edge of the original polygon, so a
+// wireframe can leave out the diagonals added by triangulation.
+// Front side: the side from which v0, v1, v2 appear clockwise (left-handed coordinates);
+// its normal is normalize((v1 - v0) x (v2 - v0)).
+struct Triangle {
+    uint32_t v[3];
+    uint32_t n[3];
+    int32_t material;
+    uint8_t edges;
+};
+
+// All meshes of a file merged, positions already transformed by their frame hierarchy.
+struct Model {
+    std::vector<Vec3> positions;
+    std::vector<Vec3> normals;
+    std::vector<Vec2> texcoords; // empty, or one per position
+    std::vector<Triangle> triangles;
+    std::vector<Material> materials;
+};
+
+enum class Result { Ok, FileNotFound, BadFile };
+
+struct Limits {
+    size_t max_bytes = 512u << 20;  // largest file accepted
+    int max_depth = 64;             // deepest nesting of braces
+    size_t max_inflated = 1u << 30; // largest decompressed body of a compressed file
+};
+
+// Parses a whole .x file held in memory. On failure the model is left empty and *error
+// (when given) holds a one-line reason.
+Result parse(const uint8_t* data, size_t size, Model& out, std::string* error = nullptr,
+             const Limits& limits = {});
+
+// Reads the file (FileNotFound when it can't be opened or read), then parses it.
+Result load(const char* path, Model& out, std::string* error = nullptr, const Limits& limits = {});
+
+} // namespace xfile
