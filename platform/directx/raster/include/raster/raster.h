@@ -1,0 +1,151 @@
+// Software renderer: triangle meshes into pixel and 16-bit depth buffers.
+//
+// Pure code over caller-owned buffers: no globals, no I/O, standard library only. A Renderer
+// keeps scratch buffers that grow on first use; drawing a frame of the same size allocates
+// nothing.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace raster {
+
+struct Vec3 {
+    float x, y, z;
+};
+
+enum class Format {
+    Indexed8, // one byte per pixel, an index into Target::palette
+    RGB565,   // uint16 rrrrrggggggbbbbb
+    RGB888,   // 3 bytes per pixel, B, G, R in memory
+    XRGB8888, // uint32 0x00RRGGBB (the fast path)
+    Count8,   // diagnostic: every pixel write increments the byte (saturating at 255)
+};
+
+// right/bottom exclusive; empty when right <= left or bottom <= top.
+struct Rect {
+    int left, top, right, bottom;
+    bool empty() const { return right <= left || bottom <= top; }
+};
+
+struct PaletteEntry {
+    uint8_t r, g, b;
+};
+
+// An 8-bit palette the renderer shares with its owner. The renderer reads the colours of all
+// usable entries but writes only entries marked writable; each write sets `changed`, and the
+// owner copies changed entries to its display palette and clears the flags. Colours are matched
+// at 5 bits per channel: an exact match among the usable entries wins, otherwise a free writable
+// entry is allocated, and when none is left the nearest usable entry is taken.
+struct Palette8 {
+    PaletteEntry entries[256]{};
+    bool writable[256]{}; // the renderer may set this entry's colour
+    bool used[256]{};     // the entry holds a colour the renderer may map to
+    bool changed[256]{};  // set by the renderer when it wrote the entry
+
+    // Default layout of a shared display palette: entries 0-9 and 246-255 read-only (their
+    // colours left to the owner), the 236 in between writable and free.
+    Palette8();
+
+    // Frees every writable entry and forgets all matches; read-only entries stay usable. Call it
+    // after changing `entries` or `writable` from outside.
+    void reset();
+
+    // Palette index for a 0xRRGGBB colour, allocating an entry when needed.
+    uint8_t index_for(uint32_t rgb);
+
+  private:
+    uint16_t cache_[32768]; // 15-bit colour -> entry + 1, 0 = not yet matched
+};
+
+struct Target {
+    uint8_t* pixels;
+    int width, height;
+    int pitch; // bytes
+    Format format;
+    uint16_t* depth;   // may be null: no depth test, no depth writes
+    int depth_pitch;   // elements
+    Palette8* palette; // Indexed8 only
+};
+
+// Row-vector convention: p' = p * M, translation in m[3][0..2].
+struct Mat4 {
+    float m[4][4];
+};
+
+// Camera space is left-handed, +z forward, +y up. Screen x = center_x + scale_x * x / z,
+// y = center_y - scale_y * y / z (pixels, y down). Geometry is clipped to front <= z <= back.
+struct Projection {
+    float scale_x, scale_y, center_x, center_y, front, back;
+};
+
+// Same bits as the retained-mode render quality.
+enum Fill : uint32_t {
+    SHADE_FLAT = 0,
+    SHADE_GOURAUD = 1,
+    SHADE_MASK = 7,
+    LIGHT_OFF = 0,
+    LIGHT_ON = 8,
+    LIGHT_MASK = 0x38,
+    FILL_POINTS = 0,
+    FILL_WIREFRAME = 0x40,
+    FILL_SOLID = 0x80,
+    FILL_MASK = 0x1C0,
+};
+
+struct Lighting {
+    float ambient[3];
+    int directional_count; // at most 8 are used
+    struct {
+        Vec3 dir; // camera space, the way the light travels
+        float color[3];
+    } directional[8];
+};
+
+struct Mesh {
+    const Vec3* positions;
+    const Vec3* normals; // may be null: lighting then uses the ambient term only
+    uint32_t vertex_count;
+    const uint32_t* indices; // 3 per triangle
+    uint32_t triangle_count;
+    const uint8_t* edge_masks; // per triangle, bit i = draw edge i->i+1 in wireframe; null = all
+};
+
+struct DrawParams {
+    Mat4 model_to_camera;
+    Projection projection;
+    uint32_t quality;         // Fill bits
+    float color[3];           // 0..1 mesh colour
+    const Lighting* lighting; // may be null: no light
+};
+
+namespace detail {
+// A vertex after transform, lighting and projection.
+struct Vertex {
+    float cx, cy, cz; // camera space
+    float sx, sy;     // screen, pixels
+    float z;          // depth 0..65535
+    float r, g, b;    // colour 0..255
+    int32_t fx, fy;   // screen in 1/16 pixel
+    uint32_t outcode; // planes the vertex is outside of (bit 31: not finite)
+};
+} // namespace detail
+
+class Renderer {
+  public:
+    void draw(Target&, const Mesh&, const DrawParams&);
+    // Bounding box of the pixels written since reset_drawn() (it may include pixels of a
+    // triangle that then failed the depth test).
+    Rect drawn() const;
+    void reset_drawn();
+
+  private:
+    std::vector<detail::Vertex> verts_;
+    Rect drawn_{0, 0, 0, 0};
+};
+
+// Fills rect (clipped to the target) with a colour and, when the target has one, the depth
+// buffer with `depth`. Nothing outside the rectangle is written.
+void clear(Target&, const Rect&, uint32_t rgb, uint16_t depth);
+
+} // namespace raster
