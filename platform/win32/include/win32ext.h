@@ -29,3 +29,7 @@ void Win32TestSetDisplay(int width, int height, int bitsPerPixel);
 // Send OutputDebugStringA text to a sink instead of standard error (null: stderr).
 typedef void (*Win32DebugSink)(const char* text, void* context);
 void Win32TestSetDebugSink(Win32DebugSink sink, void* context);
+
+// Make Win32ProgramDir (and so "C:\" and "C:\windows") report this folder instead
+// of the running program's (null or empty: the program's own again).
+void Win32TestSetProgramDir(const char* dir);
