@@ -1,4 +1,8 @@
 // Lumaxis: the saver's device layer over DirectDraw and Retained Mode.
+//
+// All state lives in one static record. Every operation returns 1 on success
+// and 0 on failure; a failing operation has already reported the failure and
+// torn the whole layer down (LumaxisCleanup) before it returns.
 #pragma once
 
 #include <windows.h>
@@ -6,16 +10,68 @@
 #include <d3d.h>
 #include <d3drm.h>
 
+struct LumaxisState {
+    LPDIRECTDRAW lpDD;
+    LPDIRECT3D2 lpD3D2;
+    LPDIRECT3DRM2 lpD3DRM2;
+    LPDIRECT3DRM lpD3DRM; // only between Direct3DRMCreate and its QueryInterface
+    LPDIRECTDRAWSURFACE lpDDSPrimary;
+    LPDIRECTDRAWSURFACE lpDDSBack;
+    LPDIRECTDRAWSURFACE lpDDSZBuffer;
+    LPDIRECTDRAWPALETTE lpDDPalette;
+    PALETTEENTRY palEntries[256];
+    LPDIRECTDRAWCLIPPER lpDDClipper;
+    LPDIRECT3DDEVICE2 lpD3DDevice2;
+    LPDIRECT3DRMDEVICE2 lpRMDevice2;
+    LPDIRECT3DRMVIEWPORT lpViewport;
+    D3DCOLORMODEL colorModel;
+    RECT rcWindow;
+    BOOL bRunning;
+    char debugLine[2048];
+    int width;
+    int height;
+    int bitsPerPixel;
+    HWND hWnd;
+};
+
+// Context handed to EnumDeviceCallback during one CreateD3DDevice call.
+struct DeviceSearch {
+    D3DCOLORMODEL colorModel;
+    LPGUID hardwareGuid;
+    D3DDEVICEDESC hardwareDesc;
+    LPGUID emulationGuid;
+    D3DDEVICEDESC emulationDesc;
+};
+
+// The layer's one state record, and the enumeration latch beside it.
+LumaxisState* LMXGetState(void);
+BOOL LMXGetDeviceLatch(void);
+
+// Reset, surfaces, running flag, teardown.
 int LumaxisInitialize(void);
 int CreateDirectDrawWin(HWND hwnd);
 int LMXSetRunning(int running);
+int LMXIsRunning(void);
 int LumaxisCleanup(void);
+
+// 3D device and viewport.
 int CreateDirect3DRM(void);
+int CreateD3DRM(void);
+int CreateD3DDevice(D3DCOLORMODEL colorModel);
+HRESULT CALLBACK EnumDeviceCallback(LPGUID guid, LPSTR description, LPSTR name,
+                                    LPD3DDEVICEDESC hardware, LPD3DDEVICEDESC emulation,
+                                    LPVOID context);
 int LMXViewport(LPDIRECT3DRMFRAME camera);
+
+// Per-frame work.
 int LMXRestoreSurfaces(void);
 int LMXRender(LPDIRECT3DRMFRAME frame);
 int LMXPresent(void);
 
+// Error reporting: result codes by name, with the location of the failing call.
 void LMXDebugPrint(const char* text);
 void LMXReportDDError(HRESULT code, const char* path, int line);
 void LMXReportRMError(HRESULT code, const char* path, int line);
+// The names the reporters use ("Unknown Error" for codes outside the table).
+const char* LMXDDErrorName(HRESULT code);
+const char* LMXRMErrorName(HRESULT code);
