@@ -1,14 +1,810 @@
+// Triangle rasteriser.
+//
+// Pipeline per draw: every vertex is transformed, lit and given an outcode against the near and
+// far planes and a guard band around the target; triangles entirely inside are projected and
+// filled directly, the rest are clipped in camera space (which never divides by a small z) and
+// fanned into triangles.
+//
+// Fill: half-space edge functions over vertices snapped to 1/16 pixel (28.4 fixed point), sampled
+// at pixel centres (x + 0.5, y + 0.5), with the top-left rule as an integer bias, so triangles
+// sharing an edge cover each pixel exactly once. Precision and range: the guard band keeps
+// snapped coordinates below 2^19 units, so edge deltas fit 20 bits and an edge function (a cross
+// product of two deltas) fits 40 bits; it is set up in 64 bits. The per-pixel loops run in 32
+// bits on values that are known to be small: small triangles (at most 64 pixels across) over
+// their bounding box, large ones per 8x8 block, only in blocks the edge crosses, where the value
+// never exceeds the change across one block (< 2^28). Depth and colour are planes in float
+// evaluated at pixel centres; depth is z' = back / (back - front) * (1 - front / z) * 65535,
+// which is affine in screen space. The depth test is LESS, and passing pixels write depth.
+
 #include <raster/raster.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <emmintrin.h>
 
 namespace raster {
 
-void Renderer::draw(Target&, const Mesh&, const DrawParams&) {}
+using detail::Vertex;
+
+namespace {
+
+constexpr float kGuard = 8192.0f; // pixels beyond each target edge
+constexpr int kMaxSize = 16384;   // larger targets are not drawn into
+constexpr int kSmall = 64;        // triangles at most this many pixels across skip the blocks
+
+enum : uint32_t {
+    OUT_NEAR = 1,
+    OUT_FAR = 2,
+    OUT_LEFT = 4,
+    OUT_RIGHT = 8,
+    OUT_TOP = 16,
+    OUT_BOTTOM = 32,
+    OUT_BAD = 1u << 31,
+};
+
+// Camera-space vertex with colour, the unit of clipping.
+struct ClipVert {
+    float x, y, z, r, g, b;
+};
+
+// Per-draw constants.
+struct View {
+    float sx, sy, cx, cy, front, back;
+    float zscale;   // 65535 * back / (back - front)
+    float gx0, gx1; // guard band, screen x
+    float gy0, gy1; // guard band, screen y
+    float flip;     // +1, or -1 when the projection mirrors the picture
+    int width, height;
+};
+
+inline bool finite3(float a, float b, float c) {
+    return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+}
+
+// Signed distances to the clipping planes, inside >= 0.
+inline void plane_distances(const View& v, float x, float y, float z, float d[6]) {
+    d[0] = z - v.front;
+    d[1] = v.back - z;
+    d[2] = v.sx * x - (v.gx0 - v.cx) * z;
+    d[3] = (v.gx1 - v.cx) * z - v.sx * x;
+    d[4] = -v.sy * y - (v.gy0 - v.cy) * z;
+    d[5] = (v.gy1 - v.cy) * z + v.sy * y;
+}
+
+inline uint32_t outcode(const View& v, float x, float y, float z) {
+    if (!finite3(x, y, z)) return OUT_BAD;
+    float d[6];
+    plane_distances(v, x, y, z, d);
+    uint32_t code = 0;
+    for (int i = 0; i < 6; ++i)
+        if (d[i] < 0) code |= 1u << i;
+    return code;
+}
+
+// Fills the screen fields of a vertex whose camera position is inside the guard band.
+// Returns false when the result is not usable (non-finite).
+inline bool project(const View& v, Vertex& o) {
+    const float iz = 1.0f / o.cz;
+    float X = v.cx + v.sx * o.cx * iz;
+    float Y = v.cy - v.sy * o.cy * iz;
+    if (!(std::isfinite(X) && std::isfinite(Y))) return false;
+    // Clipping leaves points on the band's edge; rounding must not carry them past it.
+    X = std::clamp(X, v.gx0, v.gx1);
+    Y = std::clamp(Y, v.gy0, v.gy1);
+    o.sx = X;
+    o.sy = Y;
+    o.z = std::clamp(v.zscale * (1.0f - v.front * iz), 0.0f, 65535.0f);
+    o.fx = static_cast<int32_t>(std::lrint(X * 16.0f));
+    o.fy = static_cast<int32_t>(std::lrint(Y * 16.0f));
+    return true;
+}
+
+inline uint32_t pack_rgb(float r, float g, float b) {
+    return (uint32_t(r + 0.5f) << 16) | (uint32_t(g + 0.5f) << 8) | uint32_t(b + 0.5f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixel stores
+
+inline uint16_t to565(uint32_t c) {
+    return uint16_t(((c >> 8) & 0xF800) | ((c >> 5) & 0x07E0) | ((c >> 3) & 0x001F));
+}
+
+// Writes one pixel of a non-XRGB format (and XRGB on the slow paths).
+inline void store_pixel(const Target& t, uint8_t* row, int x, uint32_t c) {
+    switch (t.format) {
+    case Format::XRGB8888:
+        reinterpret_cast<uint32_t*>(row)[x] = c;
+        break;
+    case Format::RGB888:
+        row[3 * x] = uint8_t(c);
+        row[3 * x + 1] = uint8_t(c >> 8);
+        row[3 * x + 2] = uint8_t(c >> 16);
+        break;
+    case Format::RGB565:
+        reinterpret_cast<uint16_t*>(row)[x] = to565(c);
+        break;
+    case Format::Indexed8:
+        row[x] = t.palette ? t.palette->index_for(c) : 0;
+        break;
+    case Format::Count8:
+        if (row[x] != 255) ++row[x];
+        break;
+    }
+}
+
+// Depth-tested single pixel, used by lines and points.
+inline void plot(const Target& t, int x, int y, float z, uint32_t c) {
+    if (t.depth) {
+        uint16_t* d = t.depth + size_t(y) * size_t(t.depth_pitch) + x;
+        const int zi = static_cast<int>(z + 0.5f);
+        if (!(zi < *d)) return;
+        *d = uint16_t(zi);
+    }
+    store_pixel(t, t.pixels + size_t(y) * size_t(t.pitch), x, c);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Triangle fill
+
+// Per-triangle set-up shared by the pixel loops.
+struct Tri {
+    // Edge functions at the origin pixel (ox, oy), bias included, and steps per pixel.
+    int64_t e0[3];
+    int32_t dex[3], dey[3];
+    // Attribute planes: value at the origin pixel's centre and gradients per pixel.
+    float z0, zdx, zdy;
+    float r0, rdx, rdy, g0, gdx, gdy, b0, bdx, bdy;
+    int ox, oy;
+    uint32_t flat; // packed colour when not interpolating
+};
+
+struct Span {
+    const Target* t;
+    int width;
+};
+
+inline __m128 lanes() {
+    return _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
+}
+
+// Clamps four float channels to 0..255 and packs them as 0x00RRGGBB.
+inline __m128i pack_colour(__m128 r, __m128 g, __m128 b) {
+    const __m128i ri = _mm_cvtps_epi32(r), gi = _mm_cvtps_epi32(g), bi = _mm_cvtps_epi32(b);
+    const __m128i rg = _mm_packs_epi32(ri, gi);                  // r0..r3 g0..g3 (int16)
+    const __m128i bx = _mm_packs_epi32(bi, _mm_setzero_si128()); // b0..b3 0..0
+    const __m128i v = _mm_packus_epi16(rg, bx); // bytes: r0-3 g0-3 b0-3 0000, clamped
+    const __m128i bgpairs = _mm_unpacklo_epi8(_mm_srli_si128(v, 8), _mm_srli_si128(v, 4));
+    const __m128i rxpairs = _mm_unpacklo_epi8(v, _mm_setzero_si128());
+    return _mm_unpacklo_epi16(bgpairs, rxpairs);
+}
+
+// Shades the four pixels x..x+3 of row y whose lanes are set in `inside` (32-bit lanes).
+template <Format F, bool Gouraud>
+inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, int x, int y,
+                   __m128i inside) {
+    const bool full = x + 4 <= sp.width;
+    if (!full) {
+        const __m128i lx = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
+        inside = _mm_and_si128(inside, _mm_cmplt_epi32(lx, _mm_set1_epi32(sp.width)));
+    }
+    const float fx = float(x - s.ox), fy = float(y - s.oy);
+    __m128i mask = inside;
+    if (zrow) {
+        const __m128 z = _mm_add_ps(_mm_set1_ps(s.z0 + s.zdx * fx + s.zdy * fy),
+                                    _mm_mul_ps(_mm_set1_ps(s.zdx), lanes()));
+        const __m128i bias = _mm_set1_epi16(int16_t(0x8000));
+        __m128i zi = _mm_sub_epi32(_mm_cvtps_epi32(z), _mm_set1_epi32(32768));
+        zi = _mm_packs_epi32(zi, zi); // z - 32768 as int16, saturated: z clamped to 0..65535
+        uint16_t tmp[4];
+        uint16_t* zp = zrow + x;
+        if (!full) {
+            for (int i = 0; i < 4; ++i)
+                tmp[i] = x + i < sp.width ? zrow[x + i] : 0;
+            zp = tmp;
+        }
+        const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(zp));
+        const __m128i pass = _mm_cmplt_epi16(zi, _mm_xor_si128(old, bias));
+        const __m128i m16 = _mm_and_si128(pass, _mm_packs_epi32(inside, inside));
+        if (_mm_movemask_epi8(m16) == 0) return;
+        const __m128i nz =
+            _mm_or_si128(_mm_and_si128(m16, _mm_xor_si128(zi, bias)), _mm_andnot_si128(m16, old));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(zp), nz);
+        if (!full)
+            for (int i = 0; i < 4 && x + i < sp.width; ++i)
+                zrow[x + i] = tmp[i];
+        mask = _mm_unpacklo_epi16(m16, m16);
+    }
+    __m128i colour;
+    if constexpr (Gouraud) {
+        const __m128 l = lanes();
+        const __m128 r = _mm_add_ps(_mm_set1_ps(s.r0 + s.rdx * fx + s.rdy * fy),
+                                    _mm_mul_ps(_mm_set1_ps(s.rdx), l));
+        const __m128 g = _mm_add_ps(_mm_set1_ps(s.g0 + s.gdx * fx + s.gdy * fy),
+                                    _mm_mul_ps(_mm_set1_ps(s.gdx), l));
+        const __m128 b = _mm_add_ps(_mm_set1_ps(s.b0 + s.bdx * fx + s.bdy * fy),
+                                    _mm_mul_ps(_mm_set1_ps(s.bdx), l));
+        colour = pack_colour(r, g, b);
+    } else {
+        colour = _mm_set1_epi32(int(s.flat));
+    }
+    if constexpr (F == Format::XRGB8888) {
+        if (full) {
+            __m128i* p = reinterpret_cast<__m128i*>(row + 4 * size_t(x));
+            const __m128i old = _mm_loadu_si128(p);
+            _mm_storeu_si128(
+                p, _mm_or_si128(_mm_and_si128(mask, colour), _mm_andnot_si128(mask, old)));
+            return;
+        }
+    }
+    alignas(16) uint32_t c[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(c), colour);
+    const int bits = _mm_movemask_ps(_mm_castsi128_ps(mask));
+    for (int i = 0; i < 4; ++i)
+        if (bits & (1 << i)) store_pixel(*sp.t, row, x + i, c[i]);
+}
+
+inline __m128i edge_mask(__m128i e0, __m128i e1, __m128i e2) {
+    // Inside where no edge function is negative.
+    return _mm_cmpgt_epi32(_mm_or_si128(_mm_or_si128(e0, e1), e2), _mm_set1_epi32(-1));
+}
+
+template <Format F, bool Gouraud>
+void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, bool small) {
+    const Target& t = *sp.t;
+    auto row_ptr = [&](int y) { return t.pixels + size_t(y) * size_t(t.pitch); };
+    auto zrow_ptr = [&](int y) {
+        return t.depth ? t.depth + size_t(y) * size_t(t.depth_pitch) : nullptr;
+    };
+    if (small) {
+        // The whole box fits 32-bit edge values.
+        const int x0 = minx & ~3;
+        __m128i ex[3], ey[3], er[3];
+        for (int k = 0; k < 3; ++k) {
+            const int32_t base = int32_t(s.e0[k] + int64_t(s.dex[k]) * (x0 - s.ox) +
+                                         int64_t(s.dey[k]) * (miny - s.oy));
+            er[k] = _mm_add_epi32(_mm_set1_epi32(base),
+                                  _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
+            ex[k] = _mm_set1_epi32(4 * s.dex[k]);
+            ey[k] = _mm_set1_epi32(s.dey[k]);
+        }
+        for (int y = miny; y <= maxy; ++y) {
+            uint8_t* row = row_ptr(y);
+            uint16_t* zrow = zrow_ptr(y);
+            __m128i e0 = er[0], e1 = er[1], e2 = er[2];
+            for (int x = x0; x <= maxx; x += 4) {
+                const __m128i in = edge_mask(e0, e1, e2);
+                if (_mm_movemask_epi8(in)) shade4<F, Gouraud>(s, sp, row, zrow, x, y, in);
+                e0 = _mm_add_epi32(e0, ex[0]);
+                e1 = _mm_add_epi32(e1, ex[1]);
+                e2 = _mm_add_epi32(e2, ex[2]);
+            }
+            er[0] = _mm_add_epi32(er[0], ey[0]);
+            er[1] = _mm_add_epi32(er[1], ey[1]);
+            er[2] = _mm_add_epi32(er[2], ey[2]);
+        }
+        return;
+    }
+
+    // 8x8 blocks: reject blocks outside an edge, fill blocks inside all edges without tests,
+    // and test pixels only in blocks an edge crosses.
+    const int bx0 = minx & ~7, by0 = miny & ~7;
+    for (int by = by0; by <= maxy; by += 8) {
+        const int ylo = std::max(by, miny), yhi = std::min(by + 7, maxy);
+        for (int bx = bx0; bx <= maxx; bx += 8) {
+            int64_t lo[3], hi[3];
+            bool reject = false, accept = true;
+            for (int k = 0; k < 3; ++k) {
+                const int64_t e =
+                    s.e0[k] + int64_t(s.dex[k]) * (bx - s.ox) + int64_t(s.dey[k]) * (by - s.oy);
+                const int64_t ax = int64_t(s.dex[k]) * 7, ay = int64_t(s.dey[k]) * 7;
+                lo[k] = e + std::min<int64_t>(ax, 0) + std::min<int64_t>(ay, 0);
+                hi[k] = e + std::max<int64_t>(ax, 0) + std::max<int64_t>(ay, 0);
+                reject |= hi[k] < 0;
+                accept &= lo[k] >= 0;
+            }
+            if (reject) continue;
+            const int xlo = std::max(bx, minx & ~3), xhi = std::min(bx + 7, maxx);
+            if (accept) {
+                const __m128i all = _mm_set1_epi32(-1);
+                for (int y = ylo; y <= yhi; ++y) {
+                    uint8_t* row = row_ptr(y);
+                    uint16_t* zrow = zrow_ptr(y);
+                    for (int x = xlo; x <= xhi; x += 4)
+                        shade4<F, Gouraud>(s, sp, row, zrow, x, y, all);
+                }
+                continue;
+            }
+            __m128i er[3], ex[3];
+            for (int k = 0; k < 3; ++k) {
+                // A crossing edge stays within the block's range of values: fits 32 bits.
+                const int32_t base = int32_t(s.e0[k] + int64_t(s.dex[k]) * (xlo - s.ox) +
+                                             int64_t(s.dey[k]) * (ylo - s.oy));
+                er[k] = _mm_add_epi32(_mm_set1_epi32(base),
+                                      _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
+                ex[k] = _mm_set1_epi32(4 * s.dex[k]);
+            }
+            for (int y = ylo; y <= yhi; ++y) {
+                uint8_t* row = row_ptr(y);
+                uint16_t* zrow = zrow_ptr(y);
+                __m128i e0 = er[0], e1 = er[1], e2 = er[2];
+                for (int x = xlo; x <= xhi; x += 4) {
+                    const __m128i in = edge_mask(e0, e1, e2);
+                    if (_mm_movemask_epi8(in)) shade4<F, Gouraud>(s, sp, row, zrow, x, y, in);
+                    e0 = _mm_add_epi32(e0, ex[0]);
+                    e1 = _mm_add_epi32(e1, ex[1]);
+                    e2 = _mm_add_epi32(e2, ex[2]);
+                }
+                for (int k = 0; k < 3; ++k)
+                    er[k] = _mm_add_epi32(er[k], _mm_set1_epi32(s.dey[k]));
+            }
+        }
+    }
+}
+
+using FillFn = void (*)(const Tri&, const Span&, int, int, int, int, bool);
+
+template <bool G> FillFn pick_fill(Format f) {
+    switch (f) {
+    case Format::Indexed8:
+        return fill<Format::Indexed8, G>;
+    case Format::RGB565:
+        return fill<Format::RGB565, G>;
+    case Format::RGB888:
+        return fill<Format::RGB888, G>;
+    case Format::XRGB8888:
+        return fill<Format::XRGB8888, G>;
+    case Format::Count8:
+        return fill<Format::Count8, G>;
+    }
+    return nullptr;
+}
+
+// Everything one draw call needs, built once per call.
+struct DrawState {
+    View view;
+    const Target* target;
+    Span span;
+    FillFn fillfn;
+    bool gouraud;
+    Rect* drawn;
+};
+
+void grow(Rect& r, int x0, int y0, int x1, int y1) {
+    if (r.empty()) {
+        r = {x0, y0, x1, y1};
+        return;
+    }
+    r.left = std::min(r.left, x0);
+    r.top = std::min(r.top, y0);
+    r.right = std::max(r.right, x1);
+    r.bottom = std::max(r.bottom, y1);
+}
+
+// Fills one projected triangle (front faces have a positive screen cross product).
+void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
+                   uint32_t flat) {
+    const int64_t x0 = a.fx, y0 = a.fy, x1 = b.fx, y1 = b.fy, x2 = c.fx, y2 = c.fy;
+    const int64_t cross = (x1 - x0) * (y2 - y0) - (y1 - y0) * (x2 - x0);
+    if (cross <= 0) return; // back face or degenerate
+
+    // Pixels whose centre (16 * px + 8) lies within the vertex box.
+    const int64_t lx = std::min({x0, x1, x2}), hx = std::max({x0, x1, x2});
+    const int64_t ly = std::min({y0, y1, y2}), hy = std::max({y0, y1, y2});
+    const int minx = std::max<int>(0, int((lx - 8 + 15) >> 4));
+    const int miny = std::max<int>(0, int((ly - 8 + 15) >> 4));
+    const int maxx = std::min<int>(ds.view.width - 1, int((hx - 8) >> 4));
+    const int maxy = std::min<int>(ds.view.height - 1, int((hy - 8) >> 4));
+    if (minx > maxx || miny > maxy) return;
+
+    Tri s;
+    s.ox = minx;
+    s.oy = miny;
+    const int64_t px = int64_t(minx) * 16 + 8, py = int64_t(miny) * 16 + 8;
+    const int64_t vx[3] = {x0, x1, x2}, vy[3] = {y0, y1, y2};
+    for (int k = 0; k < 3; ++k) {
+        const int j = k == 2 ? 0 : k + 1;
+        const int64_t dx = vx[j] - vx[k], dy = vy[j] - vy[k];
+        // Top-left rule on a y-down screen with clockwise front faces: left edges run up,
+        // top edges run right.
+        const bool top_left = dy < 0 || (dy == 0 && dx > 0);
+        s.e0[k] = dx * (py - vy[k]) - dy * (px - vx[k]) - (top_left ? 0 : 1);
+        s.dex[k] = int32_t(-dy * 16);
+        s.dey[k] = int32_t(dx * 16);
+    }
+
+    // Planes through the snapped vertices, anchored at the origin pixel's centre.
+    const float X0 = float(x0) / 16, Y0 = float(y0) / 16;
+    const float dX1 = float(x1 - x0) / 16, dY1 = float(y1 - y0) / 16;
+    const float dX2 = float(x2 - x0) / 16, dY2 = float(y2 - y0) / 16;
+    const float inv = 1.0f / (float(cross) / 256);
+    const float ax = float(minx) + 0.5f - X0, ay = float(miny) + 0.5f - Y0;
+    auto plane = [&](float v0, float v1, float v2, float& at, float& ddx, float& ddy) {
+        const float d1 = v1 - v0, d2 = v2 - v0;
+        ddx = (d1 * dY2 - d2 * dY1) * inv;
+        ddy = (d2 * dX1 - d1 * dX2) * inv;
+        at = v0 + ddx * ax + ddy * ay;
+    };
+    plane(a.z, b.z, c.z, s.z0, s.zdx, s.zdy);
+    if (ds.gouraud) {
+        plane(a.r, b.r, c.r, s.r0, s.rdx, s.rdy);
+        plane(a.g, b.g, c.g, s.g0, s.gdx, s.gdy);
+        plane(a.b, b.b, c.b, s.b0, s.bdx, s.bdy);
+        s.flat = 0;
+    } else {
+        s.flat = flat;
+    }
+    const bool small = hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16;
+    ds.fillfn(s, ds.span, minx, miny, maxx, maxy, small);
+    grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
+}
+
+inline ClipVert clip_vert(const Vertex& v) {
+    return {v.cx, v.cy, v.cz, v.r, v.g, v.b};
+}
+
+inline bool to_vertex(const View& view, const ClipVert& c, Vertex& v) {
+    v.cx = c.x;
+    v.cy = c.y;
+    v.cz = c.z;
+    v.r = c.r;
+    v.g = c.g;
+    v.b = c.b;
+    v.outcode = 0;
+    return project(view, v);
+}
+
+inline ClipVert lerp(const ClipVert& a, const ClipVert& b, float t) {
+    return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t,
+            a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+// Front-facing in camera space, valid whatever the depths of the vertices.
+inline bool faces_camera(const View& view, const Vertex& a, const Vertex& b, const Vertex& c) {
+    const float ux = b.cx - a.cx, uy = b.cy - a.cy, uz = b.cz - a.cz;
+    const float vx = c.cx - a.cx, vy = c.cy - a.cy, vz = c.cz - a.cz;
+    const float nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+    return (nx * a.cx + ny * a.cy + nz * a.cz) * view.flip < 0;
+}
+
+inline bool faces_screen(const Vertex& a, const Vertex& b, const Vertex& c) {
+    return int64_t(b.fx - a.fx) * (c.fy - a.fy) - int64_t(b.fy - a.fy) * (c.fx - a.fx) > 0;
+}
+
+// Clips a triangle against the planes in `planes` and fills the resulting fan.
+void clip_fill(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
+               uint32_t planes, uint32_t flat) {
+    ClipVert buf[2][9];
+    buf[0][0] = clip_vert(a);
+    buf[0][1] = clip_vert(b);
+    buf[0][2] = clip_vert(c);
+    int n = 3, cur = 0;
+    for (int p = 0; p < 6; ++p) {
+        if (!(planes & (1u << p))) continue;
+        const ClipVert* src = buf[cur];
+        ClipVert* dst = buf[cur ^ 1];
+        int m = 0;
+        float d[6], dn[6];
+        plane_distances(ds.view, src[0].x, src[0].y, src[0].z, d);
+        for (int i = 0; i < n; ++i) {
+            const ClipVert& nx = src[i + 1 == n ? 0 : i + 1];
+            plane_distances(ds.view, nx.x, nx.y, nx.z, dn);
+            const float da = d[p], db = dn[p];
+            if (da >= 0) dst[m++] = src[i];
+            if ((da >= 0) != (db >= 0)) dst[m++] = lerp(src[i], nx, da / (da - db));
+            std::memcpy(d, dn, sizeof d);
+        }
+        n = m;
+        cur ^= 1;
+        if (n < 3) return;
+    }
+    Vertex v[9];
+    for (int i = 0; i < n; ++i)
+        if (!to_vertex(ds.view, buf[cur][i], v[i])) return;
+    for (int i = 1; i + 1 < n; ++i)
+        fill_triangle(ds, v[0], v[i], v[i + 1], flat);
+}
+
+// A 1-pixel line between two screen points, clipped to the target, both ends drawn.
+void line2d(const DrawState& ds, float X0, float Y0, float X1, float Y1, const float a[4],
+            const float b[4]) {
+    const float W = float(ds.view.width), H = float(ds.view.height);
+    const float dx = X1 - X0, dy = Y1 - Y0;
+    float t0 = 0, t1 = 1;
+    const float p[4] = {-dx, dx, -dy, dy};
+    const float q[4] = {X0, W - X0, Y0, H - Y0};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return;
+            continue;
+        }
+        const float r = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, r);
+        else
+            t1 = std::min(t1, r);
+    }
+    if (!(t0 <= t1)) return;
+    const float sx = X0 + dx * t0, sy = Y0 + dy * t0;
+    const float ex = X0 + dx * t1, ey = Y0 + dy * t1;
+    float at[4], bt[4];
+    for (int i = 0; i < 4; ++i) {
+        at[i] = a[i] + (b[i] - a[i]) * t0;
+        bt[i] = a[i] + (b[i] - a[i]) * t1;
+    }
+    const float len = std::max(std::fabs(ex - sx), std::fabs(ey - sy));
+    const int steps = static_cast<int>(std::ceil(len));
+    const float inv = steps ? 1.0f / float(steps) : 0.0f;
+    // 16.16 fixed point: coordinates stay below 2^14 pixels.
+    int32_t x = int32_t(sx * 65536.0f), y = int32_t(sy * 65536.0f);
+    const int32_t xs = int32_t((ex - sx) * inv * 65536.0f),
+                  ys = int32_t((ey - sy) * inv * 65536.0f);
+    float v[4], vs[4];
+    for (int i = 0; i < 4; ++i)
+        v[i] = at[i], vs[i] = (bt[i] - at[i]) * inv;
+    const int wmax = ds.view.width - 1, hmax = ds.view.height - 1;
+    int lx = wmax, ly = hmax, hx = 0, hy = 0;
+    for (int i = 0; i <= steps; ++i) {
+        const int px = std::clamp(x >> 16, 0, wmax), py = std::clamp(y >> 16, 0, hmax);
+        const uint32_t c = pack_rgb(std::clamp(v[1], 0.0f, 255.0f), std::clamp(v[2], 0.0f, 255.0f),
+                                    std::clamp(v[3], 0.0f, 255.0f));
+        plot(*ds.target, px, py, std::clamp(v[0], 0.0f, 65535.0f), c);
+        lx = std::min(lx, px), hx = std::max(hx, px), ly = std::min(ly, py), hy = std::max(hy, py);
+        x += xs, y += ys;
+        for (int k = 0; k < 4; ++k)
+            v[k] += vs[k];
+    }
+    grow(*ds.drawn, lx, ly, hx + 1, hy + 1);
+}
+
+// An edge of a triangle: clipped in camera space unless both ends are inside.
+void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const float* flat) {
+    if ((a.outcode | b.outcode) == 0) {
+        const float va[4] = {a.z, flat ? flat[0] : a.r, flat ? flat[1] : a.g, flat ? flat[2] : a.b};
+        const float vb[4] = {b.z, flat ? flat[0] : b.r, flat ? flat[1] : b.g, flat ? flat[2] : b.b};
+        line2d(ds, a.sx, a.sy, b.sx, b.sy, va, vb);
+        return;
+    }
+    if (a.outcode & b.outcode) return;
+    float da[6], db[6];
+    plane_distances(ds.view, a.cx, a.cy, a.cz, da);
+    plane_distances(ds.view, b.cx, b.cy, b.cz, db);
+    float t0 = 0, t1 = 1;
+    for (int p = 0; p < 6; ++p) {
+        if (da[p] < 0 && db[p] < 0) return;
+        if (da[p] < 0)
+            t0 = std::max(t0, da[p] / (da[p] - db[p]));
+        else if (db[p] < 0)
+            t1 = std::min(t1, da[p] / (da[p] - db[p]));
+    }
+    if (!(t0 <= t1)) return;
+    const ClipVert ca = clip_vert(a), cb = clip_vert(b);
+    Vertex s, e;
+    if (!to_vertex(ds.view, lerp(ca, cb, t0), s) || !to_vertex(ds.view, lerp(ca, cb, t1), e))
+        return;
+    const float vs[4] = {s.z, flat ? flat[0] : s.r, flat ? flat[1] : s.g, flat ? flat[2] : s.b};
+    const float ve[4] = {e.z, flat ? flat[0] : e.r, flat ? flat[1] : e.g, flat ? flat[2] : e.b};
+    line2d(ds, s.sx, s.sy, e.sx, e.sy, vs, ve);
+}
+
+struct Light {
+    float dir[3]; // towards the light, unit
+    float color[3];
+};
+
+inline float unit_or_zero(float v) {
+    return v >= 0 ? std::min(v, 1.0f) : 0.0f;
+}
+
+} // namespace
+
+void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
+    if (!t.pixels || t.width <= 0 || t.height <= 0 || t.width > kMaxSize || t.height > kMaxSize)
+        return;
+    const int bpp = t.format == Format::XRGB8888 ? 4
+                    : t.format == Format::RGB888 ? 3
+                    : t.format == Format::RGB565 ? 2
+                                                 : 1;
+    if (t.pitch < t.width * bpp) return;
+    if (t.depth && t.depth_pitch < t.width) return;
+    if (t.format == Format::Indexed8 && !t.palette) return;
+    if (!m.positions || !m.indices || m.vertex_count == 0 || m.triangle_count == 0) return;
+
+    const Projection& pr = p.projection;
+    if (!(std::isfinite(pr.scale_x) && std::isfinite(pr.scale_y) && std::isfinite(pr.center_x) &&
+          std::isfinite(pr.center_y) && std::isfinite(pr.front) && std::isfinite(pr.back)))
+        return;
+    if (!(pr.front > 0 && pr.back > pr.front && pr.scale_x != 0 && pr.scale_y != 0)) return;
+
+    DrawState ds;
+    View& v = ds.view;
+    v.sx = pr.scale_x;
+    v.sy = pr.scale_y;
+    v.cx = pr.center_x;
+    v.cy = pr.center_y;
+    v.front = pr.front;
+    v.back = pr.back;
+    v.zscale = 65535.0f * pr.back / (pr.back - pr.front);
+    v.gx0 = -kGuard;
+    v.gx1 = float(t.width) + kGuard;
+    v.gy0 = -kGuard;
+    v.gy1 = float(t.height) + kGuard;
+    v.flip = (pr.scale_x > 0) == (pr.scale_y > 0) ? 1.0f : -1.0f;
+    v.width = t.width;
+    v.height = t.height;
+    ds.target = &t;
+    ds.span = {&t, t.width};
+    ds.gouraud = (p.quality & SHADE_MASK) != SHADE_FLAT;
+    ds.fillfn = ds.gouraud ? pick_fill<true>(t.format) : pick_fill<false>(t.format);
+    ds.drawn = &drawn_;
+    if (!ds.fillfn) return;
+
+    // Vertices: transform, outcode, project, light.
+    if (verts_.size() < m.vertex_count) verts_.resize(m.vertex_count);
+    const auto& M = p.model_to_camera.m;
+    // Normals go through the inverse transpose of the upper 3x3: its cofactor matrix, with the
+    // determinant's sign (the length is normalised away).
+    float C[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+            C[i][j] = M[i1][j1] * M[i2][j2] - M[i1][j2] * M[i2][j1];
+        }
+    const float det = M[0][0] * C[0][0] + M[0][1] * C[0][1] + M[0][2] * C[0][2];
+    if (det < 0)
+        for (auto& row : C)
+            for (float& c : row)
+                c = -c;
+
+    float base[3];
+    for (int k = 0; k < 3; ++k)
+        base[k] = unit_or_zero(p.color[k]);
+    const bool lit = (p.quality & LIGHT_MASK) == LIGHT_ON && p.lighting;
+    Light lights[8];
+    int nlights = 0;
+    float ambient[3] = {1, 1, 1};
+    if (lit) {
+        const Lighting& L = *p.lighting;
+        for (int k = 0; k < 3; ++k)
+            ambient[k] = std::isfinite(L.ambient[k]) ? L.ambient[k] : 0;
+        const int n = std::clamp(L.directional_count, 0, 8);
+        for (int i = 0; i < n; ++i) {
+            const Vec3 d = L.directional[i].dir;
+            const float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            if (!(len > 0) || !std::isfinite(len)) continue;
+            Light& l = lights[nlights++];
+            l.dir[0] = -d.x / len;
+            l.dir[1] = -d.y / len;
+            l.dir[2] = -d.z / len;
+            for (int k = 0; k < 3; ++k)
+                l.color[k] =
+                    std::isfinite(L.directional[i].color[k]) ? L.directional[i].color[k] : 0;
+        }
+    }
+
+    for (uint32_t i = 0; i < m.vertex_count; ++i) {
+        Vertex& o = verts_[i];
+        const Vec3 q = m.positions[i];
+        o.cx = q.x * M[0][0] + q.y * M[1][0] + q.z * M[2][0] + M[3][0];
+        o.cy = q.x * M[0][1] + q.y * M[1][1] + q.z * M[2][1] + M[3][1];
+        o.cz = q.x * M[0][2] + q.y * M[1][2] + q.z * M[2][2] + M[3][2];
+        o.outcode = outcode(v, o.cx, o.cy, o.cz);
+        if (o.outcode == 0 && !project(v, o)) o.outcode = OUT_BAD;
+
+        float col[3];
+        if (lit) {
+            float sum[3] = {ambient[0], ambient[1], ambient[2]};
+            if (m.normals && nlights) {
+                const Vec3 n = m.normals[i];
+                float nx = n.x * C[0][0] + n.y * C[1][0] + n.z * C[2][0];
+                float ny = n.x * C[0][1] + n.y * C[1][1] + n.z * C[2][1];
+                float nz = n.x * C[0][2] + n.y * C[1][2] + n.z * C[2][2];
+                const float len2 = nx * nx + ny * ny + nz * nz;
+                if (len2 > 0 && std::isfinite(len2)) {
+                    const float il = 1.0f / std::sqrt(len2);
+                    nx *= il, ny *= il, nz *= il;
+                    for (int l = 0; l < nlights; ++l) {
+                        const float d =
+                            nx * lights[l].dir[0] + ny * lights[l].dir[1] + nz * lights[l].dir[2];
+                        if (d > 0)
+                            for (int k = 0; k < 3; ++k)
+                                sum[k] += d * lights[l].color[k];
+                    }
+                }
+            }
+            for (int k = 0; k < 3; ++k)
+                col[k] = base[k] * unit_or_zero(sum[k]);
+        } else {
+            col[0] = base[0], col[1] = base[1], col[2] = base[2];
+        }
+        o.r = col[0] * 255.0f;
+        o.g = col[1] * 255.0f;
+        o.b = col[2] * 255.0f;
+    }
+
+    const uint32_t fill_mode = p.quality & FILL_MASK;
+    const uint32_t nv = m.vertex_count;
+    for (uint32_t tri = 0; tri < m.triangle_count; ++tri) {
+        const uint32_t* ix = m.indices + size_t(tri) * 3;
+        if (ix[0] >= nv || ix[1] >= nv || ix[2] >= nv) continue;
+        const Vertex& a = verts_[ix[0]];
+        const Vertex& b = verts_[ix[1]];
+        const Vertex& c = verts_[ix[2]];
+        const uint32_t any = a.outcode | b.outcode | c.outcode;
+        if ((any & OUT_BAD) || (a.outcode & b.outcode & c.outcode)) continue;
+        // Flat shading: the average of the three vertex colours.
+        const float flat[3] = {(a.r + b.r + c.r) * (1.0f / 3), (a.g + b.g + c.g) * (1.0f / 3),
+                               (a.b + b.b + c.b) * (1.0f / 3)};
+
+        if (fill_mode == FILL_WIREFRAME || fill_mode == FILL_POINTS) {
+            if (any == 0 ? !faces_screen(a, b, c) : !faces_camera(v, a, b, c)) continue;
+            const float* f = ds.gouraud ? nullptr : flat;
+            if (fill_mode == FILL_WIREFRAME) {
+                const uint8_t mask = m.edge_masks ? m.edge_masks[tri] : 7;
+                if (mask & 1) draw_edge(ds, a, b, f);
+                if (mask & 2) draw_edge(ds, b, c, f);
+                if (mask & 4) draw_edge(ds, c, a, f);
+            } else {
+                for (const Vertex* w : {&a, &b, &c}) {
+                    if (w->outcode) continue;
+                    const int px = int(std::floor(w->sx)), py = int(std::floor(w->sy));
+                    if (px < 0 || py < 0 || px >= t.width || py >= t.height) continue;
+                    plot(t, px, py, w->z,
+                         f ? pack_rgb(f[0], f[1], f[2]) : pack_rgb(w->r, w->g, w->b));
+                    grow(drawn_, px, py, px + 1, py + 1);
+                }
+            }
+            continue;
+        }
+
+        const uint32_t fc = ds.gouraud ? 0 : pack_rgb(flat[0], flat[1], flat[2]);
+        if (any == 0) {
+            fill_triangle(ds, a, b, c, fc);
+        } else if (faces_camera(v, a, b, c)) {
+            clip_fill(ds, a, b, c, any, fc);
+        }
+    }
+}
+
 Rect Renderer::drawn() const {
     return drawn_;
 }
+
 void Renderer::reset_drawn() {
     drawn_ = {0, 0, 0, 0};
 }
-void clear(Target&, const Rect&, uint32_t, uint16_t) {}
+
+void clear(Target& t, const Rect& r, uint32_t rgb, uint16_t depth) {
+    if (!t.pixels || t.width <= 0 || t.height <= 0) return;
+    const int x0 = std::max(r.left, 0), y0 = std::max(r.top, 0);
+    const int x1 = std::min(r.right, t.width), y1 = std::min(r.bottom, t.height);
+    if (x0 >= x1 || y0 >= y1) return;
+    const size_t n = size_t(x1 - x0);
+    uint8_t index = 0;
+    if (t.format == Format::Indexed8 && t.palette) index = t.palette->index_for(rgb);
+    for (int y = y0; y < y1; ++y) {
+        uint8_t* row = t.pixels + size_t(y) * size_t(t.pitch);
+        switch (t.format) {
+        case Format::XRGB8888:
+            std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, n, rgb & 0xFFFFFF);
+            break;
+        case Format::RGB565:
+            std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, n, to565(rgb));
+            break;
+        case Format::RGB888:
+            for (int x = x0; x < x1; ++x)
+                store_pixel(t, row, x, rgb);
+            break;
+        case Format::Indexed8:
+            std::memset(row + x0, index, n);
+            break;
+        case Format::Count8:
+            std::memset(row + x0, 0, n);
+            break;
+        }
+        if (t.depth) std::fill_n(t.depth + size_t(y) * size_t(t.depth_pitch) + x0, n, depth);
+    }
+}
 
 } // namespace raster
