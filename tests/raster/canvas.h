@@ -1,0 +1,152 @@
+// Test target with guard bytes around the pixels and helpers to place geometry on screen.
+#pragma once
+
+#include <raster/raster.h>
+
+#include <cstring>
+#include <vector>
+
+namespace rt {
+
+using namespace raster;
+
+inline int bytes_per_pixel(Format f) {
+    switch (f) {
+    case Format::XRGB8888:
+        return 4;
+    case Format::RGB888:
+        return 3;
+    case Format::RGB565:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+// Pixels and depth with padding after every row and guard bytes before and after.
+struct Canvas {
+    static constexpr int kGuard = 64;
+    static constexpr uint8_t kFill = 0xA5;
+    int w, h, pitch, dpitch;
+    Format format;
+    std::vector<uint8_t> mem;
+    std::vector<uint16_t> zmem;
+    Palette8 palette;
+
+    Canvas(int w_, int h_, Format f = Format::XRGB8888)
+        : w(w_), h(h_), pitch(w_ * bytes_per_pixel(f) + 12), dpitch(w_ + 5), format(f),
+          mem(size_t(pitch) * h_ + 2 * kGuard, kFill),
+          zmem(size_t(dpitch) * h_ + 2 * kGuard, 0xA5A5) {
+        clear_all(0, 0xFFFF);
+    }
+    Target target() {
+        return {mem.data() + kGuard, w, h, pitch, format, zmem.data() + kGuard, dpitch, &palette};
+    }
+    void clear_all(uint32_t rgb, uint16_t z) {
+        Target t = target();
+        raster::clear(t, {0, 0, w, h}, rgb, z);
+    }
+    uint8_t* row(int y) { return mem.data() + kGuard + size_t(y) * pitch; }
+    uint16_t depth(int x, int y) const { return zmem[kGuard + size_t(y) * dpitch + x]; }
+    // Pixel as 0xRRGGBB (565 widened by replicating high bits; palette looked up).
+    uint32_t at(int x, int y) {
+        const uint8_t* r = row(y);
+        switch (format) {
+        case Format::XRGB8888: {
+            uint32_t v;
+            std::memcpy(&v, r + 4 * x, 4);
+            return v;
+        }
+        case Format::RGB888:
+            return uint32_t(r[3 * x + 2]) << 16 | uint32_t(r[3 * x + 1]) << 8 | r[3 * x];
+        case Format::RGB565: {
+            uint16_t v;
+            std::memcpy(&v, r + 2 * x, 2);
+            const uint32_t R = v >> 11, G = (v >> 5) & 63, B = v & 31;
+            return ((R << 3 | R >> 2) << 16) | ((G << 2 | G >> 4) << 8) | (B << 3 | B >> 2);
+        }
+        case Format::Indexed8: {
+            const PaletteEntry e = palette.entries[r[x]];
+            return uint32_t(e.r) << 16 | uint32_t(e.g) << 8 | e.b;
+        }
+        case Format::Count8:
+            return r[x];
+        }
+        return 0;
+    }
+    // Guard bytes, row padding and depth padding still hold their fill.
+    bool guards_intact() const {
+        for (int i = 0; i < kGuard; ++i)
+            if (mem[i] != kFill || mem[mem.size() - 1 - i] != kFill || zmem[i] != 0xA5A5 ||
+                zmem[zmem.size() - 1 - i] != 0xA5A5)
+                return false;
+        const int used = w * bytes_per_pixel(format);
+        for (int y = 0; y < h; ++y) {
+            for (int x = used; x < pitch; ++x)
+                if (mem[kGuard + size_t(y) * pitch + x] != kFill) return false;
+            for (int x = w; x < dpitch; ++x)
+                if (zmem[kGuard + size_t(y) * dpitch + x] != 0xA5A5) return false;
+        }
+        return true;
+    }
+    int count_not(uint32_t bg) {
+        int n = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                n += at(x, y) != bg;
+        return n;
+    }
+};
+
+// Camera-space geometry built from screen positions: with the projection below, a point at
+// depth 4 lands exactly on the screen coordinates it was made from.
+struct Scene {
+    std::vector<Vec3> pos, nrm;
+    std::vector<uint32_t> idx;
+    std::vector<uint8_t> masks;
+
+    static Projection projection() { return {4, 4, 0, 0, 1, 100}; }
+    static Vec3 at(float sx, float sy, float z = 4) { return {sx * z / 4, -sy * z / 4, z}; }
+    uint32_t vertex(Vec3 p, Vec3 n = {0, 0, -1}) {
+        pos.push_back(p);
+        nrm.push_back(n);
+        return uint32_t(pos.size() - 1);
+    }
+    // Vertices given clockwise on screen (front-facing).
+    void tri(Vec3 a, Vec3 b, Vec3 c) {
+        const uint32_t i = vertex(a), j = vertex(b), k = vertex(c);
+        idx.insert(idx.end(), {i, j, k});
+    }
+    void tri_screen(float x0, float y0, float x1, float y1, float x2, float y2, float z = 4) {
+        tri(at(x0, y0, z), at(x1, y1, z), at(x2, y2, z));
+    }
+    Mesh mesh() const {
+        return {pos.data(),
+                nrm.data(),
+                uint32_t(pos.size()),
+                idx.data(),
+                uint32_t(idx.size() / 3),
+                masks.empty() ? nullptr : masks.data()};
+    }
+};
+
+inline Mat4 identity() {
+    Mat4 m{};
+    for (int i = 0; i < 4; ++i)
+        m.m[i][i] = 1;
+    return m;
+}
+
+inline DrawParams params(uint32_t quality = FILL_SOLID | SHADE_FLAT | LIGHT_OFF, float r = 1,
+                         float g = 1, float b = 1) {
+    DrawParams p{};
+    p.model_to_camera = identity();
+    p.projection = Scene::projection();
+    p.quality = quality;
+    p.color[0] = r;
+    p.color[1] = g;
+    p.color[2] = b;
+    return p;
+}
+
+} // namespace rt

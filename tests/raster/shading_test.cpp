@@ -1,0 +1,352 @@
+// Colour, depth, wireframe, points, formats, palette and clear.
+
+#include "canvas.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+namespace rt {
+namespace {
+
+constexpr uint32_t kBg = 0x102030;
+
+int channel(uint32_t c, int shift) {
+    return int((c >> shift) & 0xFF);
+}
+
+// A quad of two triangles covering screen [x0,x1) x [y0,y1) at depth z, with one normal.
+void quad(Scene& s, float x0, float y0, float x1, float y1, float z = 4, Vec3 n = {0, 0, -1}) {
+    const uint32_t a = s.vertex(Scene::at(x0, y0, z), n), b = s.vertex(Scene::at(x1, y0, z), n);
+    const uint32_t c = s.vertex(Scene::at(x1, y1, z), n), d = s.vertex(Scene::at(x0, y1, z), n);
+    s.idx.insert(s.idx.end(), {a, b, c, a, c, d});
+}
+
+TEST(Shading, LightingFollowsTheAngleToTheLight) {
+    Lighting light{};
+    light.ambient[0] = light.ambient[1] = light.ambient[2] = 0.1f;
+    light.directional_count = 1;
+    light.directional[0].dir = {0, 0, 1}; // shining away from the camera, onto faces facing it
+    light.directional[0].color[0] = light.directional[0].color[1] = light.directional[0].color[2] =
+        0.8f;
+
+    Scene s;
+    quad(s, 2, 2, 14, 14, 4, {0, 0, -1});   // faces the light
+    quad(s, 18, 2, 30, 14, 4, {1, 0, 0});   // grazing: perpendicular to the light
+    quad(s, 2, 18, 14, 30, 4, {0, 0, 1});   // faces away
+    quad(s, 18, 18, 30, 30, 4, {0, 0, -5}); // unnormalised normal, renormalised
+    Canvas c(32, 32);
+    c.clear_all(kBg, 0xFFFF);
+    Target t = c.target();
+    Renderer r;
+    DrawParams p = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1.0f, 0.5f, 0.25f);
+    p.lighting = &light;
+    r.draw(t, s.mesh(), p);
+    const uint32_t lit = c.at(8, 8), grazing = c.at(24, 8), away = c.at(8, 24),
+                   scaled = c.at(24, 24);
+    // colour x (ambient + N.L x light): 0.9 and 0.1 of the mesh colour.
+    EXPECT_NEAR(channel(lit, 16), 230, 1);
+    EXPECT_NEAR(channel(lit, 8), 115, 1);
+    EXPECT_NEAR(channel(lit, 0), 57, 1);
+    EXPECT_NEAR(channel(grazing, 16), 26, 1);
+    EXPECT_EQ(away, grazing);
+    EXPECT_EQ(scaled, lit);
+
+    // A rotated model: normals turn with it (the light now hits the first quad at 60 degrees).
+    Canvas d(32, 32);
+    Target td = d.target();
+    Scene one;
+    const Vec3 n = {0, 0, -1};
+    one.tri({-6, 6, 0}, {6, 6, 0}, {6, -6, 0});
+    one.nrm.assign(3, n);
+    DrawParams q = p;
+    const float a = float(M_PI) / 3;
+    q.model_to_camera.m[0][0] = std::cos(a);
+    q.model_to_camera.m[0][2] = std::sin(a);
+    q.model_to_camera.m[2][0] = -std::sin(a);
+    q.model_to_camera.m[2][2] = std::cos(a);
+    q.model_to_camera.m[3][0] = 16;
+    q.model_to_camera.m[3][1] = -16;
+    q.model_to_camera.m[3][2] = 40;
+    q.projection = {40, 40, 0, 0, 1, 100};
+    r.draw(td, one.mesh(), q);
+    int found = -1;
+    for (int y = 0; y < 32 && found < 0; ++y)
+        for (int x = 0; x < 32; ++x)
+            if (d.at(x, y)) found = channel(d.at(x, y), 16);
+    EXPECT_NEAR(found, 255 * (0.1 + 0.8 * 0.5), 1.5);
+
+    // Light off: the mesh colour exactly.
+    DrawParams off = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_OFF, 1.0f, 0.5f, 0.0f);
+    off.lighting = &light;
+    c.clear_all(kBg, 0xFFFF);
+    r.draw(t, s.mesh(), off);
+    EXPECT_EQ(c.at(8, 24), 0xFF8000u);
+}
+
+TEST(Shading, FlatIsOneColourGouraudBlends) {
+    Lighting light{};
+    light.directional_count = 1;
+    light.directional[0].dir = {0, 0, 1};
+    light.directional[0].color[0] = light.directional[0].color[1] = light.directional[0].color[2] =
+        1;
+    Scene s;
+    s.vertex(Scene::at(2, 2), {0, 0, -1});
+    s.vertex(Scene::at(60, 2), {1, 0, 0});
+    s.vertex(Scene::at(2, 60), {0, 0, -1});
+    s.idx = {0, 1, 2};
+    for (bool gouraud : {false, true}) {
+        Canvas c(64, 64);
+        Target t = c.target();
+        Renderer r;
+        DrawParams p = params(FILL_SOLID | LIGHT_ON | (gouraud ? SHADE_GOURAUD : SHADE_FLAT));
+        p.lighting = &light;
+        r.draw(t, s.mesh(), p);
+        std::set<uint32_t> colours;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                if (c.at(x, y)) colours.insert(c.at(x, y));
+        if (gouraud) {
+            EXPECT_GT(colours.size(), 20u);
+            EXPECT_GT(c.at(3, 3), c.at(55, 3)); // bright at the lit corner, dark towards the other
+        } else {
+            // The average of the vertex colours: (1 + 0 + 1) / 3.
+            ASSERT_EQ(colours.size(), 1u);
+            EXPECT_EQ(*colours.begin(), 0xAAAAAAu);
+        }
+    }
+}
+
+TEST(Depth, NearerSurfaceWinsInEitherOrder) {
+    for (bool near_first : {false, true}) {
+        Scene near, far;
+        quad(near, 4, 4, 20, 20, 4);
+        // The far quad overlaps the near one on screen and reaches beyond it.
+        quad(far, 10 * 2, 10 * 2, 28 * 2, 28 * 2, 8);
+        Canvas c(32, 32);
+        c.clear_all(kBg, 0xFFFF);
+        Target t = c.target();
+        Renderer r;
+        const DrawParams pn = params(FILL_SOLID, 1, 0, 0), pf = params(FILL_SOLID, 0, 0, 1);
+        if (near_first) r.draw(t, near.mesh(), pn);
+        r.draw(t, far.mesh(), pf);
+        if (!near_first) r.draw(t, near.mesh(), pn);
+        EXPECT_EQ(c.at(15, 15), 0xFF0000u) << near_first; // overlap: near
+        EXPECT_EQ(c.at(25, 25), 0x0000FFu) << near_first; // far alone
+        EXPECT_EQ(c.at(2, 2), kBg);
+        EXPECT_LT(c.depth(15, 15), c.depth(25, 25));
+        EXPECT_EQ(c.depth(2, 2), 0xFFFF);
+    }
+}
+
+TEST(Depth, MapsFrontToZeroAndBackToTheTop) {
+    // z' = back / (back - front) * (1 - front / z), scaled to 0..65535.
+    for (float z : {1.5f, 4.0f, 50.0f}) {
+        Scene s;
+        quad(s, -100, -100, 100, 100, z);
+        Canvas c(8, 8);
+        Target t = c.target();
+        Renderer r;
+        r.draw(t, s.mesh(), params());
+        const double want = 100.0 / 99.0 * (1 - 1 / z) * 65535;
+        EXPECT_NEAR(c.depth(4, 4), want, 2) << z;
+    }
+}
+
+TEST(Wireframe, DrawsOnlyTheAllowedEdges) {
+    Scene s;
+    s.tri_screen(4.5f, 4.5f, 40.5f, 4.5f, 4.5f, 40.5f);
+    for (uint8_t mask : {uint8_t(7), uint8_t(5)}) {
+        s.masks = {mask};
+        Canvas c(48, 48);
+        c.clear_all(kBg, 0xFFFF);
+        Target t = c.target();
+        Renderer r;
+        r.draw(t, s.mesh(), params(FILL_WIREFRAME, 0, 1, 0));
+        EXPECT_TRUE(c.guards_intact());
+        EXPECT_EQ(c.at(22, 4), 0x00FF00u);                   // edge 0: top
+        EXPECT_EQ(c.at(22, 22), mask & 2 ? 0x00FF00u : kBg); // edge 1: hypotenuse
+        EXPECT_EQ(c.at(4, 22), 0x00FF00u);                   // edge 2: left
+        EXPECT_EQ(c.at(12, 12), kBg);                        // interior
+        EXPECT_EQ(c.at(4, 4), 0x00FF00u);                    // corners
+        EXPECT_EQ(c.at(40, 4), 0x00FF00u);
+        int lit = 0;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 48; ++x) {
+                if (c.at(x, y) == kBg) continue;
+                ++lit;
+                const bool on_edge = y == 4 || x == 4 || (mask & 2 && std::abs(x + y - 44) <= 1);
+                EXPECT_TRUE(on_edge) << x << "," << y;
+            }
+        EXPECT_LE(lit, mask & 2 ? 37 * 3 : 37 * 2);
+        const Rect d = r.drawn();
+        EXPECT_EQ(d.left, 4);
+        EXPECT_EQ(d.top, 4);
+        EXPECT_EQ(d.right, 41);
+        EXPECT_EQ(d.bottom, 41);
+    }
+}
+
+TEST(Wireframe, IsDepthTestedAndClippedToTheTarget) {
+    Scene wall, wire;
+    quad(wall, 0, 0, 20, 40, 2); // in front of the left half
+    wire.tri_screen(-30, 10, 200, 10, -30, 300, 4);
+    Canvas c(40, 40);
+    c.clear_all(kBg, 0xFFFF);
+    Target t = c.target();
+    Renderer r;
+    r.draw(t, wall.mesh(), params(FILL_SOLID, 1, 0, 0));
+    r.draw(t, wire.mesh(), params(FILL_WIREFRAME, 0, 1, 0));
+    EXPECT_TRUE(c.guards_intact());
+    EXPECT_EQ(c.at(10, 10), 0xFF0000u); // hidden behind the wall
+    EXPECT_EQ(c.at(30, 10), 0x00FF00u);
+}
+
+TEST(Points, DrawTheVerticesOnly) {
+    Scene s;
+    s.tri_screen(4.5f, 4.5f, 20.5f, 4.5f, 4.5f, 20.5f);
+    Canvas c(24, 24);
+    c.clear_all(kBg, 0xFFFF);
+    Target t = c.target();
+    Renderer r;
+    r.draw(t, s.mesh(), params(FILL_POINTS, 1, 1, 1));
+    EXPECT_EQ(c.count_not(kBg), 3);
+    EXPECT_EQ(c.at(4, 4), 0xFFFFFFu);
+    EXPECT_EQ(c.at(20, 4), 0xFFFFFFu);
+    EXPECT_EQ(c.at(4, 20), 0xFFFFFFu);
+}
+
+TEST(Formats, AllFormatsStoreTheColour) {
+    for (Format f : {Format::XRGB8888, Format::RGB888, Format::RGB565, Format::Indexed8}) {
+        Canvas c(21, 19, f); // odd sizes: rows end inside a group of four
+        c.clear_all(kBg, 0xFFFF);
+        Scene s;
+        quad(s, 3, 3, 21, 12);
+        Target t = c.target();
+        Renderer r;
+        for (uint32_t shade : {uint32_t(SHADE_FLAT), uint32_t(SHADE_GOURAUD)}) {
+            r.draw(t, s.mesh(), params(FILL_SOLID | shade, 1.0f, 128 / 255.0f, 0.0f));
+            const uint32_t in = c.at(20, 5), out = c.at(1, 1);
+            EXPECT_NEAR(channel(in, 16), 255, 8) << int(f);
+            EXPECT_NEAR(channel(in, 8), 128, 8) << int(f);
+            EXPECT_NEAR(channel(in, 0), 0, 8) << int(f);
+            EXPECT_NEAR(channel(out, 16), 0x10, 8) << int(f);
+            EXPECT_NEAR(channel(out, 0), 0x30, 8) << int(f);
+            EXPECT_EQ(c.count_not(c.at(1, 1)), 18 * 9);
+        }
+        EXPECT_TRUE(c.guards_intact()) << int(f);
+    }
+    // Exact values where the format holds them.
+    Canvas x(4, 4, Format::RGB888);
+    x.clear_all(0x123456, 0);
+    EXPECT_EQ(x.row(0)[0], 0x56);
+    EXPECT_EQ(x.row(0)[2], 0x12);
+    Canvas y(4, 4, Format::RGB565);
+    y.clear_all(0xFF0000, 0);
+    EXPECT_EQ(y.row(0)[1], 0xF8);
+}
+
+TEST(Palette, RendererWritesOnlyWritableEntries) {
+    Canvas c(64, 64, Format::Indexed8);
+    Palette8& pal = c.palette;
+    for (int i = 0; i < 256; ++i)
+        pal.entries[i] = {uint8_t(i), uint8_t(255 - i), 77};
+    pal.entries[0] = {0, 0, 0};
+    pal.entries[255] = {255, 255, 255};
+    pal.reset();
+    const Palette8 before = pal;
+    c.clear_all(0x000000, 0xFFFF);
+    EXPECT_EQ(c.row(10)[10], 0); // black is the read-only entry 0
+
+    // Many shades: more than the palette can hold.
+    Lighting light{};
+    light.directional_count = 1;
+    light.directional[0].dir = {0, 0, 1};
+    light.directional[0].color[0] = 1;
+    light.directional[0].color[1] = 0.7f;
+    light.directional[0].color[2] = 0.3f;
+    Scene s;
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 16; ++j) {
+            const float a = float(i) / 16, b = float(j) / 16;
+            quad(s, i * 4, j * 4, i * 4 + 4, j * 4 + 4, 4, {std::sin(a * 3), b - 0.5f, -1});
+        }
+    Target t = c.target();
+    Renderer r;
+    DrawParams p = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1, 1, 1);
+    p.lighting = &light;
+    r.draw(t, s.mesh(), p);
+    int changed = 0;
+    for (int i = 0; i < 256; ++i) {
+        if (!pal.writable[i]) {
+            EXPECT_FALSE(pal.changed[i]) << i;
+            EXPECT_EQ(pal.entries[i].r, before.entries[i].r) << i;
+            EXPECT_EQ(pal.entries[i].g, before.entries[i].g) << i;
+        }
+        changed += pal.changed[i];
+    }
+    EXPECT_GT(changed, 10);
+    EXPECT_LE(changed, 236);
+    // Pixels show roughly the shade asked for: red >= green >= blue as the light's colour.
+    for (int y = 0; y < 64; y += 5)
+        for (int x = 0; x < 64; x += 5) {
+            const uint32_t v = c.at(x, y);
+            EXPECT_GE(channel(v, 16) + 24, channel(v, 8)) << x << "," << y;
+            EXPECT_GE(channel(v, 8) + 24, channel(v, 0)) << x << "," << y;
+        }
+    // A palette with no writable entry maps to the nearest usable one.
+    Palette8 ro;
+    for (int i = 0; i < 256; ++i)
+        ro.writable[i] = false, ro.entries[i] = {uint8_t(i), 0, 0};
+    ro.reset();
+    const int red = ro.index_for(0x640000);
+    EXPECT_NEAR(red, 100, 4); // within the 5-bit matching step
+    EXPECT_FALSE(ro.changed[red]);
+}
+
+TEST(Clear, WritesOnlyTheRectangle) {
+    for (Format f : {Format::XRGB8888, Format::RGB888, Format::RGB565, Format::Indexed8}) {
+        Canvas c(17, 13, f);
+        c.clear_all(0x000000, 0x1111);
+        Target t = c.target();
+        clear(t, {3, 2, 9, 7}, 0xFFFFFF, 0x2222);
+        clear(t, {-50, 11, 500, 900}, 0xFFFFFF, 0x3333); // clipped to the target
+        clear(t, {5, 5, 5, 9}, 0x00FF00, 0x4444);        // empty
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < 17; ++x) {
+                const bool in = x >= 3 && x < 9 && y >= 2 && y < 7;
+                const uint32_t want = in || y >= 11 ? 0xFFFFFFu : 0u;
+                EXPECT_EQ(c.at(x, y) & 0xF0F0F0, want & 0xF0F0F0) << x << "," << y;
+                EXPECT_EQ(c.depth(x, y), in ? 0x2222 : y >= 11 ? 0x3333 : 0x1111);
+            }
+        EXPECT_TRUE(c.guards_intact());
+    }
+}
+
+TEST(Drawn, BoundsEveryWrittenPixelAndResets) {
+    Scene s;
+    s.tri_screen(5.2f, 3.7f, 27.9f, 9.1f, 11.3f, 21.6f);
+    Canvas c(32, 32);
+    c.clear_all(kBg, 0xFFFF);
+    Target t = c.target();
+    Renderer r;
+    EXPECT_TRUE(r.drawn().empty());
+    r.draw(t, s.mesh(), params());
+    const Rect d = r.drawn();
+    int inside = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            if (c.at(x, y) != kBg) {
+                ASSERT_TRUE(x >= d.left && x < d.right && y >= d.top && y < d.bottom)
+                    << x << "," << y;
+                ++inside;
+            }
+    EXPECT_GT(inside, 0);
+    EXPECT_GE(inside * 3, (d.right - d.left) * (d.bottom - d.top)); // reasonably tight
+    r.reset_drawn();
+    EXPECT_TRUE(r.drawn().empty());
+}
+
+} // namespace
+} // namespace rt
