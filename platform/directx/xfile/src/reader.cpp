@@ -1,0 +1,733 @@
+#include <xfile/xfile.h>
+
+#include "geometry.h"
+#include "lexer.h"
+#include "source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <unordered_map>
+
+namespace xfile {
+namespace detail {
+namespace {
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool finite3(const Vec3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+float sane(float f, float fallback) {
+    return std::isfinite(f) ? f : fallback;
+}
+
+// Grows a vector geometrically for `extra` more items, reserving no more than `cap` of them
+// ahead of the data actually read.
+template <class T> void grow(std::vector<T>& v, size_t extra) {
+    size_t need = v.size() + extra;
+    if (need > v.capacity()) v.reserve(std::max(need, v.capacity() + v.capacity() / 2));
+}
+
+struct M4 {
+    double m[16];
+    static M4 identity() {
+        M4 r{};
+        r.m[0] = r.m[5] = r.m[10] = r.m[15] = 1;
+        return r;
+    }
+    bool is_identity() const {
+        static const M4 id = identity();
+        return std::memcmp(m, id.m, sizeof m) == 0;
+    }
+};
+
+// Row vectors: (a x b) applies a first.
+M4 mul(const M4& a, const M4& b) {
+    M4 r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            double s = 0;
+            for (int k = 0; k < 4; ++k)
+                s += a.m[i * 4 + k] * b.m[k * 4 + j];
+            r.m[i * 4 + j] = s;
+        }
+    return r;
+}
+
+enum class Kind : uint8_t { Top, Frame, Mesh, MatList, Material };
+
+struct Ctx {
+    Kind kind;
+    int32_t material; // Material: its index in the pool
+};
+
+struct Slot {
+    int32_t pool; // -1 while `name` waits to be resolved
+    std::string name;
+};
+
+// State of the mesh being read (one at a time: meshes don't nest).
+struct MeshState {
+    uint32_t base = 0, nv = 0;
+    size_t tri_base = 0;
+    size_t corners = 0; // sum of the face sizes
+    std::vector<uint32_t> face_sizes;
+    bool has_normals = false;
+    std::vector<Vec3> normals;
+    std::vector<uint32_t> normal_idx;
+    bool has_materials = false;
+    uint32_t nmat = 0;
+    std::vector<uint32_t> face_mat;
+    std::vector<int32_t> slots;
+    bool has_tc = false;
+    std::vector<Vec2> tc;
+};
+
+template <class L> class Parser {
+  public:
+    Parser(L& lx, Model& model, const Limits& limits, std::string& error)
+        : lx_(lx), src_(lx.source()), model_(model), limits_(limits), error_(error) {}
+
+    bool run() {
+        stack_.push_back({Kind::Top, -1});
+        frames_.push_back(M4::identity());
+        for (;;) {
+            Tok t = lx_.next();
+            switch (t) {
+            case Tok::Error:
+                return false;
+            case Tok::End:
+                if (stack_.size() > 1) return fail("file ends inside an object");
+                return finish();
+            case Tok::CBrace:
+                if (stack_.size() == 1) return fail("unmatched }");
+                if (!close()) return false;
+                stack_.pop_back();
+                break;
+            case Tok::OBrace:
+                if (!reference()) return false;
+                break;
+            case Tok::Template:
+                if (!skip_template()) return false;
+                break;
+            case Tok::Name:
+                if (stack_.size() == 1 && iequals(lx_.text, "template")) {
+                    if (!skip_template()) return false;
+                } else if (!object()) {
+                    return false;
+                }
+                break;
+            default: // data the reader doesn't use, separators, GUIDs
+                break;
+            }
+        }
+    }
+
+  private:
+    bool fail(const std::string& why) {
+        if (!lx_.failed() && error_.empty())
+            error_ = why + " at byte " + std::to_string(src_.offset() + 16);
+        return false;
+    }
+    bool deeper(size_t extra) {
+        if (stack_.size() + extra > size_t(std::max(limits_.max_depth, 1)))
+            return fail("objects nested deeper than " + std::to_string(limits_.max_depth));
+        return true;
+    }
+
+    // Reads past the rest of an object whose `{` has been read.
+    bool skip_block() {
+        size_t depth = 1;
+        while (depth) {
+            switch (lx_.next()) {
+            case Tok::Error:
+                return false;
+            case Tok::End:
+                return fail("file ends inside an object");
+            case Tok::OBrace:
+                ++depth;
+                if (!deeper(depth)) return false;
+                break;
+            case Tok::CBrace:
+                --depth;
+                break;
+            default:
+                break;
+            }
+        }
+        return true;
+    }
+
+    bool skip_template() {
+        for (;;) {
+            Tok t = lx_.next();
+            if (t == Tok::Error) return false;
+            if (t == Tok::OBrace) break;
+            if (t != Tok::Name && t != Tok::Guid && t != Tok::Other)
+                return fail("malformed template");
+        }
+        if (!deeper(1)) return false;
+        return skip_block();
+    }
+
+    // `{ name }`, `{ name <GUID> }` or `{ <GUID> }`.
+    bool reference() {
+        Tok t = lx_.next();
+        bool named = false;
+        if (t == Tok::Name) {
+            ref_.assign(lx_.text);
+            named = true;
+            t = lx_.next();
+        }
+        if (t == Tok::Guid) t = lx_.next();
+        if (t == Tok::Error) return false;
+        if (t != Tok::CBrace) return fail("malformed reference");
+        if (stack_.back().kind == Kind::MatList && named) {
+            auto it = names_.find(ref_);
+            add_slot(it != names_.end() ? it->second : -1,
+                     it != names_.end() ? std::string() : ref_);
+        }
+        return true;
+    }
+
+    void add_slot(int32_t pool, std::string name) {
+        if (mesh_.slots.size() >= mesh_.nmat) return; // more materials than declared
+        mesh_.slots.push_back(int32_t(slots_.size()));
+        slots_.push_back({pool, std::move(name)});
+    }
+
+    bool object() {
+        ident_.assign(lx_.text);
+        Tok t = lx_.next();
+        name_.clear();
+        if (t == Tok::Name) {
+            name_.assign(lx_.text);
+            t = lx_.next();
+        }
+        if (t == Tok::Error) return false;
+        if (t != Tok::OBrace) return fail("expected { after " + ident_.substr(0, 64));
+        if (!deeper(1)) return false;
+        Kind parent = stack_.back().kind;
+        bool in_frame = parent == Kind::Top || parent == Kind::Frame;
+        std::string_view id = ident_;
+        if (in_frame && iequals(id, "Frame")) {
+            stack_.push_back({Kind::Frame, -1});
+            frames_.push_back(frames_.back());
+            return true;
+        }
+        if (in_frame && iequals(id, "Mesh")) {
+            if (!read_mesh()) return false;
+            stack_.push_back({Kind::Mesh, -1});
+            return true;
+        }
+        if ((in_frame || parent == Kind::MatList) && iequals(id, "Material")) {
+            int32_t index;
+            if (!read_material(index)) return false;
+            if (parent == Kind::MatList) add_slot(index, {});
+            stack_.push_back({Kind::Material, index});
+            return true;
+        }
+        if (parent == Kind::Frame && iequals(id, "FrameTransformMatrix"))
+            return read_matrix() && skip_block();
+        if (parent == Kind::Mesh) {
+            if (iequals(id, "MeshNormals")) return read_normals() && skip_block();
+            if (iequals(id, "MeshTextureCoords")) return read_texcoords() && skip_block();
+            if (iequals(id, "MeshMaterialList")) {
+                if (!read_material_list()) return false;
+                stack_.push_back({Kind::MatList, -1});
+                return true;
+            }
+        }
+        if (parent == Kind::Material && iequals(id, "TextureFilename")) {
+            lx_.skip_guid();
+            if (!lx_.read_string(pool_[size_t(stack_.back().material)].texture)) return false;
+            return skip_block();
+        }
+        return skip_block();
+    }
+
+    bool count(uint32_t& n, size_t per_item, const char* what) {
+        if (!lx_.read_uint(n)) return false;
+        if (per_item && n > lx_.numbers_bound() / per_item)
+            return fail(std::string(what) + " count " + std::to_string(n) +
+                        " larger than the file");
+        return true;
+    }
+
+    bool read_vec3(Vec3& v) {
+        return lx_.read_float(v.x) && lx_.read_float(v.y) && lx_.read_float(v.z);
+    }
+
+    bool read_mesh() {
+        lx_.skip_guid();
+        MeshState& m = mesh_;
+        uint32_t nv;
+        if (!count(nv, 3, "vertex")) return false;
+        if (model_.positions.size() + nv >= 0xfffffff0u) return fail("too many vertices");
+        m.base = uint32_t(model_.positions.size());
+        m.nv = nv;
+        m.tri_base = model_.triangles.size();
+        m.has_normals = m.has_materials = m.has_tc = false;
+        m.nmat = 0;
+        m.slots.clear();
+        m.face_mat.clear();
+        grow(model_.positions, src_.reserve_cap(nv));
+        for (uint32_t i = 0; i < nv; ++i) {
+            Vec3 v;
+            if (!read_vec3(v)) return false;
+            if (!finite3(v)) return fail("vertex coordinate not a finite number");
+            model_.positions.push_back(v);
+        }
+        uint32_t nf;
+        if (!count(nf, 1, "face")) return false;
+        m.face_sizes.clear();
+        m.corners = 0;
+        m.face_sizes.reserve(src_.reserve_cap(nf));
+        grow(model_.triangles, src_.reserve_cap(nf));
+        const Vec3* pos = model_.positions.data();
+        const uint32_t base = m.base;
+        for (uint32_t f = 0; f < nf; ++f) {
+            uint32_t n;
+            if (!count(n, 1, "face vertex")) return false;
+            m.face_sizes.push_back(n);
+            m.corners += n;
+            if (n == 3) {
+                uint32_t a, b, c;
+                if (!lx_.read_uint(a) || !lx_.read_uint(b) || !lx_.read_uint(c)) return false;
+                if (a >= nv || b >= nv || c >= nv) return bad_index(std::max(a, std::max(b, c)));
+                model_.triangles.push_back({{base + a, base + b, base + c}, {0, 1, 2}, -1, 7});
+                continue;
+            }
+            idx_.resize(n);
+            for (uint32_t k = 0; k < n; ++k) {
+                if (!lx_.read_uint(idx_[k])) return false;
+                if (idx_[k] >= nv) return bad_index(idx_[k]);
+            }
+            if (n < 3) continue; // a point or a line: no triangles
+            tri_.clear();
+            tri_.reserve(n - 2);
+            triangulator_.run(pos + base, idx_.data(), n, tri_);
+            grow(model_.triangles, tri_.size());
+            for (const Corner3& t : tri_)
+                model_.triangles.push_back({{base + idx_[t.a], base + idx_[t.b], base + idx_[t.c]},
+                                            {t.a, t.b, t.c},
+                                            -1,
+                                            t.edges});
+        }
+        return true;
+    }
+
+    bool bad_index(uint32_t i) {
+        return fail("face refers to vertex " + std::to_string(i) + " of " +
+                    std::to_string(mesh_.nv));
+    }
+
+    bool read_normals() {
+        lx_.skip_guid();
+        MeshState& m = mesh_;
+        uint32_t nn;
+        if (!count(nn, 3, "normal")) return false;
+        m.normals.clear();
+        m.normals.reserve(src_.reserve_cap(nn));
+        for (uint32_t i = 0; i < nn; ++i) {
+            Vec3 v;
+            if (!read_vec3(v)) return false;
+            m.normals.push_back(v);
+        }
+        uint32_t nfn;
+        if (!count(nfn, 1, "normal face")) return false;
+        bool valid = nfn == m.face_sizes.size();
+        m.normal_idx.clear();
+        if (valid) m.normal_idx.reserve(src_.reserve_cap(m.corners));
+        for (uint32_t f = 0; f < nfn; ++f) {
+            uint32_t n;
+            if (!count(n, 1, "normal face vertex")) return false;
+            if (valid && n != m.face_sizes[f]) valid = false;
+            for (uint32_t k = 0; k < n; ++k) {
+                uint32_t i;
+                if (!lx_.read_uint(i)) return false;
+                if (i >= nn)
+                    return fail("normal index " + std::to_string(i) + " out of range " +
+                                std::to_string(nn));
+                if (valid) m.normal_idx.push_back(i);
+            }
+        }
+        // Normals that don't pair with the faces are dropped and computed instead.
+        m.has_normals = valid;
+        return true;
+    }
+
+    bool read_texcoords() {
+        lx_.skip_guid();
+        MeshState& m = mesh_;
+        uint32_t n;
+        if (!count(n, 2, "texture coordinate")) return false;
+        m.tc.clear();
+        m.tc.reserve(src_.reserve_cap(n));
+        for (uint32_t i = 0; i < n; ++i) {
+            Vec2 t;
+            if (!lx_.read_float(t.u) || !lx_.read_float(t.v)) return false;
+            m.tc.push_back({sane(t.u, 0), sane(t.v, 0)});
+        }
+        m.has_tc = n == m.nv;
+        return true;
+    }
+
+    bool read_material_list() {
+        lx_.skip_guid();
+        MeshState& m = mesh_;
+        uint32_t nm, nfi;
+        if (!count(nm, 1, "material") || !count(nfi, 1, "material face")) return false;
+        m.face_mat.clear();
+        m.face_mat.reserve(std::min<size_t>(src_.reserve_cap(nfi), m.face_sizes.size()));
+        for (uint32_t i = 0; i < nfi; ++i) {
+            uint32_t k;
+            if (!lx_.read_uint(k)) return false;
+            if (k >= nm)
+                return fail("material index " + std::to_string(k) + " out of range " +
+                            std::to_string(nm));
+            if (i < m.face_sizes.size()) m.face_mat.push_back(k);
+        }
+        m.has_materials = true;
+        m.nmat = nm;
+        m.slots.clear();
+        m.slots.reserve(std::min<size_t>(nm, 256));
+        return true;
+    }
+
+    bool read_material(int32_t& index) {
+        lx_.skip_guid();
+        Material mt;
+        float f[11];
+        for (float& x : f)
+            if (!lx_.read_float(x)) return false;
+        mt.r = sane(f[0], 1), mt.g = sane(f[1], 1), mt.b = sane(f[2], 1), mt.a = sane(f[3], 1);
+        mt.power = sane(f[4], 0);
+        mt.specular = {sane(f[5], 0), sane(f[6], 0), sane(f[7], 0)};
+        mt.emissive = {sane(f[8], 0), sane(f[9], 0), sane(f[10], 0)};
+        index = int32_t(pool_.size());
+        pool_.push_back(std::move(mt));
+        if (!name_.empty()) names_[name_] = index;
+        return true;
+    }
+
+    bool read_matrix() {
+        lx_.skip_guid();
+        M4 local;
+        for (double& d : local.m) {
+            float f;
+            if (!lx_.read_float(f)) return false;
+            if (!std::isfinite(f)) return fail("frame matrix not finite");
+            d = f;
+        }
+        frames_.back() = mul(local, frames_[frames_.size() - 2]);
+        return true;
+    }
+
+    bool close() {
+        switch (stack_.back().kind) {
+        case Kind::Frame:
+            frames_.pop_back();
+            return true;
+        case Kind::Mesh:
+            return finish_mesh();
+        default:
+            return true;
+        }
+    }
+
+    bool finish_mesh() {
+        MeshState& m = mesh_;
+        Triangle* tris = model_.triangles.data() + m.tri_base;
+        size_t ntris = model_.triangles.size() - m.tri_base;
+        const M4& w = frames_.back();
+        double det = 1;
+        double cof[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+        if (!w.is_identity()) {
+            const double* a = w.m;
+            for (uint32_t i = m.base; i < m.base + m.nv; ++i) {
+                Vec3& p = model_.positions[i];
+                double x = p.x, y = p.y, z = p.z;
+                p.x = float(x * a[0] + y * a[4] + z * a[8] + a[12]);
+                p.y = float(x * a[1] + y * a[5] + z * a[9] + a[13]);
+                p.z = float(x * a[2] + y * a[6] + z * a[10] + a[14]);
+                if (!finite3(p)) return fail("transformed vertex not a finite number");
+            }
+            // Normals go through the inverse transpose: the cofactors, up to scale.
+            auto e = [a](int r, int c) { return a[r * 4 + c]; };
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c) {
+                    int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
+                    cof[r * 3 + c] = e(r1, c1) * e(r2, c2) - e(r1, c2) * e(r2, c1);
+                }
+            det = e(0, 0) * cof[0] + e(0, 1) * cof[1] + e(0, 2) * cof[2];
+            if (det < 0) {
+                // A mirroring frame turns faces inside out; keep their fronts outside.
+                for (size_t t = 0; t < ntris; ++t) {
+                    Triangle& tr = tris[t];
+                    std::swap(tr.v[1], tr.v[2]);
+                    std::swap(tr.n[1], tr.n[2]);
+                    tr.edges =
+                        uint8_t((tr.edges & 2) | ((tr.edges & 1) << 2) | ((tr.edges >> 2) & 1));
+                }
+                for (double& c : cof)
+                    c = -c;
+            }
+        }
+        if (m.has_normals) {
+            uint32_t nbase = uint32_t(model_.normals.size());
+            grow(model_.normals, m.normals.size());
+            for (const Vec3& n : m.normals) {
+                double x = n.x * cof[0] + n.y * cof[3] + n.z * cof[6];
+                double y = n.x * cof[1] + n.y * cof[4] + n.z * cof[7];
+                double z = n.x * cof[2] + n.y * cof[5] + n.z * cof[8];
+                double len = std::sqrt(x * x + y * y + z * z);
+                if (!(len > 1e-30) || !std::isfinite(len)) {
+                    bad_normals_ = true;
+                    model_.normals.push_back({0, 0, 0});
+                } else {
+                    model_.normals.push_back({float(x / len), float(y / len), float(z / len)});
+                }
+            }
+            size_t t = 0, off = 0;
+            for (uint32_t s : m.face_sizes) {
+                size_t cnt = s >= 3 ? s - 2 : 0;
+                for (size_t k = 0; k < cnt && t < ntris; ++k, ++t)
+                    for (uint32_t& c : tris[t].n)
+                        c = nbase + m.normal_idx[off + c];
+                off += s;
+            }
+        } else {
+            normal_builder_.run(model_.positions.data(), m.base, m.nv, tris, ntris,
+                                m.face_sizes.data(), m.face_sizes.size(), model_.normals);
+        }
+        if (m.has_materials && m.nmat) {
+            while (m.slots.size() < m.nmat) {
+                m.slots.push_back(int32_t(slots_.size()));
+                slots_.push_back({default_material(), {}});
+            }
+            size_t t = 0;
+            uint32_t last = 0;
+            for (size_t f = 0; f < m.face_sizes.size(); ++f) {
+                if (f < m.face_mat.size()) last = m.face_mat[f];
+                int32_t slot = m.slots[last];
+                uint32_t s = m.face_sizes[f];
+                size_t cnt = s >= 3 ? s - 2 : 0;
+                for (size_t k = 0; k < cnt && t < ntris; ++k, ++t)
+                    tris[t].material = slot;
+            }
+        }
+        if (m.has_tc) {
+            model_.texcoords.resize(m.base, Vec2{0, 0});
+            model_.texcoords.insert(model_.texcoords.end(), m.tc.begin(), m.tc.end());
+        }
+        return true;
+    }
+
+    int32_t default_material() {
+        if (default_ < 0) {
+            default_ = int32_t(pool_.size());
+            pool_.push_back(Material{});
+        }
+        return default_;
+    }
+
+    bool finish() {
+        // Named references resolve against every material of the file, later ones included.
+        for (Slot& s : slots_) {
+            if (s.pool >= 0) continue;
+            auto it = names_.find(s.name);
+            s.pool = it != names_.end() ? it->second : default_material();
+        }
+        std::vector<int32_t> remap(pool_.size(), -1);
+        for (Triangle& t : model_.triangles) {
+            if (t.material < 0) continue;
+            int32_t p = slots_[size_t(t.material)].pool;
+            if (remap[size_t(p)] < 0) {
+                remap[size_t(p)] = int32_t(model_.materials.size());
+                model_.materials.push_back(pool_[size_t(p)]);
+            }
+            t.material = remap[size_t(p)];
+        }
+        if (!model_.texcoords.empty()) model_.texcoords.resize(model_.positions.size(), Vec2{0, 0});
+        if (bad_normals_) {
+            // Zero or broken normals from the file take the face's own normal.
+            const Vec3* pos = model_.positions.data();
+            for (const Triangle& t : model_.triangles)
+                for (uint32_t c : t.n) {
+                    Vec3& n = model_.normals[c];
+                    if (n.x != 0 || n.y != 0 || n.z != 0) continue;
+                    const Vec3 &a = pos[t.v[0]], &b = pos[t.v[1]], &d = pos[t.v[2]];
+                    double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+                    double vx = d.x - a.x, vy = d.y - a.y, vz = d.z - a.z;
+                    double x = uy * vz - uz * vy, y = uz * vx - ux * vz, z = ux * vy - uy * vx;
+                    double len = std::sqrt(x * x + y * y + z * z);
+                    n = len > 1e-30 && std::isfinite(len)
+                            ? Vec3{float(x / len), float(y / len), float(z / len)}
+                            : Vec3{0, 0, -1};
+                }
+            for (Vec3& n : model_.normals)
+                if (n.x == 0 && n.y == 0 && n.z == 0) n = {0, 0, -1};
+        }
+        return true;
+    }
+
+    L& lx_;
+    Source& src_;
+    Model& model_;
+    const Limits& limits_;
+    std::string& error_;
+    std::vector<Ctx> stack_;
+    std::vector<M4> frames_;
+    MeshState mesh_;
+    std::vector<Material> pool_;
+    std::unordered_map<std::string, int32_t> names_;
+    std::vector<Slot> slots_;
+    int32_t default_ = -1;
+    bool bad_normals_ = false;
+    std::string ident_, name_, ref_;
+    std::vector<uint32_t> idx_;
+    std::vector<Corner3> tri_;
+    Triangulator triangulator_;
+    NormalBuilder normal_builder_;
+};
+
+template <class L> bool run_parser(L& lx, Model& model, const Limits& limits, std::string& error) {
+    Parser<L> parser(lx, model, limits, error);
+    return parser.run();
+}
+
+Result parse_body(const uint8_t* data, size_t size, Model& model, std::string& error,
+                  const Limits& limits) {
+    if (size > limits.max_bytes) {
+        error = "file of " + std::to_string(size) + " bytes, more than the limit of " +
+                std::to_string(limits.max_bytes);
+        return Result::BadFile;
+    }
+    if (size < 16 || std::memcmp(data, "xof ", 4) != 0) {
+        error = "not a .x file (no \"xof \" header)";
+        return Result::BadFile;
+    }
+    for (int i = 4; i < 8; ++i)
+        if (data[i] < '0' || data[i] > '9') {
+            error = "bad version in the .x header";
+            return Result::BadFile;
+        }
+    std::string_view fmt(reinterpret_cast<const char*>(data) + 8, 4);
+    std::string_view fsz(reinterpret_cast<const char*>(data) + 12, 4);
+    bool text, zip;
+    if (fmt == "txt ")
+        text = true, zip = false;
+    else if (fmt == "bin ")
+        text = false, zip = false;
+    else if (fmt == "tzip")
+        text = true, zip = true;
+    else if (fmt == "bzip")
+        text = false, zip = true;
+    else {
+        error = "unknown .x format \"" + std::string(fmt) + "\"";
+        return Result::BadFile;
+    }
+    bool doubles;
+    if (fsz == "0032")
+        doubles = false;
+    else if (fsz == "0064")
+        doubles = true;
+    else {
+        error = "unknown float size \"" + std::string(fsz) + "\" in the .x header";
+        return Result::BadFile;
+    }
+    std::unique_ptr<Source> src =
+        zip ? std::make_unique<Source>(data + 16, size - 16, limits.max_inflated, size_t(16) << 20)
+            : std::make_unique<Source>(data + 16, size - 16);
+    if (!src->open(error)) return Result::BadFile;
+    bool ok;
+    if (text) {
+        TextLexer lx(*src, error);
+        ok = run_parser(lx, model, limits, error);
+    } else {
+        BinaryLexer lx(*src, error, doubles);
+        ok = run_parser(lx, model, limits, error);
+    }
+    if (!ok && error.empty()) error = "malformed file";
+    return ok ? Result::Ok : Result::BadFile;
+}
+
+} // namespace
+} // namespace detail
+
+Result parse(const uint8_t* data, size_t size, Model& out, std::string* error,
+             const Limits& limits) {
+    out = Model{};
+    std::string err;
+    Result r;
+    try {
+        r = detail::parse_body(data, size, out, err, limits);
+    } catch (const std::bad_alloc&) {
+        err = "out of memory";
+        r = Result::BadFile;
+    } catch (...) {
+        err = "internal error";
+        r = Result::BadFile;
+    }
+    if (r != Result::Ok) out = Model{};
+    if (error) *error = r == Result::Ok ? std::string() : err;
+    return r;
+}
+
+Result load(const char* path, Model& out, std::string* error, const Limits& limits) {
+    out = Model{};
+    auto fail = [&](Result r, const std::string& why) {
+        if (error) *error = why;
+        return r;
+    };
+    if (!path) return fail(Result::FileNotFound, "no file name");
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return fail(Result::FileNotFound, std::string("can't open ") + path);
+    std::vector<uint8_t> bytes;
+    try {
+        if (std::fseek(f, 0, SEEK_END) == 0) {
+            long len = std::ftell(f);
+            if (len > 0 && size_t(len) > limits.max_bytes) {
+                std::fclose(f);
+                return fail(Result::BadFile, std::string(path) + ": file of " +
+                                                 std::to_string(len) +
+                                                 " bytes, more than the limit");
+            }
+            if (len > 0) bytes.reserve(size_t(len));
+        }
+        std::rewind(f);
+        uint8_t buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            if (bytes.size() + n > limits.max_bytes) {
+                std::fclose(f);
+                return fail(Result::BadFile, std::string(path) + ": file larger than the limit");
+            }
+            bytes.insert(bytes.end(), buf, buf + n);
+        }
+    } catch (const std::bad_alloc&) {
+        std::fclose(f);
+        return fail(Result::BadFile, std::string(path) + ": out of memory");
+    }
+    bool bad = std::ferror(f) != 0;
+    std::fclose(f);
+    if (bad) return fail(Result::FileNotFound, std::string("can't read ") + path);
+    return parse(bytes.data(), bytes.size(), out, error, limits);
+}
+
+} // namespace xfile
