@@ -59,10 +59,12 @@ TEST(Fill, FansCoverEveryPixelOfTheirUnionExactlyOnce) {
                     for (int x = 0; x < c.w; ++x) {
                         const uint32_t k = c.at(x, y);
                         ASSERT_LE(k, 1u) << "double write at " << x << "," << y << " n=" << n;
-                        if (inside_polygon(x + 0.5f, y + 0.5f, cx, cy, radius, n, phase, 0.07f))
+                        if (inside_polygon(x + 0.5f, y + 0.5f, cx, cy, radius, n, phase, 0.07f)) {
                             ASSERT_EQ(k, 1u) << "crack at " << x << "," << y << " n=" << n;
-                        if (!inside_polygon(x + 0.5f, y + 0.5f, cx, cy, radius, n, phase, -0.07f))
+                        }
+                        if (!inside_polygon(x + 0.5f, y + 0.5f, cx, cy, radius, n, phase, -0.07f)) {
                             ASSERT_EQ(k, 0u) << "outside at " << x << "," << y << " n=" << n;
+                        }
                     }
                 ++polygons;
             }
@@ -132,10 +134,12 @@ TEST(Fill, LargeTrianglesMatchTheirEdgesAcrossBlocks) {
         for (int x = 0; x < c.w; ++x) {
             const uint32_t k = c.at(x, y);
             ASSERT_LE(k, 1u);
-            if (inside_polygon(x + 0.5f, y + 0.5f, 60.3f, 50.7f, 55.0f, 7, 0.2f, 0.07f))
+            if (inside_polygon(x + 0.5f, y + 0.5f, 60.3f, 50.7f, 55.0f, 7, 0.2f, 0.07f)) {
                 ASSERT_EQ(k, 1u);
-            if (!inside_polygon(x + 0.5f, y + 0.5f, 60.3f, 50.7f, 55.0f, 7, 0.2f, -0.07f))
+            }
+            if (!inside_polygon(x + 0.5f, y + 0.5f, 60.3f, 50.7f, 55.0f, 7, 0.2f, -0.07f)) {
                 ASSERT_EQ(k, 0u);
+            }
             ones += k;
         }
     EXPECT_GT(ones, 5000);
@@ -226,8 +230,12 @@ TEST(Fill, NearPlaneCrossingDrawsOnlyTheVisiblePart) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const bool drawn = c.at(x, y) != 0;
-            if (y <= 7 || y >= 40) ASSERT_FALSE(drawn) << x << "," << y;
-            if (y >= 10 && y < 39) ASSERT_TRUE(drawn) << x << "," << y;
+            if (y <= 7 || y >= 40) {
+                ASSERT_FALSE(drawn) << x << "," << y;
+            }
+            if (y >= 10 && y < 39) {
+                ASSERT_TRUE(drawn) << x << "," << y;
+            }
         }
     // Nearer rows are nearer in depth.
     EXPECT_LT(c.depth(32, 38), c.depth(32, 20));
