@@ -250,10 +250,12 @@ typedef struct tagMSG {
 #define BLACK_BRUSH 4
 
 #define MAKEINTRESOURCEA(i) ((LPSTR)((UINT_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(r) ((((UINT_PTR)(r)) >> 16) == 0)
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 
 ATOM RegisterClassA(const WNDCLASSA* wndClass);
+BOOL GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndClass);
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);

@@ -1,0 +1,155 @@
+// SDL video start, screen metrics, device contexts and the system palette.
+#include "user_internal.h"
+
+#include <win32ext.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace win32u {
+namespace {
+
+bool g_videoTried = false;
+bool g_videoReady = false;
+std::atomic<bool> g_displayLost{false};
+Display g_testDisplay;
+
+// The screen DC has a handle of its own; a window's DC is its handle with the
+// low bit set (window handles are 16-byte aligned tokens).
+HDC const kScreenDc = reinterpret_cast<HDC>(uintptr_t(0x7D00));
+
+void QuitVideoAtExit() {
+    // A dead X connection must not be touched again, not even to close it.
+    if (g_videoReady && !DisplayLost()) SDL_Quit();
+}
+
+} // namespace
+
+bool EnsureVideo() {
+    if (g_videoReady) return true;
+    if (g_videoTried || DisplayLost()) return false;
+    g_videoTried = true;
+    // Shared-memory presentation of the window surface is far faster than the
+    // accelerated path for a software-rendered frame.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Signals are ours to turn into WM_CLOSE, and a window that loses focus
+    // stays where it is.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "plumora: cannot open the display: %s\n", SDL_GetError());
+        return false;
+    }
+    g_videoReady = true;
+    SDL_StopTextInput();
+    std::atexit(QuitVideoAtExit);
+    ApplyCursorState();
+    return true;
+}
+
+bool VideoReady() {
+    return g_videoReady && !DisplayLost();
+}
+
+bool DisplayLost() {
+    return g_displayLost.load(std::memory_order_relaxed);
+}
+
+void MarkDisplayLost() {
+    g_displayLost.store(true, std::memory_order_relaxed);
+}
+
+Display CurrentDisplay() {
+    if (g_testDisplay.width > 0 && g_testDisplay.height > 0) return g_testDisplay;
+    Display d;
+    if (!EnsureVideo()) return d;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return d;
+    d.width = mode.w;
+    d.height = mode.h;
+    d.bitsPerPixel = int(SDL_BITSPERPIXEL(mode.format));
+    return d;
+}
+
+} // namespace win32u
+
+using namespace win32u;
+
+void Win32TestSetDisplay(int width, int height, int bitsPerPixel) {
+    if (width <= 0 || height <= 0) {
+        g_testDisplay = Display{};
+        return;
+    }
+    g_testDisplay = Display{width, height, bitsPerPixel};
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+    case SM_CXSCREEN:
+        return CurrentDisplay().width;
+    case SM_CYSCREEN:
+        return CurrentDisplay().height;
+    case SM_CXICON:
+    case SM_CYICON:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+HDC GetDC(HWND hwnd) {
+    if (!hwnd) return kScreenDc;
+    if (!FindWindow(hwnd)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return reinterpret_cast<HDC>(reinterpret_cast<uintptr_t>(hwnd) | 1);
+}
+
+int ReleaseDC(HWND, HDC dc) {
+    return dc ? 1 : 0;
+}
+
+int GetDeviceCaps(HDC dc, int index) {
+    if (!dc) return 0;
+    switch (index) {
+    case BITSPIXEL:
+        return CurrentDisplay().bitsPerPixel;
+    case HORZRES:
+        return CurrentDisplay().width;
+    case VERTRES:
+        return CurrentDisplay().height;
+    default:
+        return 0;
+    }
+}
+
+UINT GetSystemPaletteEntries(HDC dc, UINT start, UINT count, LPPALETTEENTRY entries) {
+    // The 20 static colours that palette-based displays reserve, ten at each end.
+    static const BYTE kLow[10][3] = {
+        {0, 0, 0},     {128, 0, 0},   {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+        {128, 0, 128}, {0, 128, 128}, {192, 192, 192}, {192, 220, 192}, {166, 202, 240}};
+    static const BYTE kHigh[10][3] = {
+        {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},   {0, 255, 0},
+        {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255}, {255, 255, 255}};
+    if (!dc || start >= 256) return 0;
+    if (count > 256 - start) count = 256 - start;
+    if (!entries) return 256;
+    for (UINT i = 0; i < count; ++i) {
+        UINT n = start + i;
+        const BYTE* rgb = nullptr;
+        if (n < 10)
+            rgb = kLow[n];
+        else if (n >= 246)
+            rgb = kHigh[n - 246];
+        static const BYTE kBlack[3] = {0, 0, 0};
+        if (!rgb) rgb = kBlack;
+        entries[i] = PALETTEENTRY{rgb[0], rgb[1], rgb[2], 0};
+    }
+    return count;
+}

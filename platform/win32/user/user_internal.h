@@ -1,0 +1,100 @@
+// State shared by the window-layer sources; not part of the Win32 surface.
+#pragma once
+
+#include <windows.h>
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace win32u {
+
+// Virtual-key codes the translation produces and the default procedure checks.
+enum : WPARAM {
+    kVkBack = 0x08,
+    kVkTab = 0x09,
+    kVkReturn = 0x0D,
+    kVkShift = 0x10,
+    kVkControl = 0x11,
+    kVkMenu = 0x12,
+    kVkPause = 0x13,
+    kVkCapital = 0x14,
+    kVkEscape = 0x1B,
+    kVkSpace = 0x20,
+    kVkPrior = 0x21,
+    kVkNext = 0x22,
+    kVkEnd = 0x23,
+    kVkHome = 0x24,
+    kVkLeft = 0x25,
+    kVkUp = 0x26,
+    kVkRight = 0x27,
+    kVkDown = 0x28,
+    kVkInsert = 0x2D,
+    kVkDelete = 0x2E,
+    kVkLWin = 0x5B,
+    kVkRWin = 0x5C,
+    kVkApps = 0x5D,
+    kVkNumpad0 = 0x60,
+    kVkF1 = 0x70,
+    kVkF4 = 0x73,
+    kVkF10 = 0x79,
+};
+
+struct Window {
+    HWND handle = nullptr;
+    std::string className;
+    std::string title;
+    WNDPROC proc = nullptr;
+    HBRUSH background = nullptr;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    SDL_Window* sdl = nullptr;
+    Uint32 sdlId = 0;
+    bool visible = false;
+    bool destroying = false;
+    bool paintPending = false;
+    std::vector<unsigned char> extra; // cbWndExtra bytes
+};
+
+struct Display {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+};
+
+// Brings SDL video up once (hints first). False, with one line on standard
+// error, when no display can be opened.
+bool EnsureVideo();
+bool VideoReady();
+
+// The X connection is gone: no SDL call may touch the display any more.
+bool DisplayLost();
+void MarkDisplayLost();
+
+// What the metrics report: the test description when set, else the primary display.
+Display CurrentDisplay();
+
+Window* FindWindow(HWND hwnd);           // live windows only (also while destroying)
+Window* FindWindowBySdlId(Uint32 id);    // null for unknown ids
+Window* DefaultInputWindow();            // where input without a window goes
+std::vector<HWND> LiveTopLevelWindows(); // in creation order
+void SetActiveWindow(HWND hwnd);
+
+// Signals and a lost display end as WM_CLOSE; installed with the first window.
+void InstallEndingHandlers();
+// Queues WM_CLOSE for every window when a signal arrived since the last call.
+void DeliverPendingSignals();
+// Posts WM_CLOSE to a window (signals, lost display).
+void QueueClose(HWND hwnd);
+// Whether PostQuitMessage was called and the quit not yet taken, and its code.
+bool QuitRequested(int* code);
+
+// Copies the window's surface to the screen again (after an exposure).
+void RepresentWindow(Window& window);
+// Re-applies the cursor display count to SDL (after video start).
+void ApplyCursorState();
+
+} // namespace win32u
