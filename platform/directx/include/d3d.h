@@ -11,6 +11,15 @@ typedef LONG D3DCOLORMODEL;
 #define D3DCOLOR_MONO 1
 #define D3DCOLOR_RGB 2
 
+// Palette entry flags for the renderer (peFlags): read-only entries are used but
+// never changed; free and PC_RESERVED entries may be set by the renderer.
+#define D3DPAL_FREE 0x00
+#define D3DPAL_READONLY 0x40
+#define D3DPAL_RESERVED 0x80
+#ifndef PC_RESERVED
+#define PC_RESERVED 0x01
+#endif
+
 #define D3DENUMRET_CANCEL 0
 #define D3DENUMRET_OK 1
 

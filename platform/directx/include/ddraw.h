@@ -37,6 +37,11 @@
 #define DDERR_NOPALETTEATTACHED MAKE_DDHRESULT(572)
 #define DDERR_NOTPALETTIZED MAKE_DDHRESULT(589)
 #define DDERR_NOCOOPERATIVELEVELSET MAKE_DDHRESULT(212)
+#define DDERR_NOSTRETCHHW MAKE_DDHRESULT(310)
+#define DDERR_CANTLOCKSURFACE MAKE_DDHRESULT(435)
+#define DDERR_INVALIDDIRECTDRAWGUID MAKE_DDHRESULT(561)
+#define DDERR_NOTLOCKED MAKE_DDHRESULT(584)
+#define DDERR_INVALIDSURFACETYPE MAKE_DDHRESULT(592)
 
 // ---- Structures ------------------------------------------------------------
 
@@ -165,13 +170,13 @@ struct IDirectDraw : IUnknown {
     virtual HRESULT CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE* surface,
                                   IUnknown* outer) = 0;
     virtual HRESULT CreateClipper(DWORD flags, LPDIRECTDRAWCLIPPER* clipper, IUnknown* outer) = 0;
-    virtual HRESULT CreatePalette(DWORD flags, LPPALETTEENTRY entries,
-                                  LPDIRECTDRAWPALETTE* palette, IUnknown* outer) = 0;
+    virtual HRESULT CreatePalette(DWORD flags, LPPALETTEENTRY entries, LPDIRECTDRAWPALETTE* palette,
+                                  IUnknown* outer) = 0;
 };
 
 struct IDirectDrawSurface : IUnknown {
-    virtual HRESULT Blt(LPRECT destRect, LPDIRECTDRAWSURFACE source, LPRECT sourceRect,
-                        DWORD flags, LPDDBLTFX fx) = 0;
+    virtual HRESULT Blt(LPRECT destRect, LPDIRECTDRAWSURFACE source, LPRECT sourceRect, DWORD flags,
+                        LPDDBLTFX fx) = 0;
     virtual HRESULT IsLost() = 0;
     virtual HRESULT Restore() = 0;
     virtual HRESULT GetSurfaceDesc(LPDDSURFACEDESC desc) = 0;

@@ -24,6 +24,8 @@ void DXTestSetHeadless(BOOL headless);
 
 // Mark every live surface as lost until it is restored.
 void DXTestLoseSurfaces(void);
+// Mark one surface as lost until it is restored (e.g. only the primary).
+void DXTestLoseSurface(IDirectDrawSurface* surface);
 
 // Whether the MMX emulation device can be created (to reach the ramp fallback).
 void DXTestSetMMXAvailable(BOOL available);

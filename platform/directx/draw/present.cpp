@@ -1,0 +1,366 @@
+// Copies between surfaces and presentation of the primary surface: one-to-one
+// copies with format conversion, limited to what changed, clipped to the
+// window, and paced to the display's refresh by a sleeping frame clock.
+#include "draw_internal.h"
+
+#include <win32ext.h>
+
+#include <SDL.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace dx {
+namespace {
+
+constexpr long long kNanos = 1000000000LL;
+
+void add_ns(timespec& t, long long ns) {
+    long long total = t.tv_nsec + ns;
+    t.tv_sec += time_t(total / kNanos);
+    t.tv_nsec = long(total % kNanos);
+}
+
+bool before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Where converted rows go.
+enum class Dst { XRGB, ARGB, XBGR, RGB565, RGB888, Indexed8, Other };
+
+Dst dst_for(raster::Format f) {
+    switch (f) {
+    case raster::Format::RGB565:
+        return Dst::RGB565;
+    case raster::Format::RGB888:
+        return Dst::RGB888;
+    case raster::Format::XRGB8888:
+        return Dst::XRGB;
+    default:
+        return Dst::Indexed8;
+    }
+}
+
+Dst dst_for_sdl(Uint32 format) {
+    switch (format) {
+    case SDL_PIXELFORMAT_RGB888:
+        return Dst::XRGB;
+    case SDL_PIXELFORMAT_ARGB8888:
+        return Dst::ARGB;
+    case SDL_PIXELFORMAT_BGR888:
+        return Dst::XBGR;
+    case SDL_PIXELFORMAT_RGB565:
+        return Dst::RGB565;
+    default:
+        return Dst::Other;
+    }
+}
+
+struct Source {
+    const uint8_t* pixels;
+    int pitch;
+    raster::Format format;
+    const uint32_t* lut; // Indexed8: index -> 0x00RRGGBB
+};
+
+struct Dest {
+    uint8_t* pixels;
+    int pitch;
+    Dst kind;
+    Uint32 sdl_format; // Dst::Other only
+};
+
+// Reads one row as 0x00RRGGBB; returns the row (possibly the source itself).
+const uint32_t* read_row(const Source& s, const uint8_t* p, int w, uint32_t* row) {
+    switch (s.format) {
+    case raster::Format::XRGB8888:
+        return reinterpret_cast<const uint32_t*>(p);
+    case raster::Format::RGB565: {
+        const auto* q = reinterpret_cast<const uint16_t*>(p);
+        for (int x = 0; x < w; ++x) {
+            const uint32_t c = q[x];
+            const uint32_t r = (c >> 11) & 31, g = (c >> 5) & 63, b = c & 31;
+            row[x] = ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+        }
+        return row;
+    }
+    case raster::Format::RGB888:
+        for (int x = 0; x < w; ++x)
+            row[x] =
+                uint32_t(p[3 * x]) | uint32_t(p[3 * x + 1]) << 8 | uint32_t(p[3 * x + 2]) << 16;
+        return row;
+    default:
+        for (int x = 0; x < w; ++x)
+            row[x] = s.lut[p[x]];
+        return row;
+    }
+}
+
+void write_row(const Dest& d, uint8_t* p, const uint32_t* row, int w) {
+    switch (d.kind) {
+    case Dst::XRGB:
+        std::memcpy(p, row, size_t(w) * 4);
+        break;
+    case Dst::ARGB: {
+        auto* q = reinterpret_cast<uint32_t*>(p);
+        for (int x = 0; x < w; ++x)
+            q[x] = row[x] | 0xFF000000u;
+        break;
+    }
+    case Dst::XBGR: {
+        auto* q = reinterpret_cast<uint32_t*>(p);
+        for (int x = 0; x < w; ++x) {
+            const uint32_t c = row[x];
+            q[x] = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+        }
+        break;
+    }
+    case Dst::RGB565: {
+        auto* q = reinterpret_cast<uint16_t*>(p);
+        for (int x = 0; x < w; ++x) {
+            const uint32_t c = row[x];
+            q[x] = uint16_t(((c >> 8) & 0xF800) | ((c >> 5) & 0x07E0) | ((c >> 3) & 0x001F));
+        }
+        break;
+    }
+    case Dst::RGB888:
+        for (int x = 0; x < w; ++x) {
+            p[3 * x] = uint8_t(row[x]);
+            p[3 * x + 1] = uint8_t(row[x] >> 8);
+            p[3 * x + 2] = uint8_t(row[x] >> 16);
+        }
+        break;
+    case Dst::Indexed8:
+        break; // handled by the caller: only index-to-index copies
+    case Dst::Other:
+        SDL_ConvertPixels(w, 1, SDL_PIXELFORMAT_RGB888, row, w * 4, d.sdl_format, p, d.pitch);
+        break;
+    }
+}
+
+int source_bpp(raster::Format f) {
+    switch (f) {
+    case raster::Format::RGB565:
+        return 2;
+    case raster::Format::RGB888:
+        return 3;
+    case raster::Format::XRGB8888:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+int dest_bpp(const Dest& d) {
+    switch (d.kind) {
+    case Dst::RGB565:
+        return 2;
+    case Dst::RGB888:
+        return 3;
+    case Dst::Indexed8:
+        return 1;
+    case Dst::Other:
+        return SDL_BYTESPERPIXEL(d.sdl_format);
+    default:
+        return 4;
+    }
+}
+
+// Copies a w x h block from (sx, sy) in the source to (dx, dy) in the destination.
+void convert_block(const Source& s, int sx, int sy, const Dest& d, int dx, int dy, int w, int h,
+                   std::vector<uint32_t>& row) {
+    if (w <= 0 || h <= 0) return;
+    if (row.size() < size_t(w)) row.resize(size_t(w)); // grows once, to the widest copy
+    const int sb = source_bpp(s.format), db = dest_bpp(d);
+    const bool indexed_source =
+        s.format == raster::Format::Indexed8 || s.format == raster::Format::Count8;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* sp = s.pixels + ptrdiff_t(sy + y) * s.pitch + ptrdiff_t(sx) * sb;
+        uint8_t* dp = d.pixels + ptrdiff_t(dy + y) * d.pitch + ptrdiff_t(dx) * db;
+        if (d.kind == Dst::Indexed8) {
+            if (indexed_source) std::memcpy(dp, sp, size_t(w));
+            continue;
+        }
+        if (d.kind == Dst::XRGB && s.format == raster::Format::XRGB8888) {
+            std::memcpy(dp, sp, size_t(w) * 4);
+            continue;
+        }
+        write_row(d, dp, read_row(s, sp, w, row.data()), w);
+    }
+}
+
+void build_lut(const Palette* palette, uint32_t lut[256]) {
+    for (int i = 0; i < 256; ++i) {
+        if (palette) {
+            const PALETTEENTRY& e = palette->entries[i];
+            lut[i] = uint32_t(e.peRed) << 16 | uint32_t(e.peGreen) << 8 | e.peBlue;
+        } else {
+            lut[i] = uint32_t(i) * 0x010101u;
+        }
+    }
+}
+
+int refresh_rate(SDL_Window* window) {
+    SDL_DisplayMode mode;
+    const int index = SDL_GetWindowDisplayIndex(window);
+    if (index >= 0 && SDL_GetCurrentDisplayMode(index, &mode) == 0 && mode.refresh_rate > 0)
+        return mode.refresh_rate;
+    return 60;
+}
+
+} // namespace
+
+void FrameClock::start(int refresh_hz) {
+    if (refresh_hz < 24 || refresh_hz > 500) refresh_hz = 60;
+    period_ns_ = kNanos / refresh_hz;
+    clock_gettime(CLOCK_MONOTONIC, &next_);
+    add_ns(next_, period_ns_);
+    started_ = true;
+}
+
+void FrameClock::wait() {
+    if (!started_) start(60);
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (before(now, next_)) {
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next_, nullptr) == EINTR) {
+        }
+        add_ns(next_, period_ns_);
+    } else {
+        // Late already: show at once and count the next refresh from now.
+        next_ = now;
+        add_ns(next_, period_ns_);
+    }
+}
+
+HWND Surface::target_hwnd() const {
+    if (clipper_ && clipper_->hwnd) return clipper_->hwnd;
+    return cooperative_hwnd_;
+}
+
+bool Surface::window_surface_changed() {
+    if (kind_ != SurfaceKind::Primary || headless_ || !window_surface_) return false;
+    SDL_Window* window = Win32GetSdlWindow(target_hwnd());
+    if (window != window_) return true;
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    return w != window_surface_w_ || h != window_surface_h_;
+}
+
+HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE source, LPRECT sourceRect, DWORD,
+                     LPDDBLTFX fx) {
+    DX_FAILPOINT("Blt");
+    if (fx || !source) return DDERR_UNSUPPORTED; // colour fills and effects: not offered
+    auto* src = dynamic_cast<Surface*>(source);
+    if (!src) return DDERR_INVALIDOBJECT;
+    if (kind_ == SurfaceKind::ZBuffer || src->kind_ != SurfaceKind::Offscreen)
+        return DDERR_INVALIDSURFACETYPE;
+    if (lost_ || window_surface_changed()) return lost_ = true, DDERR_SURFACELOST;
+    if (src->lost_) return DDERR_SURFACELOST;
+
+    raster::Rect s{0, 0, src->width_, src->height_};
+    if (sourceRect) s = {sourceRect->left, sourceRect->top, sourceRect->right, sourceRect->bottom};
+    raster::Rect d{0, 0, width_, height_};
+    if (destRect) d = {destRect->left, destRect->top, destRect->right, destRect->bottom};
+    if (s.empty() || d.empty() || s.left < 0 || s.top < 0 || s.right > src->width_ ||
+        s.bottom > src->height_)
+        return DDERR_INVALIDRECT;
+    if (s.right - s.left != d.right - d.left || s.bottom - s.top != d.bottom - d.top)
+        return DDERR_NOSTRETCHHW;
+    return kind_ == SurfaceKind::Primary ? present(d, *src, s) : copy_from(d, *src, s);
+}
+
+HRESULT Surface::copy_from(const raster::Rect& d, Surface& src, const raster::Rect& s) {
+    const raster::Rect clipped = intersect(d, {0, 0, width_, height_});
+    if (clipped.empty()) return DD_OK;
+    if (format_ == raster::Format::Indexed8 && src.format_ != raster::Format::Indexed8)
+        return DDERR_UNSUPPORTEDFORMAT;
+    uint32_t lut[256];
+    build_lut(src.palette_ ? src.palette_.get() : palette_.get(), lut);
+    const Source in{src.pixels(), src.pitch_, src.format_, lut};
+    const Dest out{pixels(), pitch_, dst_for(format_), 0};
+    convert_block(in, s.left + clipped.left - d.left, s.top + clipped.top - d.top, out,
+                  clipped.left, clipped.top, clipped.right - clipped.left,
+                  clipped.bottom - clipped.top, row_);
+    add_damage(clipped);
+    return DD_OK;
+}
+
+HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect& s) {
+    // Where the copy may land: the display, narrowed to the clipper's window.
+    raster::Rect clip{0, 0, width_, height_};
+    const HWND hwnd = target_hwnd();
+    if (clipper_ && clipper_->hwnd && IsWindow(clipper_->hwnd)) {
+        RECT client{0, 0, 0, 0};
+        POINT origin{0, 0};
+        GetClientRect(clipper_->hwnd, &client);
+        ClientToScreen(clipper_->hwnd, &origin);
+        clip = intersect(clip, {origin.x, origin.y, origin.x + client.right - client.left,
+                                origin.y + client.bottom - client.top});
+    }
+
+    Dest out{nullptr, 0, Dst::XRGB, 0};
+    POINT window_origin{0, 0};
+    SDL_Window* window = nullptr;
+    if (headless_) {
+        out = {pixels(), pitch_, dst_for(format_), 0};
+    } else {
+        window = hwnd ? Win32GetSdlWindow(hwnd) : nullptr;
+        if (!window) return DD_OK; // no window to show the frame in
+        if (!window_surface_ || window != window_) {
+            window_surface_ = SDL_GetWindowSurface(window);
+            if (!window_surface_) return DDERR_SURFACELOST;
+            window_ = window;
+            window_surface_w_ = window_surface_->w;
+            window_surface_h_ = window_surface_->h;
+            full_refresh_ = true;
+            if (paced_) clock_.start(refresh_rate(window));
+        }
+        ClientToScreen(hwnd, &window_origin);
+        clip =
+            intersect(clip, {window_origin.x, window_origin.y, window_origin.x + window_surface_w_,
+                             window_origin.y + window_surface_h_});
+        out = {static_cast<uint8_t*>(window_surface_->pixels), window_surface_->pitch,
+               dst_for_sdl(window_surface_->format->format), window_surface_->format->format};
+    }
+
+    // Only what changed since the last copy, unless the screen needs it all again.
+    const bool full = full_refresh_ || last_source_ != &src || last_dest_.left != d.left ||
+                      last_dest_.top != d.top || last_dest_.right != d.right ||
+                      last_dest_.bottom != d.bottom;
+    const raster::Rect region = full ? s : intersect(src.damage_, s);
+    src.damage_ = {0, 0, 0, 0};
+    full_refresh_ = false;
+    last_source_ = &src;
+    last_dest_ = d;
+
+    const int shift_x = d.left - s.left, shift_y = d.top - s.top;
+    const raster::Rect target = intersect({region.left + shift_x, region.top + shift_y,
+                                           region.right + shift_x, region.bottom + shift_y},
+                                          clip);
+    if (!target.empty()) {
+        if (out.kind == Dst::Indexed8 && src.format_ != raster::Format::Indexed8)
+            return DDERR_UNSUPPORTEDFORMAT;
+        uint32_t lut[256];
+        build_lut(src.palette_ ? src.palette_.get() : palette_.get(), lut);
+        const Source in{src.pixels(), src.pitch_, src.format_, lut};
+        const int w = target.right - target.left, h = target.bottom - target.top;
+        const bool must_lock = window_surface_ && SDL_MUSTLOCK(window_surface_);
+        if (must_lock && SDL_LockSurface(window_surface_) != 0) return DDERR_SURFACEBUSY;
+        if (!headless_) out.pixels = static_cast<uint8_t*>(window_surface_->pixels);
+        convert_block(in, target.left - shift_x, target.top - shift_y, out,
+                      target.left - window_origin.x, target.top - window_origin.y, w, h, row_);
+        if (must_lock) SDL_UnlockSurface(window_surface_);
+        if (window) {
+            if (paced_) clock_.wait();
+            const SDL_Rect changed{target.left - window_origin.x, target.top - window_origin.y, w,
+                                   h};
+            SDL_UpdateWindowSurfaceRects(window, &changed, 1);
+        }
+    } else if (paced_ && window) {
+        clock_.wait();
+    }
+    return DD_OK;
+}
+
+} // namespace dx

@@ -1,0 +1,238 @@
+// Mesh builder: a .x model loaded through the reader, scaled and coloured, and
+// converted once into the renderer's form for a mesh.
+#include "rm_internal.h"
+
+#include <win32ext.h>
+#include <xfile/xfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <unordered_map>
+
+namespace dx {
+namespace {
+
+raster::Vec3 sub(raster::Vec3 a, raster::Vec3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+
+raster::Vec3 cross3(raster::Vec3 a, raster::Vec3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+raster::Vec3 normalized(raster::Vec3 v, raster::Vec3 fallback) {
+    const double len = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
+    if (!(len > 1e-20) || !std::isfinite(len)) return fallback;
+    return {float(v.x / len), float(v.y / len), float(v.z / len)};
+}
+
+uint8_t channel(float f) {
+    if (!(f > 0)) return 0;
+    if (f >= 1) return 255;
+    return uint8_t(f * 255.0f + 0.5f);
+}
+
+} // namespace
+
+MeshBuilder::MeshBuilder() = default;
+
+HRESULT MeshBuilder::QueryInterface(REFIID riid, LPVOID* object) {
+    DX_FAILPOINT("QueryInterface");
+    if (!object) return D3DRMERR_BADVALUE;
+    *object = nullptr;
+    if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMMeshBuilder ||
+          riid == IID_IDirect3DRMMeshBuilder2))
+        return E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<IDirect3DRMMeshBuilder2*>(this);
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRMLOADTEXTURECALLBACK,
+                          LPVOID) {
+    DX_FAILPOINT("Load");
+    // Only loading from a named file is offered.
+    if (!filename || (flags & 0xFF) != D3DRMLOAD_FROMFILE) return D3DRMERR_BADVALUE;
+    const char* given = static_cast<const char*>(filename);
+    const std::string path = Win32MapPath(given);
+
+    positions_.clear();
+    normals_.clear();
+    faces_.clear();
+    cache_valid_ = false;
+
+    xfile::Model model;
+    std::string reason;
+    const xfile::Result result = xfile::load(path.c_str(), model, &reason);
+    if (result != xfile::Result::Ok) {
+        if (reason.empty())
+            reason =
+                result == xfile::Result::FileNotFound ? "file not found" : "not a valid .x file";
+        if (path == given)
+            std::fprintf(stderr, "plumora: cannot load model '%s': %s\n", given, reason.c_str());
+        else
+            std::fprintf(stderr, "plumora: cannot load model '%s' (%s): %s\n", given, path.c_str(),
+                         reason.c_str());
+        return result == xfile::Result::FileNotFound ? D3DRMERR_FILENOTFOUND : D3DRMERR_BADFILE;
+    }
+
+    positions_.reserve(model.positions.size());
+    for (const xfile::Vec3& p : model.positions)
+        positions_.push_back({p.x, p.y, p.z});
+    const size_t np = positions_.size();
+
+    // A model without usable normals gets smooth ones: each position's normal is
+    // the area-weighted sum of the front-face normals around it.
+    bool have_normals = !model.normals.empty();
+    for (const xfile::Triangle& t : model.triangles)
+        for (uint32_t n : t.n)
+            if (n >= model.normals.size()) have_normals = false;
+    if (have_normals) {
+        normals_.reserve(model.normals.size());
+        for (const xfile::Vec3& n : model.normals)
+            normals_.push_back(normalized({n.x, n.y, n.z}, {0, 0, -1}));
+    } else {
+        normals_.assign(np, {0, 0, 0});
+        for (const xfile::Triangle& t : model.triangles) {
+            if (t.v[0] >= np || t.v[1] >= np || t.v[2] >= np) continue;
+            const raster::Vec3 a = positions_[t.v[0]], b = positions_[t.v[1]],
+                               c = positions_[t.v[2]];
+            const raster::Vec3 fn = cross3(sub(b, a), sub(c, a));
+            for (uint32_t v : t.v)
+                normals_[v] = {normals_[v].x + fn.x, normals_[v].y + fn.y, normals_[v].z + fn.z};
+        }
+        for (raster::Vec3& n : normals_)
+            n = normalized(n, {0, 0, -1});
+    }
+
+    faces_.reserve(model.triangles.size());
+    for (const xfile::Triangle& t : model.triangles) {
+        if (t.v[0] >= np || t.v[1] >= np || t.v[2] >= np) continue;
+        Face f;
+        for (int i = 0; i < 3; ++i) {
+            f.v[i] = t.v[i];
+            f.n[i] = have_normals ? t.n[i] : t.v[i];
+        }
+        f.edges = t.edges;
+        f.color = 0xFFFFFFFF;
+        if (t.material >= 0 && size_t(t.material) < model.materials.size()) {
+            const xfile::Material& m = model.materials[size_t(t.material)];
+            f.color = RGBA_MAKE(channel(m.r), channel(m.g), channel(m.b), channel(m.a));
+        }
+        faces_.push_back(f);
+    }
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::GetBox(LPD3DRMBOX box) {
+    DX_FAILPOINT("GetBox");
+    if (!box) return D3DRMERR_BADVALUE;
+    // An empty builder has the zero box (and succeeds), so callers never read garbage.
+    *box = {{0, 0, 0}, {0, 0, 0}};
+    if (positions_.empty()) return D3DRM_OK;
+    raster::Vec3 lo = positions_[0], hi = positions_[0];
+    for (const raster::Vec3& p : positions_) {
+        lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
+        hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
+    }
+    *box = {{lo.x, lo.y, lo.z}, {hi.x, hi.y, hi.z}};
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::Scale(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) {
+    DX_FAILPOINT("Scale");
+    // A zero or non-finite factor would flatten the model and break its normals.
+    if (!std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(sz) || sx == 0 || sy == 0 ||
+        sz == 0)
+        return D3DRMERR_BADVALUE;
+    for (raster::Vec3& p : positions_)
+        p = {p.x * sx, p.y * sy, p.z * sz};
+    // Normals follow the inverse transpose, then get unit length again.
+    for (raster::Vec3& n : normals_)
+        n = normalized({n.x / sx, n.y / sy, n.z / sz}, n);
+    cache_valid_ = false;
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::SetQuality(D3DRMRENDERQUALITY quality) {
+    DX_FAILPOINT("SetQuality");
+    quality_ = quality;
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::SetColor(D3DCOLOR color) {
+    DX_FAILPOINT("SetColor");
+    for (Face& f : faces_)
+        f.color = color;
+    cache_valid_ = false;
+    return D3DRM_OK;
+}
+
+RenderMesh MeshBuilder::convert() const {
+    RenderMesh out;
+    std::unordered_map<uint64_t, uint32_t> vertex_of;
+    vertex_of.reserve(faces_.size() * 2);
+    std::vector<D3DCOLOR> group_colors;
+    for (const Face& f : faces_) {
+        size_t g = 0;
+        while (g < group_colors.size() && group_colors[g] != f.color)
+            ++g;
+        if (g == group_colors.size()) {
+            group_colors.push_back(f.color);
+            RenderGroup group;
+            group.color[0] = float((f.color >> 16) & 0xFF) / 255.0f;
+            group.color[1] = float((f.color >> 8) & 0xFF) / 255.0f;
+            group.color[2] = float(f.color & 0xFF) / 255.0f;
+            out.groups.push_back(std::move(group));
+        }
+        RenderGroup& group = out.groups[g];
+        for (int i = 0; i < 3; ++i) {
+            const uint64_t key = uint64_t(f.v[i]) << 32 | f.n[i];
+            auto [it, added] = vertex_of.try_emplace(key, uint32_t(out.positions.size()));
+            if (added) {
+                out.positions.push_back(positions_[f.v[i]]);
+                out.normals.push_back(f.n[i] < normals_.size() ? normals_[f.n[i]]
+                                                               : raster::Vec3{0, 0, -1});
+            }
+            group.indices.push_back(it->second);
+        }
+        group.edges.push_back(f.edges);
+    }
+    return out;
+}
+
+const RenderMesh& MeshBuilder::render_form() {
+    if (!cache_valid_) {
+        cached_ = convert();
+        cache_valid_ = true;
+    }
+    return cached_;
+}
+
+HRESULT MeshBuilder::CreateMesh(LPDIRECT3DRMMESH* mesh) {
+    DX_FAILPOINT("CreateMesh");
+    if (!mesh) return D3DRMERR_BADVALUE;
+    *mesh = nullptr;
+    Mesh* m = new (std::nothrow) Mesh(convert(), quality_);
+    if (!m) return D3DRMERR_BADALLOC;
+    *mesh = m;
+    return D3DRM_OK;
+}
+
+// ---- Mesh --------------------------------------------------------------------------
+
+Mesh::Mesh(RenderMesh data, D3DRMRENDERQUALITY quality)
+    : data_(std::move(data)), quality_(quality) {}
+
+HRESULT Mesh::QueryInterface(REFIID riid, LPVOID* object) {
+    DX_FAILPOINT("QueryInterface");
+    if (!object) return D3DRMERR_BADVALUE;
+    *object = nullptr;
+    if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<IUnknown*>(this);
+    return D3DRM_OK;
+}
+
+} // namespace dx
