@@ -8,6 +8,7 @@
 
 #include "source.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -254,8 +255,8 @@ class TextLexer {
                 return Tok::String;
             }
             if (s_.eof) return fail("unterminated string");
-            want *= 2;
             size_t have = size_t(s_.e - s_.p);
+            want = std::max(want, have) * 2;
             if (!s_.refill(want, error_)) return fail_keep();
             if (size_t(s_.e - s_.p) <= have) return fail("string too long");
         }

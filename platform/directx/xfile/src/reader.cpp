@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string_view>
 #include <unordered_map>
@@ -144,7 +145,7 @@ template <class L> class Parser {
         return false;
     }
     bool deeper(size_t extra) {
-        if (stack_.size() + extra > size_t(std::max(limits_.max_depth, 1)))
+        if (stack_.size() - 1 + extra > size_t(std::max(limits_.max_depth, 1)))
             return fail("objects nested deeper than " + std::to_string(limits_.max_depth));
         return true;
     }
@@ -684,7 +685,13 @@ Result parse(const uint8_t* data, size_t size, Model& out, std::string* error,
         err = "internal error";
         r = Result::BadFile;
     }
-    if (r != Result::Ok) out = Model{};
+    if (r != Result::Ok) {
+        out = Model{};
+        // One printable line, whatever names the file held.
+        if (err.size() > 200) err.resize(200);
+        for (char& c : err)
+            if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = '?';
+    }
     if (error) *error = r == Result::Ok ? std::string() : err;
     return r;
 }
@@ -696,6 +703,9 @@ Result load(const char* path, Model& out, std::string* error, const Limits& limi
         return r;
     };
     if (!path) return fail(Result::FileNotFound, "no file name");
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return fail(Result::FileNotFound, std::string(path) + " is a folder, not a file");
     FILE* f = std::fopen(path, "rb");
     if (!f) return fail(Result::FileNotFound, std::string("can't open ") + path);
     std::vector<uint8_t> bytes;

@@ -1,0 +1,317 @@
+// Malformed input: every failure is a clean BadFile with a reason and an empty model.
+#include "xfile_test_util.h"
+
+#include <cstring>
+#include <random>
+
+using namespace xtest;
+
+namespace {
+
+// Parses and checks the contract for failures; returns the result.
+Result attempt(const uint8_t* data, size_t size, const Limits& lim = {},
+               std::string* why = nullptr) {
+    Model m;
+    m.positions.push_back({1, 2, 3}); // must be cleared whatever happens
+    std::string err;
+    Result r = parse(data, size, m, &err, lim);
+    if (r != Result::Ok) {
+        EXPECT_EQ(r, Result::BadFile);
+        EXPECT_FALSE(err.empty());
+        EXPECT_EQ(err.find('\n'), std::string::npos);
+        EXPECT_TRUE(m.positions.empty() && m.triangles.empty() && m.normals.empty() &&
+                    m.materials.empty());
+    } else {
+        EXPECT_TRUE(err.empty());
+    }
+    if (why) *why = err;
+    return r;
+}
+Result attempt(const std::vector<uint8_t>& b, const Limits& lim = {}, std::string* why = nullptr) {
+    return attempt(b.data(), b.size(), lim, why);
+}
+Result attempt_text(const std::string& body, std::string* why = nullptr) {
+    return attempt(bytes_of("xof 0303txt 0032\n" + body), {}, why);
+}
+
+MeshDesc small_mesh() {
+    MeshDesc d = cube();
+    d.normals = {{0, 0, 1}, {0, 1, 0}};
+    for (auto& f : d.faces)
+        d.normal_faces.push_back(std::vector<uint32_t>(f.size(), 1));
+    d.materials = {{Material{}, {}}, {Material{}, "Shared"}};
+    d.face_materials = {0, 1, 1};
+    d.frames = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1}};
+    return d;
+}
+
+FileDesc small_file() {
+    FileDesc f;
+    f.materials = {{"Shared", Material{}}};
+    f.meshes.push_back(small_mesh());
+    return f;
+}
+
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    std::memcpy(&b[at], &v, 4);
+}
+
+} // namespace
+
+TEST(XFileMalformed, EveryTruncationFailsCleanly) {
+    for (Format fmt : kFormats) {
+        SCOPED_TRACE(int(fmt));
+        std::vector<uint8_t> b = write(small_file(), fmt);
+        ASSERT_EQ(attempt(b), Result::Ok);
+        bool zip = fmt == Format::TextZip || fmt == Format::BinaryZip;
+        // A plain body cut between top-level objects is a shorter whole file (here: the
+        // material alone); a cut anywhere else fails. Compressed bodies have a size to check.
+        size_t whole = b.size();
+        if (fmt == Format::Text)
+            while (b[whole - 1] != '}')
+                --whole;
+        int failures = 0;
+        for (size_t len = 0; len < whole; ++len) {
+            std::vector<uint8_t> cut(b.begin(), b.begin() + long(len));
+            Result r = attempt(cut);
+            failures += r == Result::BadFile;
+            if (zip) {
+                EXPECT_EQ(r, Result::BadFile) << "length " << len;
+            }
+            if (r == Result::Ok) {
+                Model m;
+                read(cut, m);
+                EXPECT_TRUE(m.positions.empty()) << "half a mesh read from length " << len;
+            }
+        }
+        EXPECT_GE(failures, int(whole) - 8);
+    }
+}
+
+TEST(XFileMalformed, CountsLargerThanTheFileFailBeforeAllocating) {
+    std::string why;
+    // A hundred bytes declaring a billion vertices.
+    EXPECT_EQ(attempt_text("Mesh { 1000000000; 0;0;0;, 1;1;1;; 1; 3;0,1,2;; }", &why),
+              Result::BadFile);
+    EXPECT_NE(why.find("larger than the file"), std::string::npos) << why;
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 4000000000; 3;0,1,2;; }"),
+              Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 4000000000;0,1,2;; }"),
+              Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                           " MeshNormals { 900000000; 0;0;1;; 1; 3;0,0,0;; } }"),
+              Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                           " MeshMaterialList { 1; 900000000; 0;; } }"),
+              Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 99999999999; }"), Result::BadFile); // beyond 32 bits
+    // Binary: a list token claiming more numbers than bytes.
+    std::vector<uint8_t> b = write(small_mesh(), Format::Binary32);
+    for (size_t i = 16; i + 6 <= b.size(); ++i) {
+        if (b[i] == 7 && b[i + 1] == 0) { // the first FLOAT_LIST
+            put32(b, i + 2, 0x40000000u);
+            break;
+        }
+    }
+    EXPECT_EQ(attempt(b), Result::BadFile);
+    // A compressed file may declare at most the inflate limit.
+    std::vector<uint8_t> z = write(small_mesh(), Format::TextZip);
+    put32(z, 16, 0xfffffff0u);
+    EXPECT_EQ(attempt(z, {}, &why), Result::BadFile);
+    EXPECT_NE(why.find("limit"), std::string::npos) << why;
+}
+
+TEST(XFileMalformed, DeepNestingFailsWithoutRecursion) {
+    std::string deep;
+    for (int i = 0; i < 1000000; ++i)
+        deep += "Frame {";
+    std::string why;
+    EXPECT_EQ(attempt_text(deep, &why), Result::BadFile);
+    EXPECT_NE(why.find("nested"), std::string::npos) << why;
+    // The same inside objects the reader skips, and inside templates.
+    std::string skipped = "Unknown {";
+    for (int i = 0; i < 1000000; ++i)
+        skipped += "{";
+    EXPECT_EQ(attempt_text(skipped), Result::BadFile);
+    EXPECT_EQ(attempt_text("template T { <11111111-1111-1111-1111-111111111111> " + skipped),
+              Result::BadFile);
+    // Binary: a million OBRACE tokens after a name.
+    std::vector<uint8_t> b = bytes_of("xof 0303bin 0032");
+    uint8_t name[] = {1, 0, 5, 0, 0, 0, 'F', 'r', 'a', 'm', 'e'};
+    for (int i = 0; i < 1000000; ++i) {
+        b.insert(b.end(), name, name + sizeof name);
+        b.push_back(10);
+        b.push_back(0);
+    }
+    EXPECT_EQ(attempt(b), Result::BadFile);
+    // Up to the limit is fine.
+    Limits lim;
+    std::string ok;
+    for (int i = 0; i < lim.max_depth; ++i)
+        ok += "Frame {";
+    ok += std::string(size_t(lim.max_depth), '}');
+    EXPECT_EQ(attempt_text(ok), Result::Ok);
+    EXPECT_EQ(attempt_text(ok + "}"), Result::BadFile); // unmatched
+}
+
+TEST(XFileMalformed, IndicesOutOfRange) {
+    std::string why;
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,3;; }", &why),
+              Result::BadFile);
+    EXPECT_NE(why.find("vertex 3"), std::string::npos) << why;
+    EXPECT_EQ(attempt_text("Mesh { 4; 0;0;0;, 0;1;0;, 1;0;0;, 1;1;0;; 1; 4;0,1,2,4;; }"),
+              Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,-1,2;; }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                           " MeshNormals { 1; 0;0;1;; 1; 3;0,0,1;; } }"),
+              Result::BadFile);
+    EXPECT_EQ(
+        attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                     " MeshMaterialList { 1; 1; 1;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } } }"),
+        Result::BadFile);
+    // Binary, from our writer with one face index bumped past the vertex count.
+    MeshDesc d = small_mesh();
+    d.faces[2][1] = 8;
+    for (Format f : kFormats)
+        EXPECT_EQ(attempt(write(d, f)), Result::BadFile);
+}
+
+TEST(XFileMalformed, NonFiniteNumbers) {
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;nan;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;inf;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;1e39;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"), Result::BadFile);
+    EXPECT_EQ(
+        attempt_text("Frame { FrameTransformMatrix { 1e30,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1;; }"
+                     " Mesh { 3; 1e30;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }"),
+        Result::BadFile); // finite in the file, infinite once placed
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;1e-60;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"), Result::Ok);
+    MeshDesc d = small_mesh();
+    d.positions[3].y = std::nanf("");
+    for (Format f : kFormats)
+        EXPECT_EQ(attempt(write(d, f)), Result::BadFile);
+    // Colours and normals are repaired rather than refused.
+    d = small_mesh();
+    d.normals[0] = {std::nanf(""), 0, 0};
+    d.materials[0].material.r = std::nanf("");
+    Model m;
+    std::vector<uint8_t> b = write(d, Format::Binary32);
+    ASSERT_EQ(read(b, m), Result::Ok);
+    for (const Vec3& n : m.normals)
+        EXPECT_TRUE(std::isfinite(n.x) && std::isfinite(n.y));
+    for (const Material& mt : m.materials)
+        EXPECT_TRUE(std::isfinite(mt.r));
+}
+
+TEST(XFileMalformed, BadCompressedBlocks) {
+    WriteOptions o;
+    o.block_size = 200;
+    MeshDesc d = small_mesh();
+    std::vector<uint8_t> z = write(d, Format::TextZip, o);
+    ASSERT_EQ(attempt(z), Result::Ok);
+    std::string why;
+    {
+        auto b = z; // first block's signature
+        b[24] = 'X';
+        EXPECT_EQ(attempt(b, {}, &why), Result::BadFile);
+        EXPECT_NE(why.find("CK"), std::string::npos) << why;
+    }
+    {
+        auto b = z; // block larger than 32768
+        b[20] = 0x01, b[21] = 0x81;
+        EXPECT_EQ(attempt(b), Result::BadFile);
+    }
+    {
+        auto b = z; // compressed size past the end of the file
+        b[22] = 0xff, b[23] = 0xff;
+        EXPECT_EQ(attempt(b), Result::BadFile);
+    }
+    {
+        auto b = z; // uncompressed size one larger than the block holds
+        b[20] = uint8_t(b[20] + 1);
+        EXPECT_EQ(attempt(b), Result::BadFile);
+    }
+    for (uint32_t delta : {1u, 100u}) { // total size field wrong either way
+        auto b = z;
+        uint32_t total;
+        std::memcpy(&total, &b[16], 4);
+        put32(b, 16, total + delta);
+        EXPECT_EQ(attempt(b), Result::BadFile);
+        put32(b, 16, total - delta);
+        EXPECT_EQ(attempt(b), Result::BadFile);
+    }
+    // Corrupt deflate data anywhere: no crash, no hang, and a failure reported when the
+    // data no longer makes a whole file.
+    std::mt19937 rng(7);
+    for (int i = 0; i < 2000; ++i) {
+        auto b = z;
+        size_t at = 26 + rng() % (b.size() - 26);
+        b[at] = uint8_t(b[at] ^ (1u << (rng() % 8)));
+        attempt(b);
+    }
+}
+
+TEST(XFileMalformed, ZipBombStopsAtTheInflateLimit) {
+    // Megabytes of one letter compress to almost nothing.
+    WriteOptions o;
+    std::vector<uint8_t> z;
+    FileDesc f;
+    Material big;
+    big.texture = std::string(4 << 20, 'q');
+    f.materials = {{"Big", big}};
+    f.meshes.push_back(small_mesh());
+    z = write(f, Format::TextZip, o);
+    EXPECT_LT(z.size(), 64u << 10);
+    ASSERT_EQ(attempt(z), Result::Ok);
+    Limits lim;
+    lim.max_inflated = 1 << 20;
+    std::string why;
+    EXPECT_EQ(attempt(z, lim, &why), Result::BadFile);
+    EXPECT_NE(why.find("limit"), std::string::npos) << why;
+    // A total field that understates the data: stops at the declared size.
+    put32(z, 16, 1 << 16);
+    EXPECT_EQ(attempt(z, lim), Result::BadFile);
+}
+
+TEST(XFileMalformed, HeadersAndGarbage) {
+    EXPECT_EQ(attempt(bytes_of("")), Result::BadFile);
+    EXPECT_EQ(attempt(bytes_of("xof 0303txt 003")), Result::BadFile);
+    EXPECT_EQ(attempt(bytes_of("xof 0303abc 0032")), Result::BadFile);
+    EXPECT_EQ(attempt(bytes_of("xof 0303txt 0016")), Result::BadFile);
+    EXPECT_EQ(attempt(bytes_of("zof 0303txt 0032")), Result::BadFile);
+    EXPECT_EQ(attempt(bytes_of("xof 0303txt 0032")), Result::Ok); // empty: no meshes
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;abc;0;, 1;0;0;; 1; 3;0,1,2;; }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1.5,2;; }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Mesh \"x\" { }"), Result::BadFile);
+    EXPECT_EQ(attempt_text("Material M { 1;1;1;1;; 1; 0;0;0;; 0;0;0;; TextureFilename { \"a }"),
+              Result::BadFile);
+    Limits lim;
+    lim.max_bytes = 100;
+    EXPECT_EQ(attempt(write(small_mesh(), Format::Text), lim), Result::BadFile);
+
+    // Random bytes after each header, and random bit flips in each encoding.
+    std::mt19937 rng(1234);
+    const char* heads[] = {"xof 0303txt 0032", "xof 0303bin 0032", "xof 0303bin 0064",
+                           "xof 0303tzip0032", "xof 0303bzip0032"};
+    for (const char* h : heads) {
+        for (int i = 0; i < 300; ++i) {
+            std::vector<uint8_t> b = bytes_of(h);
+            size_t n = rng() % 400;
+            for (size_t k = 0; k < n; ++k)
+                b.push_back(uint8_t(rng()));
+            attempt(b);
+        }
+    }
+    for (Format fmt : kFormats) {
+        std::vector<uint8_t> good = write(small_file(), fmt);
+        for (int i = 0; i < 1500; ++i) {
+            auto b = good;
+            for (int k = 0, flips = 1 + int(rng() % 4); k < flips; ++k) {
+                size_t at = 16 + rng() % (b.size() - 16);
+                b[at] = uint8_t(b[at] ^ (1u << (rng() % 8)));
+            }
+            attempt(b);
+        }
+    }
+}
