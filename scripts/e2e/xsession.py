@@ -1,0 +1,239 @@
+"""Helpers for end-to-end tests of the built programs under a private X server.
+
+Use from a test script (add scripts/e2e to sys.path):
+
+    with XSession() as x:                      # Xvfb on a free display, 1280x720x24
+        env = x.environment(home)              # DISPLAY, fresh XDG folders under home
+        proc = x.start([program, "/s"], env)
+        x.wait_for_window("Tessival")
+        x.key("a")
+        code = wait_exit(proc, 10)
+        image = x.screenshot(probe, path)      # PPM via the x11probe helper
+
+Command line: `python3 xsession.py [--screen 1280x720x24] -- COMMAND...` runs
+COMMAND with DISPLAY set to a fresh server and returns its exit code.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77  # CTest's SKIP_RETURN_CODE for the end-to-end tests
+
+
+class Failure(Exception):
+    """A failed expectation; the test script reports it and exits 1."""
+
+
+def require_tools(*names):
+    """Exit with SKIP when a needed program isn't installed."""
+    missing = [n for n in names if shutil.which(n) is None]
+    if missing:
+        print("skipped: not installed: " + ", ".join(missing))
+        sys.exit(SKIP)
+
+
+def wait_exit(proc, timeout):
+    """The process's exit code, or a Failure when it runs past timeout (it is killed)."""
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        raise Failure("%s still running after %ss" % (proc.args, timeout))
+
+
+def still_running(proc, seconds):
+    """True when the process is alive after waiting the given time."""
+    try:
+        proc.wait(timeout=seconds)
+        return False
+    except subprocess.TimeoutExpired:
+        return True
+
+
+def output(proc):
+    """What a program started by XSession.start wrote so far, as text."""
+    proc.log.seek(0)
+    return proc.log.read().decode(errors="replace")
+
+
+def read_ppm(path):
+    """(width, height, bytes) of a binary PPM (P6, maxval 255)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    fields = []
+    pos = 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            while data[pos:pos + 1] not in (b"\n", b""):
+                pos += 1
+            continue
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    if fields[0] != b"P6" or int(fields[3]) != 255:
+        raise Failure("not a P6 image: " + path)
+    width, height = int(fields[1]), int(fields[2])
+    pixels = data[pos + 1:pos + 1 + width * height * 3]
+    if len(pixels) != width * height * 3:
+        raise Failure("short image: " + path)
+    return width, height, pixels
+
+
+def count_non_black(pixels):
+    """How many pixels of an RGB byte string aren't pure black."""
+    return sum(1 for i in range(0, len(pixels), 3) if pixels[i] or pixels[i + 1] or pixels[i + 2])
+
+
+class XSession:
+    """A private Xvfb on a display number the server picks itself (-displayfd)."""
+
+    def __init__(self, screen="1280x720x24", timeout=20):
+        self.screen = screen
+        self.timeout = timeout
+        self.display = None
+        self.server = None
+        self.children = []
+
+    def __enter__(self):
+        require_tools("Xvfb")
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen, "-nolisten",
+             "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + self.timeout
+        with os.fdopen(read_end, "rb", buffering=0) as pipe:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read(16)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.__exit__(None, None, None)
+            raise Failure("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+        return self
+
+    def __exit__(self, *exc):
+        for proc in self.children:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        if self.server and self.server.poll() is None:
+            self.server.terminate()
+            try:
+                self.server.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
+        return False
+
+    def kill_server(self):
+        """Ends the X server at once, as when a session goes away."""
+        self.server.kill()
+        self.server.wait()
+
+    def environment(self, home):
+        """A copy of the environment for this display with fresh XDG folders in home."""
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        for name in ("SDL_VIDEODRIVER", "WAYLAND_DISPLAY", "XAUTHORITY"):
+            env.pop(name, None)
+        for var, sub in (("XDG_CONFIG_HOME", "config"), ("XDG_RUNTIME_DIR", "run")):
+            path = os.path.join(home, sub)
+            os.makedirs(path, mode=0o700, exist_ok=True)
+            env[var] = path
+        return env
+
+    def start(self, argv, env, **kwargs):
+        """Starts a program on this display; it is killed at the end if still running.
+        Its output goes to a file (a pipe nobody reads could stall it); see output()."""
+        log = tempfile.TemporaryFile()
+        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=log,
+                                stderr=subprocess.STDOUT, **kwargs)
+        proc.log = log
+        self.children.append(proc)
+        return proc
+
+    def run(self, argv, timeout=10, check=True):
+        """Runs a tool against this display; its standard output as text."""
+        env = dict(os.environ, DISPLAY=self.display)
+        result = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
+        if check and result.returncode != 0:
+            raise Failure("%s failed (%d): %s" % (argv, result.returncode, result.stderr.strip()))
+        return result.stdout
+
+    def find_windows(self, name):
+        """Ids of the viewable windows whose title is exactly name."""
+        out = self.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name],
+                       check=False)
+        return [line for line in out.split() if line.strip()]
+
+    def wait_for_window(self, name, proc=None, timeout=20):
+        """Id of the first viewable window titled name; a Failure if none shows up."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            ids = self.find_windows(name)
+            if ids:
+                return ids[0]
+            if proc is not None and proc.poll() is not None:
+                raise Failure("program ended with %s before its window showed: %s" %
+                              (proc.returncode, output(proc)))
+            time.sleep(0.1)
+        raise Failure("no window named %r within %ss" % (name, timeout))
+
+    def geometry(self, window):
+        """(x, y, width, height) of a window, from xwininfo."""
+        out = self.run(["xwininfo", "-id", window])
+        values = {}
+        for line in out.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                int(values["Width"]), int(values["Height"]))
+
+    def key(self, name):
+        self.run(["xdotool", "key", name])
+
+    def click(self, button):
+        self.run(["xdotool", "click", str(button)])
+
+    def mousemove(self, x, y):
+        self.run(["xdotool", "mousemove", str(x), str(y)])
+
+    def screenshot(self, probe, path):
+        """Saves the screen as PPM through the x11probe helper; (width, height, pixels)."""
+        self.run([probe, "screenshot", path])
+        return read_ppm(path)
+
+    def cursor_hidden(self, probe):
+        return self.run([probe, "cursor"]).strip() == "hidden"
+
+
+def main(argv):
+    screen = "1280x720x24"
+    if len(argv) >= 2 and argv[0] == "--screen":
+        screen = argv[1]
+        argv = argv[2:]
+    if argv and argv[0] == "--":
+        argv = argv[1:]
+    if not argv:
+        print(__doc__)
+        return 2
+    with XSession(screen) as x, tempfile.TemporaryDirectory() as home:
+        return subprocess.call(argv, env=x.environment(home))
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
