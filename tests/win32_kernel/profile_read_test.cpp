@@ -206,6 +206,13 @@ TEST_F(ProfileReadTest, UnreadableOrHugeFilesGiveDefaults) {
     EXPECT_NE(testing::internal::GetCapturedStderr(), "");
 
     rmdir(SettingsPath().c_str());
+    mkfifo(SettingsPath().c_str(), 0600); // must not block the reader
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ReadAsSaver().speed, 5);
+    EXPECT_FALSE(WritePrivateProfileStringA(SECTION_SS, KEY_SPEED, "3", SETTINGS_FILE));
+    testing::internal::GetCapturedStderr();
+
+    unlink(SettingsPath().c_str());
     static const char junk[] = "[SS_SECTION]\nSPEED=8\n\0\xff\xfe[\n=\n";
     WriteBytes(SettingsPath(), std::string(junk, sizeof junk - 1));
     EXPECT_EQ(ReadAsSaver().speed, 8) << "binary junk around the keys does no harm";

@@ -36,10 +36,8 @@ TEST_F(ProfileWriteTest, CreatesFolderFileSectionAndKey) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(GetPrivateProfileIntA(SECTION_SS, KEY_SPEED, 5, SETTINGS_FILE), 7u);
     ExpectNoTemporaryFiles(Folder());
-}
 
-TEST_F(ProfileWriteTest, CreatesMissingConfigHomeToo) {
-    std::string deep = root + "/not/yet";
+    std::string deep = root + "/not/yet"; // missing parents of the folder too
     setenv("XDG_CONFIG_HOME", deep.c_str(), 1);
     ASSERT_TRUE(Write("S", "k", "v"));
     EXPECT_EQ(ReadBytes(deep + "/plumora/Mirel.ini"), "[S]\nk=v\n");
@@ -167,6 +165,15 @@ TEST_F(ProfileWriteTest, UnwritableFolderFailsAndLosesNothing) {
         EXPECT_EQ(ReadBytes(file), original);
         ExpectNoTemporaryFiles(folder);
     }
+    // A read-only file in a writable folder is left alone too.
+    chmod(folder.c_str(), 0777);
+    chmod(file.c_str(), 0444);
+    EXPECT_EQ(RunInChild([&] {
+                  DropRootInChild();
+                  return WritePrivateProfileStringA("SS_SECTION", "SPEED", "8", file.c_str());
+              }),
+              FALSE);
+    EXPECT_EQ(ReadBytes(file), original);
 }
 
 TEST_F(ProfileWriteTest, UncreatableFolderFails) {

@@ -66,7 +66,8 @@ enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult ReadWhole(const std::string& path, std::string& out, struct stat* info) {
     out.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO in the file's place must not hang the reader.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) return ReadResult::Missing;
         Warn("cannot read settings file %s: %s", path.c_str(), strerror(errno));
@@ -360,7 +361,9 @@ bool WriteAll(int fd, const std::string& data) {
 bool ReplaceFile(const std::string& target, const std::string& data, mode_t mode) {
     std::string folder = FolderOf(target);
     std::string temp = folder + "/." + BaseNameOf(target) + ".tmp";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Under the writers' lock any file of that name was left by a killed writer.
+    unlink(temp.c_str());
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         Warn("cannot write settings file %s: %s; left unchanged", target.c_str(), strerror(errno));
         return false;
@@ -475,6 +478,11 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     ReadResult read = ReadWhole(target, text, &info);
     if (read == ReadResult::Failed) {
         Warn("settings file %s not written, to keep what it holds", target.c_str());
+        SetLastError(ERROR_ACCESS_DENIED);
+    } else if (read == ReadResult::Ok && access(target.c_str(), W_OK) != 0) {
+        // A read-only settings file stays as it is, as on the platform, even
+        // though the folder would let us replace it.
+        Warn("settings file %s is read-only; not written", target.c_str());
         SetLastError(ERROR_ACCESS_DENIED);
     } else {
         mode_t mode = read == ReadResult::Ok ? (info.st_mode & 07777) : 0600;
