@@ -143,7 +143,10 @@ BOOL ReleaseMutex(HANDLE mutex);
 BOOL CloseHandle(HANDLE handle);
 
 // Private-profile files. A bare file name resolves to $XDG_CONFIG_HOME/plumora/
-// (~/.config/plumora/ when unset). Section and key names match case-insensitively.
+// (~/.config/plumora/ when unset), a Windows-style path goes through Win32MapPath.
+// Section and key names match case-insensitively. Writes are atomic, keep every
+// other byte of the file, and are refused (FALSE) for names or values holding
+// line breaks, and for files over 1 MiB, which read as absent.
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
                                DWORD size, LPCSTR fileName);
