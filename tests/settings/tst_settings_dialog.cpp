@@ -1,0 +1,583 @@
+// Drives the settings dialog through its controls, keyboard and menus, and
+// checks the settings file after every step.
+#include "DialogTemplate.h"
+#include "SettingsDlg.h"
+#include "VersionInfoDlg.h"
+#include "resource.h"
+#include "settings_keys.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "win32ext.h"
+
+namespace {
+
+const QString kAboutItem = QString::fromUtf8("ﾊﾞｰｼﾞｮﾝ情報 (&A)...");
+
+QString Readout(int r, int g, int b) {
+    return QString::fromUtf8("R＝%1　G＝%2　B＝%3 ").arg(r).arg(g).arg(b);
+}
+
+// The dialog with its file chooser replaced and its handlers reachable.
+class TestDlg : public CSettingsDlg {
+  public:
+    using CSettingsDlg::OnSysCommand;
+    using CSettingsDlg::OnXFileOpen;
+
+    std::optional<QString> RunFileChooser(const QString& initialFolder) override {
+        chooserFolders << initialFolder;
+        if (useRealChooser) return CSettingsDlg::RunFileChooser(initialFolder);
+        return nextChoice;
+    }
+
+    QSlider* slider(int id) const { return qobject_cast<QSlider*>(GetDlgItem(id)); }
+    QLineEdit* edit(int id) const { return qobject_cast<QLineEdit*>(GetDlgItem(id)); }
+    QRadioButton* radio(int id) const { return qobject_cast<QRadioButton*>(GetDlgItem(id)); }
+    QPushButton* button(int id) const { return qobject_cast<QPushButton*>(GetDlgItem(id)); }
+
+    QStringList chooserFolders;
+    std::optional<QString> nextChoice;
+    bool useRealChooser = false;
+};
+
+// Runs fn on the first widget of type W that becomes active (a popup menu or a
+// modal dialog) while the caller is blocked in that widget's own loop. Polling
+// ends with the owner, so a missed widget never leaks into the next test.
+template <typename W>
+void WhenActive(QObject* owner, std::function<void(W*)> fn, int triesLeft = 500) {
+    QTimer::singleShot(10, owner, [owner, fn, triesLeft] {
+        W* w = qobject_cast<W*>(QApplication::activePopupWidget());
+        if (!w) w = qobject_cast<W*>(QApplication::activeModalWidget());
+        if (w && w->isVisible())
+            fn(w);
+        else if (triesLeft > 0)
+            WhenActive<W>(owner, fn, triesLeft - 1);
+        else if (QWidget* stuck = QApplication::activeModalWidget())
+            stuck->close(); // the test fails on its checks instead of hanging
+    });
+}
+
+} // namespace
+
+class SettingsDialogTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_config;
+    std::unique_ptr<TestDlg> m_dlg;
+
+    QString iniPath() const { return m_config->path() + "/plumora/Mirel.ini"; }
+
+    void writeIni(const QByteArray& text) {
+        QDir().mkpath(m_config->path() + "/plumora");
+        QFile f(iniPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+
+    QByteArray iniBytes() const {
+        QFile f(iniPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Every key=value of the file, as "SECTION/key".
+    std::map<QString, QString> iniValues() const {
+        std::map<QString, QString> values;
+        QString section;
+        for (const QByteArray& raw : iniBytes().split('\n')) {
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.startsWith('[') && line.endsWith(']'))
+                section = line.mid(1, line.size() - 2);
+            else if (line.contains('='))
+                values[section + "/" + line.section('=', 0, 0)] = line.section('=', 1);
+        }
+        return values;
+    }
+
+    std::map<QString, QString> sliderKeys(int r, int g, int b, int speed) const {
+        return {{"SETTING/ColorR", QString::number(r)},
+                {"SETTING/ColorG", QString::number(g)},
+                {"SETTING/ColorB", QString::number(b)},
+                {"SS_SECTION/SPEED", QString::number(speed)}};
+    }
+
+    TestDlg& open() {
+        m_dlg = std::make_unique<TestDlg>();
+        m_dlg->InitDialog();
+        m_dlg->show();
+        m_dlg->activateWindow();
+        [[maybe_unused]] bool exposed = QTest::qWaitForWindowExposed(m_dlg.get());
+        return *m_dlg;
+    }
+
+    QColor swatchColor() const {
+        const QImage image = m_dlg->m_wndSwatch->grab().toImage();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    }
+
+  private slots:
+    void init() {
+        m_config = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_config->isValid());
+        qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
+        g_nColorR = g_nColorG = g_nColorB = 255;
+        g_strPathName.clear();
+        g_strFileName.clear();
+    }
+
+    void cleanup() {
+        m_dlg.reset();
+        m_config.reset();
+    }
+
+    void startsWithDefaultsAndWritesNothing() {
+        TestDlg& dlg = open();
+        QCOMPARE(dlg.slider(IDC_SLIDER_R)->value(), 255);
+        QCOMPARE(dlg.slider(IDC_SLIDER_G)->value(), 255);
+        QCOMPARE(dlg.slider(IDC_SLIDER_B)->value(), 255);
+        QCOMPARE(dlg.slider(IDC_SLIDER_SPEED)->value(), 7);
+        QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(255, 255, 255));
+        QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("7 "));
+        QVERIFY(dlg.radio(IDC_RADIO_SOLID)->isChecked());
+        QVERIFY(!dlg.radio(IDC_RADIO_WIREFLAME)->isChecked());
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
+        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
+        QCOMPARE(dlg.focusWidget(), dlg.slider(IDC_SLIDER_R));
+        QCOMPARE(swatchColor(), QColor(255, 255, 255));
+        QCOMPARE(dlg.m_hAppIcon.availableSizes(), QList<QSize>{QSize(32, 32)});
+        QCOMPARE(dlg.windowIcon().cacheKey(), dlg.m_hAppIcon.cacheKey());
+        dlg.close();
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void readoutFormat() {
+        writeIni("[SETTING]\nColorR=255\nColorG=128\nColorB=0\n");
+        TestDlg& dlg = open();
+        QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(),
+                 QString::fromUtf8("R\uFF1D255\u3000G\uFF1D128\u3000B\uFF1D0 "));
+        QCOMPARE(g_nColorG, 128);
+        QCOMPARE(swatchColor(), QColor(255, 128, 0));
+    }
+
+    void outOfRangeValuesAreShownClampedAndKeptUntilASliderMoves() {
+        const QByteArray original = "[SETTING]\nColorR=-4\nColorG=300\n[SS_SECTION]\nSPEED=12\n";
+        writeIni(original);
+        TestDlg& dlg = open();
+        QCOMPARE(dlg.slider(IDC_SLIDER_R)->value(), 0);
+        QCOMPARE(dlg.slider(IDC_SLIDER_G)->value(), 255);
+        QCOMPARE(dlg.slider(IDC_SLIDER_SPEED)->value(), 10);
+        QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(0, 255, 255));
+        QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("10 "));
+        QCOMPARE(g_nColorR, 0);
+        QCOMPARE(iniBytes(), original);
+
+        dlg.slider(IDC_SLIDER_B)->setValue(254);
+        const auto values = iniValues();
+        QCOMPARE(values.at("SETTING/ColorR"), QString("0"));
+        QCOMPARE(values.at("SETTING/ColorG"), QString("255"));
+        QCOMPARE(values.at("SETTING/ColorB"), QString("254"));
+        QCOMPARE(values.at("SS_SECTION/SPEED"), QString("10"));
+    }
+
+    void nonZeroShadeSelectsWireflame_data() {
+        QTest::addColumn<QByteArray>("shade");
+        QTest::addColumn<bool>("wire");
+        QTest::newRow("0") << QByteArray("0") << false;
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("2") << QByteArray("2") << true;
+        QTest::newRow("-1") << QByteArray("-1") << true;
+    }
+
+    void nonZeroShadeSelectsWireflame() {
+        QFETCH(QByteArray, shade);
+        QFETCH(bool, wire);
+        writeIni("[SS_SECTION]\nSHADE=" + shade + "\n");
+        TestDlg& dlg = open();
+        QCOMPARE(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked(), wire);
+        QCOMPARE(dlg.radio(IDC_RADIO_SOLID)->isChecked(), !wire);
+    }
+
+    void longFileNameIsReadWhole() {
+        const QString path = "/" + QString(300, 'm') + "/" + QString(200, 'n') + ".x";
+        writeIni("[SETTING]\nFILENAME=" + path.toUtf8() + "\n");
+        TestDlg& dlg = open();
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), path);
+        dlg.nextChoice.reset();
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(dlg.chooserFolders.value(0), "/" + QString(300, 'm') + "/");
+    }
+
+    void dragWritesAllFourKeysAtEveryNotification() {
+        TestDlg& dlg = open();
+        QSlider* green = dlg.slider(IDC_SLIDER_G);
+        green->setSliderDown(true);
+        for (int pos : {250, 200, 130, 77}) {
+            QFile::remove(iniPath());
+            green->setSliderPosition(pos);
+            QCOMPARE(iniValues(), sliderKeys(255, pos, 255, 7));
+            QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(255, pos, 255));
+            QCOMPARE(swatchColor(), QColor(255, pos, 255));
+        }
+        // The end of the drag is a notification of its own.
+        QFile::remove(iniPath());
+        green->setSliderDown(false);
+        QCOMPARE(iniValues(), sliderKeys(255, 77, 255, 7));
+        QCOMPARE(g_nColorG, 77);
+    }
+
+    void mouseAndKeysOnASliderWriteTheFile() {
+        TestDlg& dlg = open();
+        QSlider* red = dlg.slider(IDC_SLIDER_R);
+        // A click in the channel's left end pages towards it.
+        QTest::mouseClick(red, Qt::LeftButton, {}, QPoint(2, red->height() / 2));
+        QVERIFY(red->value() < 255);
+        QCOMPARE(iniValues(), sliderKeys(red->value(), 255, 255, 7));
+        red->setFocus();
+        const int before = red->value();
+        QTest::keyClick(red, Qt::Key_Left);
+        QCOMPARE(red->value(), before - 1);
+        QCOMPARE(iniValues(), sliderKeys(before - 1, 255, 255, 7));
+    }
+
+    void speedSliderAloneRewritesColoursClamped() {
+        writeIni("[SETTING]\nColorR=300\nColorG=-4\nColorB=17\n[SS_SECTION]\nSPEED=3\nSHADE=1\n");
+        TestDlg& dlg = open();
+        dlg.slider(IDC_SLIDER_SPEED)->setFocus();
+        QTest::keyClick(dlg.slider(IDC_SLIDER_SPEED), Qt::Key_Right);
+        auto expected = sliderKeys(255, 0, 17, 4);
+        expected["SS_SECTION/SHADE"] = "1";
+        QCOMPARE(iniValues(), expected);
+        QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("4 "));
+        QCOMPARE(swatchColor(), QColor(255, 0, 17));
+        // Only the swatch is coloured.
+        QVERIFY(dlg.edit(IDC_EDIT_COLOR)->palette().color(QPalette::Base) != QColor(255, 0, 17));
+    }
+
+    void radioClicksWriteShadeEvenWhenAlreadySelected() {
+        TestDlg& dlg = open();
+        QTest::mouseClick(dlg.radio(IDC_RADIO_WIREFLAME), Qt::LeftButton);
+        QVERIFY(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked());
+        QVERIFY(!dlg.radio(IDC_RADIO_SOLID)->isChecked());
+        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SS_SECTION/SHADE", "1"}}));
+        QTest::mouseClick(dlg.radio(IDC_RADIO_SOLID), Qt::LeftButton);
+        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SS_SECTION/SHADE", "0"}}));
+        QFile::remove(iniPath());
+        QTest::mouseClick(dlg.radio(IDC_RADIO_SOLID), Qt::LeftButton);
+        QVERIFY(dlg.radio(IDC_RADIO_SOLID)->isChecked());
+        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SS_SECTION/SHADE", "0"}}));
+    }
+
+    void getPathFolder_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("default") << "C:\\XFile\\parasol.x"
+                                 << "C:\\XFile\\";
+        QTest::newRow("posix") << "/home/u/models/ship.x"
+                               << "/home/u/models/";
+        QTest::newRow("mixed") << "D:\\models/sub\\ship.x"
+                               << "D:\\models/sub\\";
+        QTest::newRow("bare") << "ship.x"
+                              << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("root") << "/ship.x"
+                              << "/";
+        QTest::newRow("folder") << "C:\\XFile\\"
+                                << "C:\\XFile\\";
+    }
+
+    void getPathFolder() {
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        QCOMPARE(CSettingsDlg::GetPathFolder(path), folder);
+    }
+
+    void chosenFileIsShownWrittenAndOpensTheNextChooser() {
+        TestDlg& dlg = open();
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(dlg.chooserFolders.value(0), QString::fromStdString(Win32MapPath("C:\\XFile\\")));
+
+        // Cancelled: nothing changes.
+        QVERIFY(!QFile::exists(iniPath()));
+        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
+        QVERIFY(g_strPathName.isEmpty());
+
+        dlg.nextChoice = m_config->path() + "/models/ship.x";
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(g_strPathName, *dlg.nextChoice);
+        QCOMPARE(g_strFileName, QString("ship.x"));
+        QCOMPARE(dlg.windowTitle(), QString("ship.x"));
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), *dlg.nextChoice);
+        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SETTING/FILENAME", *dlg.nextChoice}}));
+
+        // The next chooser opens where the last file was chosen.
+        dlg.nextChoice.reset();
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(dlg.chooserFolders.value(2), m_config->path() + "/models/");
+        QCOMPARE(dlg.windowTitle(), QString("ship.x"));
+    }
+
+    void chooserFolderComesFromTheFile_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("windows") << QByteArray("D:\\models\\ship.x")
+                                 << QString::fromStdString(Win32MapPath("D:\\models\\"));
+        QTest::newRow("posix") << QByteArray("/srv/models/ship.x") << "/srv/models/";
+        QTest::newRow("no separator") << QByteArray("ship.x") << "";
+    }
+
+    void chooserFolderComesFromTheFile() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, folder);
+        TestDlg& dlg = open();
+        // Changed behind the dialog's back: the file, not the text box, counts.
+        writeIni("[SETTING]\nFILENAME=" + stored + "\n");
+        dlg.OnXFileOpen();
+        QCOMPARE(dlg.chooserFolders.value(0), folder);
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
+    }
+
+    void realChooserFiltersAndFolder() {
+        QDir(m_config->path()).mkpath("models");
+        QFile(m_config->path() + "/models/ship.x").open(QIODevice::WriteOnly);
+        QFile(m_config->path() + "/models/README").open(QIODevice::WriteOnly);
+        QFileDialog chooser;
+        CSettingsDlg::PrepareFileChooser(chooser, m_config->path() + "/models/");
+        QVERIFY(chooser.testOption(QFileDialog::DontUseNativeDialog));
+        QCOMPARE(chooser.fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(chooser.nameFilters(), (QStringList{"XFile(*.x)", "AllFiles(*.*)"}));
+        QCOMPARE(chooser.selectedNameFilter(), QString("XFile(*.x)"));
+        QCOMPARE(QDir(chooser.directory()).canonicalPath(),
+                 QDir(m_config->path() + "/models").canonicalPath());
+        auto* model = chooser.findChild<QFileSystemModel*>();
+        QVERIFY(model);
+        QCOMPARE(model->nameFilters(), QStringList{"*.x"});
+        emit chooser.filterSelected("AllFiles(*.*)");
+        QCOMPARE(model->nameFilters(), QStringList{"*"});
+    }
+
+    void realChooserConfirmsAFile() {
+        const QString file = m_config->path() + "/models/boat.x";
+        QDir(m_config->path()).mkpath("models");
+        QFile(file).open(QIODevice::WriteOnly);
+        writeIni("[SETTING]\nFILENAME=" + file.toUtf8() + "\n");
+        TestDlg& dlg = open();
+        dlg.useRealChooser = true;
+        QString shownFolder;
+        WhenActive<QFileDialog>(&dlg, [&](QFileDialog* chooser) {
+            shownFolder = chooser->directory().canonicalPath();
+            // Typed into the name box, as a user would; the list below it fills
+            // in later, from another thread.
+            auto* nameBox = chooser->findChild<QLineEdit*>("fileNameEdit");
+            if (nameBox) nameBox->setText(file);
+            static_cast<QDialog*>(chooser)->accept();    // as its Open button does
+            if (chooser->isVisible()) chooser->reject(); // fail, but never hang
+        });
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(shownFolder, QDir(m_config->path() + "/models").canonicalPath());
+        QCOMPARE(g_strPathName, file);
+        QCOMPARE(dlg.windowTitle(), QString("boat.x"));
+
+        WhenActive<QFileDialog>(&dlg, [](QFileDialog* chooser) { chooser->reject(); });
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(dlg.windowTitle(), QString("boat.x"));
+        QCOMPARE(iniValues().at("SETTING/FILENAME"), file);
+    }
+
+    void escapeAndEnterEndTheDialogWithoutWriting() {
+        TestDlg& esc = open();
+        QTest::keyClick(esc.slider(IDC_SLIDER_G), Qt::Key_Escape);
+        QVERIFY(!esc.isVisible());
+        QCOMPARE(esc.result(), int(QDialog::Rejected));
+
+        TestDlg& enter = open();
+        QTest::keyClick(enter.slider(IDC_SLIDER_R), Qt::Key_Return);
+        QVERIFY(!enter.isVisible());
+        QCOMPARE(enter.result(), int(QDialog::Accepted));
+
+        TestDlg& onBox = open();
+        onBox.edit(IDC_SWATCH)->setFocus();
+        QTest::keyClick(onBox.edit(IDC_SWATCH), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(onBox.result(), int(QDialog::Accepted));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void enterOnAPushButtonPressesIt() {
+        TestDlg& dlg = open();
+        dlg.button(IDC_XFILE_OPEN)->setFocus();
+        QTest::keyClick(dlg.button(IDC_XFILE_OPEN), Qt::Key_Return);
+        QCOMPARE(dlg.chooserFolders.size(), 1);
+        QVERIFY(dlg.isVisible());
+    }
+
+    void okButtonClosesLaterWithoutWriting() {
+        TestDlg& dlg = open();
+        QTest::mouseClick(dlg.button(IDC_OK_BUTTON), Qt::LeftButton);
+        QVERIFY(dlg.isVisible()); // posted, not sent
+        QTRY_VERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void contextMenuOpensTheAboutBox_data() {
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("mouse") << false;
+        QTest::newRow("shift+f10") << true;
+    }
+
+    void contextMenuOpensTheAboutBox() {
+        QFETCH(bool, keyboard);
+        TestDlg& dlg = open();
+        QStringList menuTexts;
+        bool separatorBeforeItem = false;
+        bool aboutShown = false;
+        WhenActive<QMenu>(&dlg, [&](QMenu* menu) {
+            const QList<QAction*> actions = menu->actions();
+            for (QAction* a : actions)
+                menuTexts << a->text();
+            separatorBeforeItem = actions.size() >= 2 && actions[actions.size() - 2]->isSeparator();
+            WhenActive<CVersionInfoDlg>(&dlg, [&](CVersionInfoDlg* about) {
+                aboutShown = about->isModal();
+                QTest::keyClick(about, Qt::Key_Return); // its OK is the default button
+            });
+            QTest::keyClick(menu, Qt::Key_A);
+        });
+        if (keyboard) {
+            QTest::keyClick(dlg.slider(IDC_SLIDER_R), Qt::Key_F10, Qt::ShiftModifier);
+        } else {
+            // A right click on the dialog's background, below the group boxes.
+            // Through the window, where the platform's right click becomes a
+            // context-menu request.
+            QTest::mouseClick(dlg.windowHandle(), Qt::RightButton, {},
+                              QPoint(dlg.width() / 2, dlg.height() - 3));
+        }
+        QCOMPARE(menuTexts.value(menuTexts.size() - 1), kAboutItem);
+        QVERIFY(separatorBeforeItem);
+        QVERIFY(aboutShown);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void otherSystemCommandsGoToTheDefaultHandling() {
+        TestDlg& dlg = open();
+        dlg.OnSysCommand(IDM_ABOUTBOX + 0x100, 0); // not ours: ignored
+        QVERIFY(dlg.isVisible());
+        dlg.OnSysCommand(SC_CLOSE, 0);
+        QVERIFY(!dlg.isVisible());
+    }
+
+    void tabOrderFollowsTheTemplate() {
+        TestDlg& dlg = open();
+        const QStringList expected = {"IDC_1011", "IDC_1012", "IDC_1013", "IDC_1014",
+                                      "IDC_1015", "IDC_1016", "IDC_1017", "IDC_1021",
+                                      "IDC_1024", "IDC_1007", "IDC_1025", "IDC_1011"};
+        QStringList visited = {dlg.focusWidget()->objectName()};
+        for (int i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(dlg.focusWidget(), Qt::Key_Tab);
+            visited << dlg.focusWidget()->objectName();
+        }
+        QCOMPARE(visited, expected);
+        for (int id : {IDC_RADIO_SOLID, IDC_RADIO_WIREFLAME})
+            QVERIFY(!(dlg.GetDlgItem(id)->focusPolicy() & Qt::TabFocus));
+        for (QWidget* w : dlg.findChildren<QWidget*>(QRegularExpression("^IDC_STATIC_")))
+            QCOMPARE(w->focusPolicy(), Qt::NoFocus);
+    }
+
+    void controlsFollowTheTemplate() {
+        TestDlg& dlg = open();
+        const DlgTemplate& tmpl = SettingsDialogTemplate();
+        QCOMPARE(tmpl.count, std::size_t(23));
+        const QList<QWidget*> children =
+            dlg.findChildren<QWidget*>(QRegularExpression("^IDC_"), Qt::FindDirectChildrenOnly);
+        QCOMPARE(children.size(), 23);
+        for (int id : {IDC_SLIDER_R, IDC_SLIDER_G, IDC_SLIDER_B, IDC_SLIDER_SPEED}) {
+            QSlider* s = dlg.slider(id);
+            QCOMPARE(s->orientation(), Qt::Horizontal);
+            QCOMPARE(s->tickPosition(), QSlider::NoTicks);
+            QCOMPARE(s->minimum(), 0);
+            QCOMPARE(s->maximum(), id == IDC_SLIDER_SPEED ? 10 : 255);
+        }
+        for (int id : {IDC_EDIT_COLOR, IDC_EDIT_SPEED, IDC_EDIT_FILE})
+            QVERIFY(dlg.edit(id)->isReadOnly());
+        QVERIFY(!dlg.m_wndSwatch->isReadOnly());
+        QCOMPARE(dlg.m_wndSwatch, dlg.edit(IDC_SWATCH));
+        for (auto* b : dlg.findChildren<QPushButton*>()) {
+            QVERIFY(!b->isDefault());
+            QVERIFY(!b->autoDefault());
+        }
+        QCOMPARE(dlg.button(IDC_XFILE_OPEN)->text(), QString("X-File Open"));
+        QCOMPARE(dlg.button(IDC_PREVIEW)->text(), QString("Preview"));
+        QCOMPARE(dlg.radio(IDC_RADIO_WIREFLAME)->text(), QString("Wireflame"));
+        QVERIFY(qobject_cast<QGroupBox*>(dlg.findChild<QWidget*>("IDC_STATIC_8")));
+        QCOMPARE(qobject_cast<QLabel*>(dlg.findChild<QWidget*>("IDC_STATIC_4"))->text(),
+                 QString("Speed"));
+        QVERIFY(!qobject_cast<QLabel*>(dlg.findChild<QWidget*>("IDC_STATIC_17"))->text().isEmpty());
+        QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
+    }
+
+    void geometryComesFromDialogUnits() {
+        TestDlg& dlg = open();
+        const DlgTemplate& tmpl = SettingsDialogTemplate();
+        const QSize base = DialogBaseUnits(dlg.font());
+        QVERIFY(base.width() > 0 && base.height() > 0);
+        QCOMPARE(dlg.size(), MapDialogRect(QRect(0, 0, 169, 253), base).size());
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+        const QRect client(QPoint(0, 0), dlg.size());
+        for (std::size_t i = 0; i < tmpl.count; ++i) {
+            const DlgItemTemplate& a = tmpl.items[i];
+            QWidget* wa = dlg.findChild<QWidget*>(DlgItemName(a, i + 1));
+            QVERIFY(wa);
+            QVERIFY2(client.contains(wa->geometry()), qPrintable(wa->objectName()));
+            QCOMPARE(wa->geometry(), MapDialogRect(QRect(a.x, a.y, a.cx, a.cy), base));
+            for (std::size_t j = i + 1; j < tmpl.count; ++j) {
+                const DlgItemTemplate& b = tmpl.items[j];
+                const bool overlapDu =
+                    QRect(a.x, a.y, a.cx, a.cy).intersects(QRect(b.x, b.y, b.cx, b.cy));
+                if (overlapDu) continue;
+                QWidget* wb = dlg.findChild<QWidget*>(DlgItemName(b, j + 1));
+                QVERIFY2(!wa->geometry().intersects(wb->geometry()),
+                         qPrintable(wa->objectName() + " " + wb->objectName()));
+            }
+        }
+        // Plain arithmetic of the conversion, rounded like the platform.
+        QCOMPARE(MapDialogRect(QRect(10, 8, 4, 16), QSize(6, 13)), QRect(15, 13, 6, 26));
+    }
+
+    void japaneseTextsHaveGlyphs() {
+        TestDlg& dlg = open();
+        QCOMPARE(QFontInfo(dlg.font()).family(), QString("IPAPGothic"));
+        QCOMPARE(dlg.font().pointSize(), 9);
+        const QFontMetrics metrics(dlg.edit(IDC_EDIT_COLOR)->font());
+        const QString texts = Readout(255, 255, 255) + kAboutItem;
+        for (QChar c : texts)
+            QVERIFY2(metrics.inFont(c), qPrintable(QString("U+%1").arg(c.unicode(), 4, 16)));
+    }
+};
+
+QTEST_MAIN(SettingsDialogTest)
+#include "tst_settings_dialog.moc"
