@@ -88,6 +88,24 @@ def read_ppm(path):
     return width, height, pixels
 
 
+def write_png(path, width, height, pixels):
+    """Saves RGB bytes (as read_ppm gives them) as a PNG, for looking at by eye."""
+    import struct
+    import zlib
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    stride = width * 3
+    raw = b"".join(b"\0" + pixels[y * stride:(y + 1) * stride] for y in range(height))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(raw, 6)))
+        f.write(chunk(b"IEND", b""))
+
+
 def count_non_black(pixels):
     """How many pixels of an RGB byte string aren't pure black."""
     return sum(1 for i in range(0, len(pixels), 3) if pixels[i] or pixels[i + 1] or pixels[i + 2])

@@ -1,6 +1,7 @@
 // The saver's entry, window procedure and frame loop against the recording
 // fakes. Whole runs happen in a child process each (EXPECT_EXIT): the class
-// table, the named mutex and the quit request are process-wide.
+// table, the named mutex and the quit request are process-wide. The inputs that
+// end a run, and signals, are driven through a real X server in e2e_saver.
 #include "saver_fakes.h"
 #include "user_test_support.h"
 
@@ -78,69 +79,6 @@ TEST(SaverEntry, ConfigureWinsOverTheSaverSwitch) {
     for (const char* line : {"/c", "-C", "/c /s", "/s /c", "/S-c"}) {
         EXPECT_EXIT(RunAndReport(line), ::testing::ExitedWithCode(1), kNothingRan) << line;
     }
-}
-
-TEST(SaverEntry, EveryEndingInputEndsTheRunWith0) {
-    for (SDL_Keycode key : {SDLK_ESCAPE, SDLK_LALT, SDLK_F10, SDLK_SPACE}) {
-        EXPECT_EXIT(
-            {
-                EndOnFrame(2, key);
-                RunAndReport("/s");
-            },
-            ::testing::ExitedWithCode(0), kFullRun)
-            << key;
-    }
-    for (Uint8 button : {SDL_BUTTON_LEFT, SDL_BUTTON_RIGHT}) {
-        EXPECT_EXIT(
-            {
-                Fake().onStep = [button](int n) {
-                    if (n != 2) return;
-                    SDL_Event e{};
-                    e.type = SDL_MOUSEBUTTONDOWN;
-                    e.button.state = SDL_PRESSED;
-                    e.button.button = button;
-                    SDL_PushEvent(&e);
-                };
-                RunAndReport("/s");
-            },
-            ::testing::ExitedWithCode(0), kFullRun)
-            << int(button);
-    }
-}
-
-TEST(SaverEntry, MouseMovementAndMiddleButtonDoNotEndTheRun) {
-    EXPECT_EXIT(
-        {
-            Fake().onStep = [](int n) {
-                SDL_Event e{};
-                if (n <= 20) {
-                    e.type = (n % 2) ? SDL_MOUSEMOTION : SDL_MOUSEBUTTONDOWN;
-                    e.motion.x = n;
-                    e.button.button = SDL_BUTTON_MIDDLE;
-                    e.button.state = SDL_PRESSED;
-                    SDL_PushEvent(&e);
-                } else if (n == 40) {
-                    PushKeyDown(SDLK_q);
-                }
-            };
-            Win32TestSetDisplay(640, 480, 32);
-            char line[] = "/s";
-            int rc = WinMain(kInstance, nullptr, line, SW_SHOWDEFAULT);
-            std::fprintf(stderr, "frames=%d\n", Fake().frames);
-            std::_Exit(rc == 0 && Fake().frames >= 39 ? 0 : 2);
-        },
-        ::testing::ExitedWithCode(0), "frames=");
-}
-
-TEST(SaverEntry, SignalEndsTheRunThroughTheWindowWith0) {
-    EXPECT_EXIT(
-        {
-            Fake().onStep = [](int n) {
-                if (n == 2) raise(SIGTERM);
-            };
-            RunAndReport("/s");
-        },
-        ::testing::ExitedWithCode(0), kFullRun);
 }
 
 TEST(SaverEntry, DeviceStartFailuresEndTheProcessWith1AndOneDebugLine) {

@@ -238,24 +238,19 @@ bool TakeFrom(std::deque<MSG>& queue, LPMSG msg, HWND hwnd, UINT filterMin, UINT
 }
 
 bool TakePaint(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, bool remove) {
-    for (HWND h : LiveTopLevelWindows()) {
-        Window* w = FindWindow(h);
-        if (!w->paintPending || !w->visible) continue;
-        MSG m = Make(h, WM_PAINT, 0, 0, VideoReady() ? SDL_GetTicks() : 0);
-        if (!Matches(m, hwnd, filterMin, filterMax)) continue;
-        *msg = m;
-        // Nothing validates the window later in this subset: taking the
-        // message does.
-        if (remove) w->paintPending = false;
-        return true;
-    }
-    return false;
+    if (hwnd == reinterpret_cast<HWND>(intptr_t(-1))) return false;
+    if ((filterMin || filterMax) && (WM_PAINT < filterMin || WM_PAINT > filterMax)) return false;
+    Window* w = FindPaintPending(hwnd);
+    if (!w) return false;
+    *msg = Make(w->handle, WM_PAINT, 0, 0, VideoReady() ? SDL_GetTicks() : 0);
+    // Nothing validates the window later in this subset: taking the message does.
+    if (remove) w->paintPending = false;
+    return true;
 }
 
 bool AnyMessage() {
-    MSG m;
     return !g_posted.empty() || !g_input.empty() || g_quitPending ||
-           TakePaint(&m, nullptr, 0, 0, false);
+           FindPaintPending(nullptr) != nullptr;
 }
 
 } // namespace

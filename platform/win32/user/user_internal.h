@@ -81,6 +81,9 @@ Window* FindWindow(HWND hwnd);           // live windows only (also while destro
 Window* FindWindowBySdlId(Uint32 id);    // null for unknown ids
 Window* DefaultInputWindow();            // where input without a window goes
 std::vector<HWND> LiveTopLevelWindows(); // in creation order
+// The first visible window waiting for WM_PAINT (any window when hwnd is null);
+// looked at on every empty poll, so it allocates nothing.
+Window* FindPaintPending(HWND hwnd);
 void SetActiveWindow(HWND hwnd);
 
 // Signals and a lost display end as WM_CLOSE; installed with the first window.

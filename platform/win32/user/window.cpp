@@ -90,6 +90,13 @@ std::vector<HWND> LiveTopLevelWindows() {
     return out;
 }
 
+Window* FindPaintPending(HWND hwnd) {
+    for (auto& [key, w] : Windows())
+        if (w->paintPending && w->visible && !w->destroying && (!hwnd || w->handle == hwnd))
+            return w.get();
+    return nullptr;
+}
+
 void SetActiveWindow(HWND hwnd) {
     if (FindWindow(hwnd)) g_active = hwnd;
 }
