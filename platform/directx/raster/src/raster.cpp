@@ -92,16 +92,29 @@ inline bool project(const View& v, Vertex& o) {
     // Clipping leaves points on the band's edge; rounding must not carry them past it.
     X = std::clamp(X, v.gx0, v.gx1);
     Y = std::clamp(Y, v.gy0, v.gy1);
-    o.sx = X;
-    o.sy = Y;
     o.z = std::clamp(v.zscale * (1.0f - v.front * iz), 0.0f, 65535.0f);
-    o.fx = static_cast<int32_t>(std::lrint(X * 16.0f));
-    o.fy = static_cast<int32_t>(std::lrint(Y * 16.0f));
+    o.fx = _mm_cvtss_si32(_mm_set_ss(X * 16.0f));
+    o.fy = _mm_cvtss_si32(_mm_set_ss(Y * 16.0f));
     return true;
 }
 
+// Channels in 0..255.
 inline uint32_t pack_rgb(float r, float g, float b) {
     return (uint32_t(r + 0.5f) << 16) | (uint32_t(g + 0.5f) << 8) | uint32_t(b + 0.5f);
+}
+
+inline void unpack_rgb(uint32_t c, float& r, float& g, float& b) {
+    r = float((c >> 16) & 0xFF);
+    g = float((c >> 8) & 0xFF);
+    b = float(c & 0xFF);
+}
+
+// {b, g, r, z} of a vertex.
+inline __m128 attributes(uint32_t rgb, float z) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c =
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(rgb)), zero), zero);
+    return _mm_add_ps(_mm_cvtepi32_ps(c), _mm_setr_ps(0, 0, 0, z));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -180,22 +193,59 @@ inline __m128i pack_colour(__m128 r, __m128 g, __m128 b) {
     return _mm_unpacklo_epi16(bgpairs, rxpairs);
 }
 
-// Shades the four pixels x..x+3 of row y whose lanes are set in `inside` (32-bit lanes).
+// Attribute values of four neighbouring pixels, stepped along a row.
+struct Quad {
+    __m128 z, r, g, b;
+};
+
+// Steps of a Quad: four pixels right (dx4), one row down (dy).
+struct QuadStep {
+    __m128 zx, rx, gx, bx;
+    float zy, ry, gy, by;
+};
+
+template <bool Gouraud> inline void step_right(Quad& q, const QuadStep& st) {
+    q.z = _mm_add_ps(q.z, st.zx);
+    if constexpr (Gouraud) {
+        q.r = _mm_add_ps(q.r, st.rx);
+        q.g = _mm_add_ps(q.g, st.gx);
+        q.b = _mm_add_ps(q.b, st.bx);
+    }
+}
+
+// Values at pixels x..x+3 of row y.
+template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
+    const float fx = float(x - s.ox), fy = float(y - s.oy);
+    const __m128 l = lanes();
+    Quad q;
+    q.z =
+        _mm_add_ps(_mm_set1_ps(s.z0 + s.zdx * fx + s.zdy * fy), _mm_mul_ps(_mm_set1_ps(s.zdx), l));
+    if constexpr (Gouraud) {
+        q.r = _mm_add_ps(_mm_set1_ps(s.r0 + s.rdx * fx + s.rdy * fy),
+                         _mm_mul_ps(_mm_set1_ps(s.rdx), l));
+        q.g = _mm_add_ps(_mm_set1_ps(s.g0 + s.gdx * fx + s.gdy * fy),
+                         _mm_mul_ps(_mm_set1_ps(s.gdx), l));
+        q.b = _mm_add_ps(_mm_set1_ps(s.b0 + s.bdx * fx + s.bdy * fy),
+                         _mm_mul_ps(_mm_set1_ps(s.bdx), l));
+    } else {
+        q.r = q.g = q.b = _mm_setzero_ps();
+    }
+    return q;
+}
+
+// Shades the four pixels x..x+3 of a row whose lanes are set in `inside` (32-bit lanes).
 template <Format F, bool Gouraud>
-inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, int x, int y,
+inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, int x, const Quad& q,
                    __m128i inside) {
     const bool full = x + 4 <= sp.width;
     if (!full) {
         const __m128i lx = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
         inside = _mm_and_si128(inside, _mm_cmplt_epi32(lx, _mm_set1_epi32(sp.width)));
     }
-    const float fx = float(x - s.ox), fy = float(y - s.oy);
     __m128i mask = inside;
     if (zrow) {
-        const __m128 z = _mm_add_ps(_mm_set1_ps(s.z0 + s.zdx * fx + s.zdy * fy),
-                                    _mm_mul_ps(_mm_set1_ps(s.zdx), lanes()));
         const __m128i bias = _mm_set1_epi16(int16_t(0x8000));
-        __m128i zi = _mm_sub_epi32(_mm_cvtps_epi32(z), _mm_set1_epi32(32768));
+        __m128i zi = _mm_sub_epi32(_mm_cvtps_epi32(q.z), _mm_set1_epi32(32768));
         zi = _mm_packs_epi32(zi, zi); // z - 32768 as int16, saturated: z clamped to 0..65535
         uint16_t tmp[4];
         uint16_t* zp = zrow + x;
@@ -218,14 +268,7 @@ inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, i
     }
     __m128i colour;
     if constexpr (Gouraud) {
-        const __m128 l = lanes();
-        const __m128 r = _mm_add_ps(_mm_set1_ps(s.r0 + s.rdx * fx + s.rdy * fy),
-                                    _mm_mul_ps(_mm_set1_ps(s.rdx), l));
-        const __m128 g = _mm_add_ps(_mm_set1_ps(s.g0 + s.gdx * fx + s.gdy * fy),
-                                    _mm_mul_ps(_mm_set1_ps(s.gdx), l));
-        const __m128 b = _mm_add_ps(_mm_set1_ps(s.b0 + s.bdx * fx + s.bdy * fy),
-                                    _mm_mul_ps(_mm_set1_ps(s.bdx), l));
-        colour = pack_colour(r, g, b);
+        colour = pack_colour(q.r, q.g, q.b);
     } else {
         colour = _mm_set1_epi32(int(s.flat));
     }
@@ -250,94 +293,115 @@ inline __m128i edge_mask(__m128i e0, __m128i e1, __m128i e2) {
     return _mm_cmpgt_epi32(_mm_or_si128(_mm_or_si128(e0, e1), e2), _mm_set1_epi32(-1));
 }
 
+// Edge values of pixels x..x+3 of row y (32-bit: callers ensure they fit).
+inline __m128i edge_at(const Tri& s, int k, int x, int y) {
+    const int32_t base =
+        int32_t(s.e0[k] + int64_t(s.dex[k]) * (x - s.ox) + int64_t(s.dey[k]) * (y - s.oy));
+    return _mm_add_epi32(_mm_set1_epi32(base),
+                         _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
+}
+
+// Pixels of rows y0..y1, groups of four from x0 (a multiple of 4) to x1, edge-tested.
+template <Format F, bool Gouraud>
+inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, int x1, int y0,
+                      int y1) {
+    const Target& t = *sp.t;
+    __m128i er0 = edge_at(s, 0, x0, y0), er1 = edge_at(s, 1, x0, y0), er2 = edge_at(s, 2, x0, y0);
+    const __m128i ex0 = _mm_set1_epi32(4 * s.dex[0]), ex1 = _mm_set1_epi32(4 * s.dex[1]),
+                  ex2 = _mm_set1_epi32(4 * s.dex[2]);
+    const __m128i ey0 = _mm_set1_epi32(s.dey[0]), ey1 = _mm_set1_epi32(s.dey[1]),
+                  ey2 = _mm_set1_epi32(s.dey[2]);
+    Quad qr = quad_at<Gouraud>(s, x0, y0);
+    uint8_t* row = t.pixels + size_t(y0) * size_t(t.pitch);
+    uint16_t* zrow = t.depth ? t.depth + size_t(y0) * size_t(t.depth_pitch) : nullptr;
+    for (int y = y0; y <= y1; ++y) {
+        __m128i e0 = er0, e1 = er1, e2 = er2;
+        Quad q = qr;
+        bool seen = false;
+        for (int x = x0; x <= x1; x += 4) {
+            const __m128i in = edge_mask(e0, e1, e2);
+            if (_mm_movemask_epi8(in)) {
+                shade4<F, Gouraud>(s, sp, row, zrow, x, q, in);
+                seen = true;
+            } else if (seen) {
+                break; // a triangle's pixels in a row are contiguous
+            }
+            e0 = _mm_add_epi32(e0, ex0);
+            e1 = _mm_add_epi32(e1, ex1);
+            e2 = _mm_add_epi32(e2, ex2);
+            step_right<Gouraud>(q, st);
+        }
+        er0 = _mm_add_epi32(er0, ey0);
+        er1 = _mm_add_epi32(er1, ey1);
+        er2 = _mm_add_epi32(er2, ey2);
+        qr.z = _mm_add_ps(qr.z, _mm_set1_ps(st.zy));
+        if constexpr (Gouraud) {
+            qr.r = _mm_add_ps(qr.r, _mm_set1_ps(st.ry));
+            qr.g = _mm_add_ps(qr.g, _mm_set1_ps(st.gy));
+            qr.b = _mm_add_ps(qr.b, _mm_set1_ps(st.by));
+        }
+        row += t.pitch;
+        if (zrow) zrow += t.depth_pitch;
+    }
+}
+
 template <Format F, bool Gouraud>
 void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, bool small) {
     const Target& t = *sp.t;
-    auto row_ptr = [&](int y) { return t.pixels + size_t(y) * size_t(t.pitch); };
-    auto zrow_ptr = [&](int y) {
-        return t.depth ? t.depth + size_t(y) * size_t(t.depth_pitch) : nullptr;
-    };
+    QuadStep st;
+    st.zx = _mm_set1_ps(4 * s.zdx);
+    st.zy = s.zdy;
+    st.rx = _mm_set1_ps(4 * s.rdx);
+    st.gx = _mm_set1_ps(4 * s.gdx);
+    st.bx = _mm_set1_ps(4 * s.bdx);
+    st.ry = s.rdy;
+    st.gy = s.gdy;
+    st.by = s.bdy;
     if (small) {
         // The whole box fits 32-bit edge values.
-        const int x0 = minx & ~3;
-        __m128i ex[3], ey[3], er[3];
-        for (int k = 0; k < 3; ++k) {
-            const int32_t base = int32_t(s.e0[k] + int64_t(s.dex[k]) * (x0 - s.ox) +
-                                         int64_t(s.dey[k]) * (miny - s.oy));
-            er[k] = _mm_add_epi32(_mm_set1_epi32(base),
-                                  _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
-            ex[k] = _mm_set1_epi32(4 * s.dex[k]);
-            ey[k] = _mm_set1_epi32(s.dey[k]);
-        }
-        for (int y = miny; y <= maxy; ++y) {
-            uint8_t* row = row_ptr(y);
-            uint16_t* zrow = zrow_ptr(y);
-            __m128i e0 = er[0], e1 = er[1], e2 = er[2];
-            for (int x = x0; x <= maxx; x += 4) {
-                const __m128i in = edge_mask(e0, e1, e2);
-                if (_mm_movemask_epi8(in)) shade4<F, Gouraud>(s, sp, row, zrow, x, y, in);
-                e0 = _mm_add_epi32(e0, ex[0]);
-                e1 = _mm_add_epi32(e1, ex[1]);
-                e2 = _mm_add_epi32(e2, ex[2]);
-            }
-            er[0] = _mm_add_epi32(er[0], ey[0]);
-            er[1] = _mm_add_epi32(er[1], ey[1]);
-            er[2] = _mm_add_epi32(er[2], ey[2]);
-        }
+        fill_rows<F, Gouraud>(s, sp, st, minx & ~3, maxx, miny, maxy);
         return;
     }
 
     // 8x8 blocks: reject blocks outside an edge, fill blocks inside all edges without tests,
     // and test pixels only in blocks an edge crosses.
     const int bx0 = minx & ~7, by0 = miny & ~7;
+    const __m128i all = _mm_set1_epi32(-1);
     for (int by = by0; by <= maxy; by += 8) {
         const int ylo = std::max(by, miny), yhi = std::min(by + 7, maxy);
         for (int bx = bx0; bx <= maxx; bx += 8) {
-            int64_t lo[3], hi[3];
             bool reject = false, accept = true;
             for (int k = 0; k < 3; ++k) {
                 const int64_t e =
                     s.e0[k] + int64_t(s.dex[k]) * (bx - s.ox) + int64_t(s.dey[k]) * (by - s.oy);
                 const int64_t ax = int64_t(s.dex[k]) * 7, ay = int64_t(s.dey[k]) * 7;
-                lo[k] = e + std::min<int64_t>(ax, 0) + std::min<int64_t>(ay, 0);
-                hi[k] = e + std::max<int64_t>(ax, 0) + std::max<int64_t>(ay, 0);
-                reject |= hi[k] < 0;
-                accept &= lo[k] >= 0;
+                reject |= e + std::max<int64_t>(ax, 0) + std::max<int64_t>(ay, 0) < 0;
+                accept &= e + std::min<int64_t>(ax, 0) + std::min<int64_t>(ay, 0) >= 0;
             }
             if (reject) continue;
             const int xlo = std::max(bx, minx & ~3), xhi = std::min(bx + 7, maxx);
-            if (accept) {
-                const __m128i all = _mm_set1_epi32(-1);
-                for (int y = ylo; y <= yhi; ++y) {
-                    uint8_t* row = row_ptr(y);
-                    uint16_t* zrow = zrow_ptr(y);
-                    for (int x = xlo; x <= xhi; x += 4)
-                        shade4<F, Gouraud>(s, sp, row, zrow, x, y, all);
-                }
+            if (!accept) {
+                // A crossing edge stays within the block's range of values: fits 32 bits.
+                fill_rows<F, Gouraud>(s, sp, st, xlo, xhi, ylo, yhi);
                 continue;
             }
-            __m128i er[3], ex[3];
-            for (int k = 0; k < 3; ++k) {
-                // A crossing edge stays within the block's range of values: fits 32 bits.
-                const int32_t base = int32_t(s.e0[k] + int64_t(s.dex[k]) * (xlo - s.ox) +
-                                             int64_t(s.dey[k]) * (ylo - s.oy));
-                er[k] = _mm_add_epi32(_mm_set1_epi32(base),
-                                      _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
-                ex[k] = _mm_set1_epi32(4 * s.dex[k]);
-            }
+            Quad qr = quad_at<Gouraud>(s, xlo, ylo);
+            uint8_t* row = t.pixels + size_t(ylo) * size_t(t.pitch);
+            uint16_t* zrow = t.depth ? t.depth + size_t(ylo) * size_t(t.depth_pitch) : nullptr;
             for (int y = ylo; y <= yhi; ++y) {
-                uint8_t* row = row_ptr(y);
-                uint16_t* zrow = zrow_ptr(y);
-                __m128i e0 = er[0], e1 = er[1], e2 = er[2];
+                Quad q = qr;
                 for (int x = xlo; x <= xhi; x += 4) {
-                    const __m128i in = edge_mask(e0, e1, e2);
-                    if (_mm_movemask_epi8(in)) shade4<F, Gouraud>(s, sp, row, zrow, x, y, in);
-                    e0 = _mm_add_epi32(e0, ex[0]);
-                    e1 = _mm_add_epi32(e1, ex[1]);
-                    e2 = _mm_add_epi32(e2, ex[2]);
+                    shade4<F, Gouraud>(s, sp, row, zrow, x, q, all);
+                    step_right<Gouraud>(q, st);
                 }
-                for (int k = 0; k < 3; ++k)
-                    er[k] = _mm_add_epi32(er[k], _mm_set1_epi32(s.dey[k]));
+                qr.z = _mm_add_ps(qr.z, _mm_set1_ps(st.zy));
+                if constexpr (Gouraud) {
+                    qr.r = _mm_add_ps(qr.r, _mm_set1_ps(st.ry));
+                    qr.g = _mm_add_ps(qr.g, _mm_set1_ps(st.gy));
+                    qr.b = _mm_add_ps(qr.b, _mm_set1_ps(st.by));
+                }
+                row += t.pitch;
+                if (zrow) zrow += t.depth_pitch;
             }
         }
     }
@@ -402,55 +466,60 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
     s.ox = minx;
     s.oy = miny;
     const int64_t px = int64_t(minx) * 16 + 8, py = int64_t(miny) * 16 + 8;
-    const int64_t vx[3] = {x0, x1, x2}, vy[3] = {y0, y1, y2};
+    const int64_t ux[3] = {x0, x1, x2}, uy[3] = {y0, y1, y2};
     for (int k = 0; k < 3; ++k) {
         const int j = k == 2 ? 0 : k + 1;
-        const int64_t dx = vx[j] - vx[k], dy = vy[j] - vy[k];
+        const int64_t dx = ux[j] - ux[k], dy = uy[j] - uy[k];
         // Top-left rule on a y-down screen with clockwise front faces: left edges run up,
         // top edges run right.
         const bool top_left = dy < 0 || (dy == 0 && dx > 0);
-        s.e0[k] = dx * (py - vy[k]) - dy * (px - vx[k]) - (top_left ? 0 : 1);
+        s.e0[k] = dx * (py - uy[k]) - dy * (px - ux[k]) - (top_left ? 0 : 1);
         s.dex[k] = int32_t(-dy * 16);
         s.dey[k] = int32_t(dx * 16);
     }
 
-    // Planes through the snapped vertices, anchored at the origin pixel's centre.
-    const float X0 = float(x0) / 16, Y0 = float(y0) / 16;
+    // Planes through the snapped vertices, anchored at the origin pixel's centre; depth and the
+    // three channels at once.
     const float dX1 = float(x1 - x0) / 16, dY1 = float(y1 - y0) / 16;
     const float dX2 = float(x2 - x0) / 16, dY2 = float(y2 - y0) / 16;
     const float inv = 1.0f / (float(cross) / 256);
-    const float ax = float(minx) + 0.5f - X0, ay = float(miny) + 0.5f - Y0;
-    auto plane = [&](float v0, float v1, float v2, float& at, float& ddx, float& ddy) {
-        const float d1 = v1 - v0, d2 = v2 - v0;
-        ddx = (d1 * dY2 - d2 * dY1) * inv;
-        ddy = (d2 * dX1 - d1 * dX2) * inv;
-        at = v0 + ddx * ax + ddy * ay;
-    };
-    plane(a.z, b.z, c.z, s.z0, s.zdx, s.zdy);
-    if (ds.gouraud) {
-        plane(a.r, b.r, c.r, s.r0, s.rdx, s.rdy);
-        plane(a.g, b.g, c.g, s.g0, s.gdx, s.gdy);
-        plane(a.b, b.b, c.b, s.b0, s.bdx, s.bdy);
-        s.flat = 0;
-    } else {
-        s.flat = flat;
-    }
+    const float ax = float(minx) + 0.5f - float(x0) / 16, ay = float(miny) + 0.5f - float(y0) / 16;
+    const __m128 A0 = attributes(a.rgb, a.z);
+    const __m128 d1 = _mm_sub_ps(attributes(b.rgb, b.z), A0);
+    const __m128 d2 = _mm_sub_ps(attributes(c.rgb, c.z), A0);
+    const __m128 vinv = _mm_set1_ps(inv);
+    const __m128 ddx = _mm_mul_ps(
+        _mm_sub_ps(_mm_mul_ps(d1, _mm_set1_ps(dY2)), _mm_mul_ps(d2, _mm_set1_ps(dY1))), vinv);
+    const __m128 ddy = _mm_mul_ps(
+        _mm_sub_ps(_mm_mul_ps(d2, _mm_set1_ps(dX1)), _mm_mul_ps(d1, _mm_set1_ps(dX2))), vinv);
+    const __m128 at = _mm_add_ps(
+        A0, _mm_add_ps(_mm_mul_ps(ddx, _mm_set1_ps(ax)), _mm_mul_ps(ddy, _mm_set1_ps(ay))));
+    alignas(16) float v0[4], vx[4], vy[4];
+    _mm_store_ps(v0, at);
+    _mm_store_ps(vx, ddx);
+    _mm_store_ps(vy, ddy);
+    s.z0 = v0[3], s.zdx = vx[3], s.zdy = vy[3];
+    s.r0 = v0[2], s.rdx = vx[2], s.rdy = vy[2];
+    s.g0 = v0[1], s.gdx = vx[1], s.gdy = vy[1];
+    s.b0 = v0[0], s.bdx = vx[0], s.bdy = vy[0];
+    s.flat = flat;
     const bool small = hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16;
     ds.fillfn(s, ds.span, minx, miny, maxx, maxy, small);
     grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
 }
 
 inline ClipVert clip_vert(const Vertex& v) {
-    return {v.cx, v.cy, v.cz, v.r, v.g, v.b};
+    ClipVert c{v.cx, v.cy, v.cz, 0, 0, 0};
+    unpack_rgb(v.rgb, c.r, c.g, c.b);
+    return c;
 }
 
 inline bool to_vertex(const View& view, const ClipVert& c, Vertex& v) {
     v.cx = c.x;
     v.cy = c.y;
     v.cz = c.z;
-    v.r = c.r;
-    v.g = c.g;
-    v.b = c.b;
+    v.rgb = pack_rgb(std::clamp(c.r, 0.0f, 255.0f), std::clamp(c.g, 0.0f, 255.0f),
+                     std::clamp(c.b, 0.0f, 255.0f));
     v.outcode = 0;
     return project(view, v);
 }
@@ -558,12 +627,19 @@ void line2d(const DrawState& ds, float X0, float Y0, float X1, float Y1, const f
     grow(*ds.drawn, lx, ly, hx + 1, hy + 1);
 }
 
+// Depth and colour of a line end.
+inline void line_end(const Vertex& v, const uint32_t* flat, float out[4]) {
+    out[0] = v.z;
+    unpack_rgb(flat ? *flat : v.rgb, out[1], out[2], out[3]);
+}
+
 // An edge of a triangle: clipped in camera space unless both ends are inside.
-void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const float* flat) {
+void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const uint32_t* flat) {
+    float va[4], vb[4];
     if ((a.outcode | b.outcode) == 0) {
-        const float va[4] = {a.z, flat ? flat[0] : a.r, flat ? flat[1] : a.g, flat ? flat[2] : a.b};
-        const float vb[4] = {b.z, flat ? flat[0] : b.r, flat ? flat[1] : b.g, flat ? flat[2] : b.b};
-        line2d(ds, a.sx, a.sy, b.sx, b.sy, va, vb);
+        line_end(a, flat, va);
+        line_end(b, flat, vb);
+        line2d(ds, float(a.fx) / 16, float(a.fy) / 16, float(b.fx) / 16, float(b.fy) / 16, va, vb);
         return;
     }
     if (a.outcode & b.outcode) return;
@@ -583,9 +659,9 @@ void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const floa
     Vertex s, e;
     if (!to_vertex(ds.view, lerp(ca, cb, t0), s) || !to_vertex(ds.view, lerp(ca, cb, t1), e))
         return;
-    const float vs[4] = {s.z, flat ? flat[0] : s.r, flat ? flat[1] : s.g, flat ? flat[2] : s.b};
-    const float ve[4] = {e.z, flat ? flat[0] : e.r, flat ? flat[1] : e.g, flat ? flat[2] : e.b};
-    line2d(ds, s.sx, s.sy, e.sx, e.sy, vs, ve);
+    line_end(s, flat, va);
+    line_end(e, flat, vb);
+    line2d(ds, float(s.fx) / 16, float(s.fy) / 16, float(e.fx) / 16, float(e.fy) / 16, va, vb);
 }
 
 struct Light {
@@ -718,9 +794,7 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         } else {
             col[0] = base[0], col[1] = base[1], col[2] = base[2];
         }
-        o.r = col[0] * 255.0f;
-        o.g = col[1] * 255.0f;
-        o.b = col[2] * 255.0f;
+        o.rgb = pack_rgb(col[0] * 255.0f, col[1] * 255.0f, col[2] * 255.0f);
     }
 
     const uint32_t fill_mode = p.quality & FILL_MASK;
@@ -734,12 +808,19 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         const uint32_t any = a.outcode | b.outcode | c.outcode;
         if ((any & OUT_BAD) || (a.outcode & b.outcode & c.outcode)) continue;
         // Flat shading: the average of the three vertex colours.
-        const float flat[3] = {(a.r + b.r + c.r) * (1.0f / 3), (a.g + b.g + c.g) * (1.0f / 3),
-                               (a.b + b.b + c.b) * (1.0f / 3)};
+        uint32_t flat = 0;
+        if (!ds.gouraud) {
+            auto avg = [&](int sh) {
+                const uint32_t sum =
+                    ((a.rgb >> sh) & 0xFF) + ((b.rgb >> sh) & 0xFF) + ((c.rgb >> sh) & 0xFF);
+                return ((sum + 1) / 3) << sh;
+            };
+            flat = avg(16) | avg(8) | avg(0);
+        }
 
         if (fill_mode == FILL_WIREFRAME || fill_mode == FILL_POINTS) {
             if (any == 0 ? !faces_screen(a, b, c) : !faces_camera(v, a, b, c)) continue;
-            const float* f = ds.gouraud ? nullptr : flat;
+            const uint32_t* f = ds.gouraud ? nullptr : &flat;
             if (fill_mode == FILL_WIREFRAME) {
                 const uint8_t mask = m.edge_masks ? m.edge_masks[tri] : 7;
                 if (mask & 1) draw_edge(ds, a, b, f);
@@ -748,21 +829,19 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
             } else {
                 for (const Vertex* w : {&a, &b, &c}) {
                     if (w->outcode) continue;
-                    const int px = int(std::floor(w->sx)), py = int(std::floor(w->sy));
+                    const int px = w->fx >> 4, py = w->fy >> 4;
                     if (px < 0 || py < 0 || px >= t.width || py >= t.height) continue;
-                    plot(t, px, py, w->z,
-                         f ? pack_rgb(f[0], f[1], f[2]) : pack_rgb(w->r, w->g, w->b));
+                    plot(t, px, py, w->z, f ? *f : w->rgb);
                     grow(drawn_, px, py, px + 1, py + 1);
                 }
             }
             continue;
         }
 
-        const uint32_t fc = ds.gouraud ? 0 : pack_rgb(flat[0], flat[1], flat[2]);
         if (any == 0) {
-            fill_triangle(ds, a, b, c, fc);
+            fill_triangle(ds, a, b, c, flat);
         } else if (faces_camera(v, a, b, c)) {
-            clip_fill(ds, a, b, c, any, fc);
+            clip_fill(ds, a, b, c, any, flat);
         }
     }
 }

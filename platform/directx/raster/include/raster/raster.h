@@ -122,12 +122,11 @@ struct DrawParams {
 namespace detail {
 // A vertex after transform, lighting and projection.
 struct Vertex {
-    float cx, cy, cz; // camera space
-    float sx, sy;     // screen, pixels
+    int32_t fx, fy;   // screen, 1/16 pixel
     float z;          // depth 0..65535
-    float r, g, b;    // colour 0..255
-    int32_t fx, fy;   // screen in 1/16 pixel
+    uint32_t rgb;     // 0x00RRGGBB
     uint32_t outcode; // planes the vertex is outside of (bit 31: not finite)
+    float cx, cy, cz; // camera space
 };
 } // namespace detail
 
