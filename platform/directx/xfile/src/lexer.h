@@ -121,6 +121,18 @@ class TextLexer {
         return true;
     }
 
+    bool read_floats(float* out, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (!read_float(out[i])) return false;
+        return true;
+    }
+
+    bool read_uints(uint32_t* out, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (!read_uint(out[i])) return false;
+        return true;
+    }
+
     bool read_string(std::string& out) {
         Tok t = next();
         if (t == Tok::String || t == Tok::Name) {
@@ -386,6 +398,41 @@ class BinaryLexer {
         double d;
         if (!read_number(d)) return false;
         out = float(d);
+        return true;
+    }
+
+    // Runs of numbers straight out of list tokens where they can be.
+    bool read_floats(float* out, size_t n) {
+        while (n) {
+            if (list_left_ && list_float_ && fsize_ == 4) {
+                size_t k = std::min({n, list_left_, size_t(s_.e - s_.p) / 4});
+                if (k) {
+                    std::memcpy(out, s_.p, k * 4);
+                    s_.p += k * 4;
+                    list_left_ -= k, out += k, n -= k;
+                    continue;
+                }
+            }
+            if (!read_float(*out)) return false;
+            ++out, --n;
+        }
+        return true;
+    }
+
+    bool read_uints(uint32_t* out, size_t n) {
+        while (n) {
+            if (list_left_ && !list_float_) {
+                size_t k = std::min({n, list_left_, size_t(s_.e - s_.p) / 4});
+                if (k) {
+                    std::memcpy(out, s_.p, k * 4);
+                    s_.p += k * 4;
+                    list_left_ -= k, out += k, n -= k;
+                    continue;
+                }
+            }
+            if (!read_uint(*out)) return false;
+            ++out, --n;
+        }
         return true;
     }
 

@@ -269,14 +269,10 @@ template <class L> class Parser {
         return true;
     }
 
-    bool read_vec3(Vec3& v) {
-        return lx_.read_float(v.x) && lx_.read_float(v.y) && lx_.read_float(v.z);
-    }
-
     bool read_mesh() {
         lx_.skip_guid();
         MeshState& m = mesh_;
-        uint32_t nv;
+        uint32_t nv = 0;
         if (!count(nv, 3, "vertex")) return false;
         if (model_.positions.size() + nv >= 0xfffffff0u) return fail("too many vertices");
         m.base = uint32_t(model_.positions.size());
@@ -287,13 +283,17 @@ template <class L> class Parser {
         m.slots.clear();
         m.face_mat.clear();
         grow(model_.positions, src_.reserve_cap(nv));
-        for (uint32_t i = 0; i < nv; ++i) {
-            Vec3 v;
-            if (!read_vec3(v)) return false;
-            if (!finite3(v)) return fail("vertex coordinate not a finite number");
-            model_.positions.push_back(v);
+        for (uint32_t i = 0; i < nv;) {
+            size_t k = std::min<size_t>(nv - i, 1 << 14); // stays within what the data backs
+            size_t at = model_.positions.size();
+            model_.positions.resize(at + k);
+            Vec3* v = model_.positions.data() + at;
+            if (!lx_.read_floats(&v->x, 3 * k)) return false;
+            for (size_t j = 0; j < k; ++j)
+                if (!finite3(v[j])) return fail("vertex coordinate not a finite number");
+            i += uint32_t(k);
         }
-        uint32_t nf;
+        uint32_t nf = 0;
         if (!count(nf, 1, "face")) return false;
         m.face_sizes.clear();
         m.corners = 0;
@@ -302,13 +302,14 @@ template <class L> class Parser {
         const Vec3* pos = model_.positions.data();
         const uint32_t base = m.base;
         for (uint32_t f = 0; f < nf; ++f) {
-            uint32_t n;
+            uint32_t n = 0;
             if (!count(n, 1, "face vertex")) return false;
             m.face_sizes.push_back(n);
             m.corners += n;
             if (n == 3) {
-                uint32_t a, b, c;
-                if (!lx_.read_uint(a) || !lx_.read_uint(b) || !lx_.read_uint(c)) return false;
+                uint32_t abc[3];
+                if (!lx_.read_uints(abc, 3)) return false;
+                uint32_t a = abc[0], b = abc[1], c = abc[2];
                 if (a >= nv || b >= nv || c >= nv) return bad_index(std::max(a, std::max(b, c)));
                 model_.triangles.push_back({{base + a, base + b, base + c}, {0, 1, 2}, -1, 7});
                 continue;
@@ -340,26 +341,28 @@ template <class L> class Parser {
     bool read_normals() {
         lx_.skip_guid();
         MeshState& m = mesh_;
-        uint32_t nn;
+        uint32_t nn = 0;
         if (!count(nn, 3, "normal")) return false;
         m.normals.clear();
         m.normals.reserve(src_.reserve_cap(nn));
-        for (uint32_t i = 0; i < nn; ++i) {
-            Vec3 v;
-            if (!read_vec3(v)) return false;
-            m.normals.push_back(v);
+        for (uint32_t i = 0; i < nn;) {
+            size_t k = std::min<size_t>(nn - i, 1 << 14);
+            size_t at = m.normals.size();
+            m.normals.resize(at + k);
+            if (!lx_.read_floats(&m.normals[at].x, 3 * k)) return false;
+            i += uint32_t(k);
         }
-        uint32_t nfn;
+        uint32_t nfn = 0;
         if (!count(nfn, 1, "normal face")) return false;
         bool valid = nfn == m.face_sizes.size();
         m.normal_idx.clear();
         if (valid) m.normal_idx.reserve(src_.reserve_cap(m.corners));
         for (uint32_t f = 0; f < nfn; ++f) {
-            uint32_t n;
+            uint32_t n = 0;
             if (!count(n, 1, "normal face vertex")) return false;
             if (valid && n != m.face_sizes[f]) valid = false;
             for (uint32_t k = 0; k < n; ++k) {
-                uint32_t i;
+                uint32_t i = 0;
                 if (!lx_.read_uint(i)) return false;
                 if (i >= nn)
                     return fail("normal index " + std::to_string(i) + " out of range " +
@@ -375,7 +378,7 @@ template <class L> class Parser {
     bool read_texcoords() {
         lx_.skip_guid();
         MeshState& m = mesh_;
-        uint32_t n;
+        uint32_t n = 0;
         if (!count(n, 2, "texture coordinate")) return false;
         m.tc.clear();
         m.tc.reserve(src_.reserve_cap(n));
@@ -391,12 +394,12 @@ template <class L> class Parser {
     bool read_material_list() {
         lx_.skip_guid();
         MeshState& m = mesh_;
-        uint32_t nm, nfi;
+        uint32_t nm = 0, nfi = 0;
         if (!count(nm, 1, "material") || !count(nfi, 1, "material face")) return false;
         m.face_mat.clear();
         m.face_mat.reserve(std::min<size_t>(src_.reserve_cap(nfi), m.face_sizes.size()));
         for (uint32_t i = 0; i < nfi; ++i) {
-            uint32_t k;
+            uint32_t k = 0;
             if (!lx_.read_uint(k)) return false;
             if (k >= nm)
                 return fail("material index " + std::to_string(k) + " out of range " +
@@ -710,26 +713,28 @@ Result load(const char* path, Model& out, std::string* error, const Limits& limi
     if (!f) return fail(Result::FileNotFound, std::string("can't open ") + path);
     std::vector<uint8_t> bytes;
     try {
-        if (std::fseek(f, 0, SEEK_END) == 0) {
-            long len = std::ftell(f);
-            if (len > 0 && size_t(len) > limits.max_bytes) {
-                std::fclose(f);
-                return fail(Result::BadFile, std::string(path) + ": file of " +
-                                                 std::to_string(len) +
-                                                 " bytes, more than the limit");
-            }
-            if (len > 0) bytes.reserve(size_t(len));
-        }
+        // One read of the size the file has now, then chunks for whatever it grew by since.
+        long len = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
         std::rewind(f);
-        uint8_t buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            if (bytes.size() + n > limits.max_bytes) {
+        if (len > 0 && size_t(len) > limits.max_bytes) {
+            std::fclose(f);
+            return fail(Result::BadFile, std::string(path) + ": file of " + std::to_string(len) +
+                                             " bytes, more than the limit");
+        }
+        size_t have = 0;
+        bytes.resize(len > 0 ? size_t(len) : 65536);
+        for (;;) {
+            size_t n = std::fread(bytes.data() + have, 1, bytes.size() - have, f);
+            have += n;
+            if (have < bytes.size()) break;
+            if (have >= limits.max_bytes) {
+                if (std::fread(&n, 1, 1, f) == 0) break;
                 std::fclose(f);
                 return fail(Result::BadFile, std::string(path) + ": file larger than the limit");
             }
-            bytes.insert(bytes.end(), buf, buf + n);
+            bytes.resize(std::min(limits.max_bytes, std::max<size_t>(have * 2, 65536)));
         }
+        bytes.resize(have);
     } catch (const std::bad_alloc&) {
         std::fclose(f);
         return fail(Result::BadFile, std::string(path) + ": out of memory");
