@@ -183,6 +183,14 @@ def case_display_lost(c):
     expect("core dumped" not in err and "Segmentation" not in err, "crash: " + err)
 
 
+def case_no_display(c):
+    env = dict(c.env)
+    env.pop("DISPLAY", None)
+    proc = c.x.start([c.install.program, "/s"], env)
+    c.expect_ends(proc, 1, "no display")
+    expect("display" in output(proc), "no line about the display: " + output(proc))
+
+
 def case_renders(c):
     if not c.args.probe:
         print("skipped: no x11probe helper built")

@@ -45,6 +45,16 @@ bool EnsureVideo() {
         std::fprintf(stderr, "plumora: cannot open the display: %s\n", SDL_GetError());
         return false;
     }
+    // With no display SDL falls back to drivers that show nothing; a saver
+    // there would run unseen until killed. They serve only when asked for.
+    const char* requested = SDL_getenv("SDL_VIDEODRIVER");
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if ((!requested || !*requested) && driver &&
+        (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0)) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        std::fprintf(stderr, "plumora: cannot open the display: no display available\n");
+        return false;
+    }
     g_videoReady = true;
     SDL_StopTextInput();
     std::atexit(QuitVideoAtExit);
