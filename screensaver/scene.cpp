@@ -5,7 +5,6 @@
 
 #include <settings_keys.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -58,19 +57,14 @@ LPDIRECT3DRMFRAME2 CreateModelFrame(LPDIRECT3DRM2 rm, LPDIRECT3DRMFRAME2 scene) 
     return model;
 }
 
-// The load's own result decides nothing: an unreadable file leaves an empty
-// builder, which shows nothing. It is worth one line on the debug channel.
+// The load's result is not examined: an unreadable file leaves the builder
+// empty and shows nothing (the loader names the file and the fault on stderr).
 void LoadModel(LPDIRECT3DRMMESHBUILDER2 builder) {
     // Read whole: a path cut short names a different file, or none.
     static char path[FILENAME_BUFFER_SIZE];
     GetPrivateProfileStringA(SECTION_SETTING, KEY_FILENAME, DEFAULT_FILENAME, path, sizeof path,
                              SETTINGS_FILE);
-    HRESULT result = builder->Load(path, nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
-    if (result == D3DRM_OK) return;
-    char line[FILENAME_BUFFER_SIZE + 128];
-    snprintf(line, sizeof line, "Plumora: model not loaded (%s): %s\n", LMXRMErrorName(result),
-             path);
-    OutputDebugStringA(line);
+    builder->Load(path, nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
 }
 
 void AddModel(LPDIRECT3DRM2 rm, LPDIRECT3DRMFRAME2 model) {

@@ -1,0 +1,240 @@
+// 3D bring-up: retained-mode object, palette, device choice, enumeration, viewport.
+#include "lmx_support.h"
+
+#include <dxtest.h>
+#include <win32ext.h>
+
+#include <cstring>
+#include <regex>
+
+namespace {
+
+using Device = LayerTest;
+
+const char kSurfaceLines[] =
+    "LMX:Lumaxis Initialize\nLMX:CreateDirectDrawWin\nLMX:Lumaxis Cleanup\n";
+
+// The emulation devices are the stand-in's; their names and GUIDs are its own.
+const char kEnumeratedDevice[] = "LMX:DeviceName :[^\\n]+ [0-9a-f]+\\n";
+
+TEST_F(Device, FullBringUpSaysWhatItMade) {
+    ASSERT_TRUE(BringUpViewport());
+    std::regex expected(std::string(kSurfaceLines) + "LMX:CreateD3DRM\\n(" + kEnumeratedDevice +
+                        ")?LMX:DeviceGuid 0\\n"
+                        "LMX:Created Direct3DDevice with MMX\\(HEL\\)\\n"
+                        "LMX:LMXViewport\\nLMX:Viewport width:640 height:480\\n"
+                        "phase 3\\nphase 4\\n");
+    EXPECT_TRUE(std::regex_match(debug.Text(), expected)) << debug.Text();
+
+    LumaxisState& s = State();
+    EXPECT_EQ(s.lpD3DRM, nullptr);
+    EXPECT_NE(s.lpD3DRM2, nullptr);
+    EXPECT_NE(s.lpD3D2, nullptr);
+    EXPECT_NE(s.lpD3DDevice2, nullptr);
+    EXPECT_NE(s.lpRMDevice2, nullptr);
+    EXPECT_NE(s.lpViewport, nullptr);
+    EXPECT_EQ(s.lpDDPalette, nullptr);
+    EXPECT_EQ(s.lpRMDevice2->GetQuality(), (D3DRMRENDERQUALITY)D3DRMRENDER_GOURAUD);
+    EXPECT_EQ(s.lpRMDevice2->GetWidth(), 640u);
+    EXPECT_EQ(s.lpRMDevice2->GetHeight(), 480u);
+    EXPECT_EQ(s.lpViewport->GetBack(), 5000.0f);
+
+    // The z-buffer: the back surface's size, 16 bits, system memory.
+    ASSERT_NE(s.lpDDSZBuffer, nullptr);
+    DDSURFACEDESC desc;
+    memset(&desc, 0, sizeof desc);
+    desc.dwSize = sizeof desc;
+    ASSERT_EQ(s.lpDDSZBuffer->GetSurfaceDesc(&desc), DD_OK);
+    EXPECT_EQ(desc.dwWidth, 640u);
+    EXPECT_EQ(desc.dwHeight, 480u);
+    EXPECT_EQ(desc.dwZBufferBitDepth, 16u);
+    EXPECT_EQ(desc.ddsCaps.dwCaps & (DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY),
+              (DWORD)(DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY));
+
+    // Made once: a second call only says so.
+    debug.Clear();
+    EXPECT_EQ(CreateD3DRM(), 1);
+    EXPECT_EQ(debug.Text(), "LMX:CreateD3DRM\n");
+}
+
+TEST_F(Device, EightBitDesktopGetsASharedPaletteAndFlatQuality) {
+    UseDisplay(640, 480, 8);
+    ASSERT_TRUE(BringUpDevice());
+    EXPECT_NE(debug.Text().find("LMX:CreateD3DRM\nLMX:palettized \n"), std::string::npos);
+    LumaxisState& s = State();
+    ASSERT_NE(s.lpDDPalette, nullptr);
+    int readOnly = 0, reserved = 0;
+    for (int i = 0; i < 256; ++i) {
+        BYTE flags = s.palEntries[i].peFlags;
+        bool edge = i < 10 || i >= 246;
+        EXPECT_EQ(flags, edge ? 0x40 : 0x01) << "entry " << i;
+        readOnly += flags == 0x40;
+        reserved += flags == 0x01;
+    }
+    EXPECT_EQ(readOnly, 20);
+    EXPECT_EQ(reserved, 236);
+    // Held by the layer and by both surfaces it was set on.
+    EXPECT_EQ(s.lpDDPalette->AddRef(), 4u);
+    s.lpDDPalette->Release();
+    EXPECT_EQ(s.lpRMDevice2->GetQuality(), (D3DRMRENDERQUALITY)D3DRMRENDER_FLAT);
+}
+
+TEST_F(Device, RampDeviceWhenMMXIsMissing) {
+    DXTestSetMMXAvailable(FALSE);
+    ASSERT_TRUE(BringUpDevice());
+    const std::string& text = debug.Text();
+    EXPECT_EQ(text.find("MMX(HEL)"), std::string::npos);
+    const std::string tail = "LMX:Created Direct3DDevice with RAMP(HEL)\n";
+    ASSERT_GE(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    EXPECT_NE(State().lpD3DDevice2, nullptr);
+}
+
+TEST_F(Device, NoSoftwareDeviceEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Win32TestSetDebugSink(nullptr, nullptr); // to standard error, for the matcher
+            DXTestSetMMXAvailable(FALSE);
+            LumaxisInitialize();
+            CreateDirectDrawWin(Window());
+            DXTestFailCall("CreateDevice", 1, DDERR_GENERIC);
+            DXTestFailCall("CreateDevice", 2, DDERR_GENERIC);
+            CreateDirect3DRM();
+        },
+        ::testing::ExitedWithCode(1),
+        "LMX:Created Direct3DDevice with RAMP\\(HEL\\)\nLMX:Failed to Create Direct3DDevice!\n"
+        "LMX:Lumaxis Cleanup\n");
+}
+
+D3DDEVICEDESC DeviceDesc(D3DCOLORMODEL model, DWORD depths) {
+    D3DDEVICEDESC desc;
+    memset(&desc, 0, sizeof desc);
+    desc.dwSize = sizeof desc;
+    desc.dwFlags = D3DDD_COLORMODEL | D3DDD_DEVICEZBUFFERBITDEPTH;
+    desc.dcmColorModel = model;
+    desc.dwDeviceZBufferBitDepth = depths;
+    return desc;
+}
+
+const GUID kHardware = {0x1a2b3c4d, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+TEST_F(Device, HardwareDeviceWithAZBufferLatchesTheEnumeration) {
+    D3DDEVICEDESC none = DeviceDesc(0, 0);
+    DXTestAddDevice(kHardware, "Test Accelerator", DeviceDesc(D3DCOLOR_MONO, DDBD_16), none);
+    ASSERT_TRUE(BringUpDevice());
+    EXPECT_NE(debug.Text().find("LMX:CreateD3DRM\nLMX:HAL DeviceName :Test Accelerator 1a2b3c4d\n"
+                                "LMX:DeviceGuid 0\n"),
+              std::string::npos)
+        << debug.Text();
+    EXPECT_EQ(debug.Text().find("LMX:DeviceName"), std::string::npos);
+    EXPECT_TRUE(LMXGetDeviceLatch());
+    // The enumeration only reports: the software device is still the one made.
+    EXPECT_NE(debug.Text().find("with MMX(HEL)"), std::string::npos);
+}
+
+TEST_F(Device, HardwareDeviceWithoutUsableDepthIsPassedOver) {
+    // Its emulation description would match, but the device is skipped whole.
+    DXTestAddDevice(kHardware, "Shallow Accelerator", DeviceDesc(D3DCOLOR_MONO, DDBD_8),
+                    DeviceDesc(D3DCOLOR_MONO, DDBD_16));
+    ASSERT_TRUE(BringUpDevice());
+    EXPECT_EQ(debug.Text().find("HAL DeviceName"), std::string::npos);
+    EXPECT_EQ(debug.Text().find("Shallow Accelerator"), std::string::npos);
+    EXPECT_FALSE(LMXGetDeviceLatch());
+}
+
+TEST(EnumDeviceCallback, FirstEmulationDeviceOnlyThenLatchOnHardware) {
+    DebugCapture debug;
+    LumaxisInitialize();
+    debug.Clear();
+    DeviceSearch search;
+    memset(&search, 0, sizeof search);
+    search.colorModel = D3DCOLOR_MONO;
+    GUID first = {0xabc, 0, 0, {}}, second = {0xdef, 0, 0, {}}, hal = {0x42, 0, 0, {}};
+    D3DDEVICEDESC none = DeviceDesc(0, 0), mono = DeviceDesc(D3DCOLOR_MONO, DDBD_16);
+    D3DDEVICEDESC rgb = DeviceDesc(D3DCOLOR_RGB, DDBD_16);
+    char desc[] = "d", a[] = "Emu A", b[] = "Emu B", c[] = "RGB only", h[] = "Card";
+
+    EXPECT_EQ(EnumDeviceCallback(&first, desc, c, &none, &rgb, &search), D3DENUMRET_OK);
+    EXPECT_EQ(search.emulationGuid, nullptr);
+    EXPECT_EQ(EnumDeviceCallback(&first, desc, a, &none, &mono, &search), D3DENUMRET_OK);
+    EXPECT_EQ(EnumDeviceCallback(&second, desc, b, &none, &mono, &search), D3DENUMRET_OK);
+    EXPECT_EQ(search.emulationGuid, &first);
+    EXPECT_EQ(EnumDeviceCallback(&hal, desc, h, &mono, &none, &search), D3DENUMRET_OK);
+    EXPECT_EQ(search.hardwareGuid, &hal);
+    EXPECT_EQ(search.hardwareDesc.dwDeviceZBufferBitDepth, (DWORD)DDBD_16);
+    EXPECT_EQ(EnumDeviceCallback(&second, desc, h, &mono, &none, &search), D3DENUMRET_OK);
+    EXPECT_EQ(search.hardwareGuid, &hal);
+    EXPECT_EQ(debug.Text(), "LMX:DeviceName :Emu A abc\nLMX:HAL DeviceName :Card 42\n");
+}
+
+struct FailingCreate {
+    const char* operation;
+    int nth;
+    HRESULT code;
+    const char* expectedTail; // regex for what follows "LMX:CreateD3DRM\n"
+};
+
+class DeviceFailure : public LayerTest, public ::testing::WithParamInterface<FailingCreate> {};
+
+TEST_P(DeviceFailure, TearsDownWithoutLeaks) {
+    const FailingCreate& step = GetParam();
+    ASSERT_TRUE(BringUpSurfaces());
+    debug.Clear();
+    DXTestFailCall(step.operation, step.nth, step.code);
+    EXPECT_EQ(CreateDirect3DRM(), 0);
+    EXPECT_TRUE(AllInterfacesNull(State()));
+    EXPECT_EQ(State().bRunning, 0);
+    EXPECT_EQ(DXTestLiveObjects(), 0);
+    std::regex expected(std::string("LMX:CreateD3DRM\\n") + step.expectedTail);
+    EXPECT_TRUE(std::regex_match(debug.Text(), expected)) << debug.Text();
+}
+
+const char kDeviceLines[] = "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, DeviceFailure,
+    ::testing::Values(
+        FailingCreate{"Direct3DRMCreate", 1, D3DRMERR_BADALLOC, "LMX:Lumaxis Cleanup\\n"},
+        FailingCreate{"QueryInterface", 1, E_NOINTERFACE, "LMX:Lumaxis Cleanup\\n"},
+        FailingCreate{"QueryInterface", 2, E_NOINTERFACE,
+                      "LMX:Error:Failed to QI Direct3D2 from DirectDraw\\n"
+                      "LMX:Lumaxis Cleanup\\nLMX:Error:Fail to Direct3D create \\n "},
+        FailingCreate{"AddAttachedSurface", 1, DDERR_CANNOTATTACHSURFACE,
+                      "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n"
+                      "LMX:Lumaxis Cleanup\\nLMX:Error:Fail to Direct3D create \\n "},
+        FailingCreate{"CreateDeviceFromD3D", 1, D3DRMERR_BADDEVICE,
+                      "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n"
+                      "LMX:Created Direct3DDevice with MMX\\(HEL\\)\\n"
+                      "Direct3D-RM Error : D3DRMERR_BADDEVICE\\nin file .*device\\.cpp at line "
+                      "[0-9]+\\nLMX:Lumaxis Cleanup\\n"}),
+    [](const ::testing::TestParamInfo<FailingCreate>& info) {
+        return std::string(info.param.operation) + std::to_string(info.param.nth);
+    });
+
+TEST_F(Device, ViewportFailuresTearTheLayerDown) {
+    for (const char* operation : {"CreateViewport", "SetBack"}) {
+        SCOPED_TRACE(operation);
+        ASSERT_TRUE(BringUpDevice());
+        LPDIRECT3DRMFRAME2 scene = nullptr, cam = nullptr;
+        ASSERT_EQ(State().lpD3DRM2->CreateFrame(nullptr, &scene), D3DRM_OK);
+        ASSERT_EQ(State().lpD3DRM2->CreateFrame(scene, &cam), D3DRM_OK);
+        debug.Clear();
+        DXTestFailCall(operation, 1, D3DRMERR_BADVALUE);
+        EXPECT_EQ(LMXViewport(cam), 0);
+        EXPECT_TRUE(AllInterfacesNull(State()));
+        Report report;
+        ASSERT_TRUE(FindReport(debug.Text(), &report)) << debug.Text();
+        EXPECT_EQ(report.heading, "Direct3D-RM Error : D3DRMERR_BADVALUE");
+        EXPECT_NE(SourceLine(report).find(operation), std::string::npos);
+        EXPECT_EQ(debug.Text().rfind("LMX:Lumaxis Cleanup\n"),
+                  debug.Text().size() - strlen("LMX:Lumaxis Cleanup\n"));
+        bool madeViewport = std::string(operation) == "SetBack";
+        EXPECT_EQ(debug.Text().find("phase 3\n") != std::string::npos, madeViewport);
+        EXPECT_EQ(debug.Text().find("phase 4\n"), std::string::npos);
+        cam->Release();
+        scene->Release();
+    }
+}
+
+} // namespace

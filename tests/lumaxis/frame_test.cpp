@@ -1,0 +1,154 @@
+// Per-frame work of the layer: lost-surface recovery, render and present.
+#include "lmx_support.h"
+
+#include <dxtest.h>
+
+#include <vector>
+
+namespace {
+
+// Stands in for the viewport to see which updates the recovery forces.
+struct RecordingViewport : IDirect3DRMViewport {
+    std::vector<RECT> forced;
+    HRESULT QueryInterface(REFIID, LPVOID*) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT Clear() override { return D3DRM_OK; }
+    HRESULT Render(LPDIRECT3DRMFRAME) override { return D3DRM_OK; }
+    HRESULT ForceUpdate(DWORD x1, DWORD y1, DWORD x2, DWORD y2) override {
+        forced.push_back({(LONG)x1, (LONG)y1, (LONG)x2, (LONG)y2});
+        return D3DRM_OK;
+    }
+    HRESULT SetBack(D3DVALUE) override { return D3DRM_OK; }
+    HRESULT SetFront(D3DVALUE) override { return D3DRM_OK; }
+    HRESULT SetField(D3DVALUE) override { return D3DRM_OK; }
+    D3DVALUE GetBack() override { return 0; }
+    D3DVALUE GetFront() override { return 0; }
+    D3DVALUE GetField() override { return 0; }
+};
+
+class Frame : public LayerTest {
+  protected:
+    void SetUp() override {
+        LayerTest::SetUp();
+        ASSERT_TRUE(BringUpViewport());
+        LMXSetRunning(1);
+        debug.Clear();
+    }
+    // Runs the recovery with the recording viewport in place of the real one.
+    std::vector<RECT> ForcedUpdates() {
+        RecordingViewport recorder;
+        LPDIRECT3DRMVIEWPORT real = State().lpViewport;
+        State().lpViewport = &recorder;
+        EXPECT_EQ(LMXRestoreSurfaces(), 1);
+        State().lpViewport = real;
+        return recorder.forced;
+    }
+};
+
+TEST_F(Frame, RenderAndPresentQuietly) {
+    EXPECT_EQ(LMXRestoreSurfaces(), 1);
+    EXPECT_EQ(LMXRender(root), 1);
+    EXPECT_EQ(LMXPresent(), 1);
+    EXPECT_EQ(debug.Text(), "");
+    EXPECT_TRUE(ForcedUpdates().empty());
+}
+
+TEST_F(Frame, NothingWhileStoppedOrWithoutAFrame) {
+    EXPECT_EQ(LMXRender(nullptr), 0);
+    EXPECT_EQ(LMXIsRunning(), 1); // no teardown for a missing frame
+    LMXSetRunning(0);
+    DXTestLoseSurface(State().lpDDSPrimary);
+    EXPECT_TRUE(ForcedUpdates().empty());
+    EXPECT_EQ(LMXRender(root), 0);
+    EXPECT_EQ(LMXPresent(), 0);
+    EXPECT_EQ(debug.Text(), "");
+    EXPECT_NE(State().lpViewport, nullptr);
+}
+
+TEST_F(Frame, LostSurfacesAreRestoredWithAFullRedraw) {
+    // What a mode change takes: the screen and the z-buffer (the back surface
+    // lives in system memory and is not checked).
+    DXTestLoseSurface(State().lpDDSPrimary);
+    DXTestLoseSurface(State().lpDDSZBuffer);
+    std::vector<RECT> forced = ForcedUpdates();
+    // Each restore forces the whole viewport.
+    ASSERT_EQ(forced.size(), 2u);
+    for (const RECT& r : forced) {
+        EXPECT_EQ(r.left, 0);
+        EXPECT_EQ(r.top, 0);
+        EXPECT_EQ(r.right, 640);
+        EXPECT_EQ(r.bottom, 480);
+    }
+    EXPECT_EQ(State().lpDDSPrimary->IsLost(), DD_OK);
+    EXPECT_EQ(State().lpDDSZBuffer->IsLost(), DD_OK);
+    EXPECT_TRUE(ForcedUpdates().empty());
+    EXPECT_EQ(LMXRender(root), 1);
+    EXPECT_EQ(LMXPresent(), 1);
+    EXPECT_EQ(debug.Text(), "");
+
+    DXTestLoseSurface(State().lpDDSPrimary);
+    EXPECT_EQ(ForcedUpdates().size(), 1u);
+    DXTestLoseSurface(State().lpDDSZBuffer);
+    EXPECT_EQ(ForcedUpdates().size(), 1u);
+    EXPECT_EQ(LMXIsRunning(), 1);
+}
+
+TEST_F(Frame, FailedCopyIsReportedOnceThenSilence) {
+    DXTestFailCall("Blt", 1, DDERR_SURFACELOST);
+    EXPECT_EQ(LMXRender(root), 1);
+    EXPECT_EQ(LMXPresent(), 0);
+    Report report;
+    ASSERT_TRUE(FindReport(debug.Text(), &report)) << debug.Text();
+    EXPECT_EQ(report.heading, "DirectDraw Error DDERR_SURFACELOST");
+    EXPECT_NE(SourceLine(report).find("Blt("), std::string::npos);
+    EXPECT_EQ(debug.Text(), "DirectDraw Error DDERR_SURFACELOST\nin file " + report.path +
+                                " at line " + std::to_string(report.line) +
+                                "\nLMX:Lumaxis Cleanup\n");
+    EXPECT_TRUE(AllInterfacesNull(State()));
+    EXPECT_EQ(LMXIsRunning(), 0);
+
+    debug.Clear();
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_EQ(LMXRestoreSurfaces(), 1);
+        EXPECT_EQ(LMXRender(root), 0);
+        EXPECT_EQ(LMXPresent(), 0);
+    }
+    EXPECT_EQ(debug.Text(), "");
+}
+
+TEST_F(Frame, RenderFailuresAreRetainedModeReports) {
+    struct Case {
+        const char* operation;
+        HRESULT code;
+        const char* name;
+    };
+    const Case cases[] = {{"Clear", D3DRMERR_BADOBJECT, "D3DRMERR_BADOBJECT"},
+                          {"Render", D3DRMERR_BADVALUE, "D3DRMERR_BADVALUE"},
+                          // A DirectDraw code from a retained-mode call has no name here.
+                          {"Update", DDERR_SURFACELOST, "Unknown Error"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.operation);
+        if (!State().lpViewport) {
+            if (camera) camera->Release();
+            if (root) root->Release();
+            camera = root = nullptr;
+            ASSERT_TRUE(BringUpViewport());
+            LMXSetRunning(1);
+        }
+        debug.Clear();
+        DXTestFailCall(c.operation, 1, c.code);
+        EXPECT_EQ(LMXRender(root), 0);
+        Report report;
+        ASSERT_TRUE(FindReport(debug.Text(), &report)) << debug.Text();
+        EXPECT_EQ(report.heading, std::string("Direct3D-RM Error : ") + c.name);
+        EXPECT_NE(SourceLine(report).find(c.operation), std::string::npos);
+        EXPECT_TRUE(AllInterfacesNull(State()));
+        // The copy after a failed render does nothing.
+        debug.Clear();
+        EXPECT_EQ(LMXPresent(), 0);
+        EXPECT_EQ(debug.Text(), "");
+    }
+}
+
+} // namespace

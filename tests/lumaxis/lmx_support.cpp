@@ -1,0 +1,124 @@
+#include "lmx_support.h"
+
+#include <dxtest.h>
+#include <win32ext.h>
+
+#include <fstream>
+#include <regex>
+
+DebugCapture::DebugCapture() {
+    Win32TestSetDebugSink(&DebugCapture::Sink, this);
+}
+
+DebugCapture::~DebugCapture() {
+    Win32TestSetDebugSink(nullptr, nullptr);
+}
+
+void DebugCapture::Sink(const char* text, void* context) {
+    static_cast<DebugCapture*>(context)->text_ += text;
+}
+
+bool FindReport(const std::string& text, Report* report) {
+    static const std::regex pattern(
+        "((?:DirectDraw Error|Direct3D-RM Error :) [^\\n]*)\\nin file (.*) at line (-?[0-9]+)\\n");
+    std::smatch match;
+    if (!std::regex_search(text, match, pattern)) return false;
+    report->heading = match[1];
+    report->path = match[2];
+    report->line = std::stoi(match[3]);
+    return true;
+}
+
+std::string SourceLine(const Report& report) {
+    std::ifstream in(report.path);
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n)
+        if (n == report.line) return line;
+    return "";
+}
+
+namespace {
+
+LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+const char kClassName[] = "LumaxisTestWindow";
+
+} // namespace
+
+void LayerTest::SetUp() {
+    DXTestClearFailures();
+    DXTestClearDevices();
+    DXTestSetMMXAvailable(TRUE);
+    DXTestSetUnpaced(TRUE);
+    DXTestSetHeadless(TRUE);
+    Win32TestSetDisplay(width_, height_, bits_);
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = TestWndProc;
+        wc.lpszClassName = kClassName;
+        registered = RegisterClassA(&wc) != 0;
+    }
+    ASSERT_EQ(DXTestLiveObjects(), 0) << "objects left over from an earlier test";
+}
+
+void LayerTest::TearDown() {
+    if (camera) camera->Release();
+    if (root) root->Release();
+    camera = root = nullptr;
+    LumaxisCleanup();
+    if (window_) DestroyWindow(window_);
+    window_ = nullptr;
+    DXTestClearFailures();
+    DXTestClearDevices();
+    EXPECT_EQ(DXTestLiveObjects(), 0) << "objects outlived the teardown";
+}
+
+void LayerTest::UseDisplay(int width, int height, int bitsPerPixel) {
+    width_ = width;
+    height_ = height;
+    bits_ = bitsPerPixel;
+    Win32TestSetDisplay(width, height, bitsPerPixel);
+}
+
+void LayerTest::PlaceWindow(int x, int y, int width, int height) {
+    winX_ = x;
+    winY_ = y;
+    winW_ = width;
+    winH_ = height;
+}
+
+HWND LayerTest::Window() {
+    if (!window_) {
+        int w = winW_ ? winW_ : width_, h = winH_ ? winH_ : height_;
+        window_ = CreateWindowExA(0, kClassName, kClassName, WS_POPUP, winX_, winY_, w, h, nullptr,
+                                  nullptr, nullptr, nullptr);
+        if (window_) ShowWindow(window_, SW_SHOW);
+    }
+    return window_;
+}
+
+bool LayerTest::BringUpSurfaces() {
+    LumaxisInitialize();
+    return CreateDirectDrawWin(Window()) == 1;
+}
+
+bool LayerTest::BringUpDevice() {
+    return BringUpSurfaces() && CreateDirect3DRM() == 1;
+}
+
+bool LayerTest::BringUpViewport() {
+    if (!BringUpDevice()) return false;
+    LPDIRECT3DRM2 rm = State().lpD3DRM2;
+    if (rm->CreateFrame(nullptr, &root) != D3DRM_OK) return false;
+    if (rm->CreateFrame(root, &camera) != D3DRM_OK) return false;
+    return LMXViewport(camera) == 1;
+}
+
+bool AllInterfacesNull(const LumaxisState& s) {
+    return !s.lpDD && !s.lpD3D2 && !s.lpD3DRM2 && !s.lpD3DRM && !s.lpDDSPrimary && !s.lpDDSBack &&
+           !s.lpDDSZBuffer && !s.lpDDPalette && !s.lpDDClipper && !s.lpD3DDevice2 &&
+           !s.lpRMDevice2 && !s.lpViewport;
+}

@@ -1,0 +1,62 @@
+// Shared by the device-layer and scene tests: a headless window, captured
+// debug output, the stand-in reset between tests, and report parsing.
+#pragma once
+
+#include <lumaxis/lumaxis.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// Collects everything sent to the debug output while alive.
+class DebugCapture {
+  public:
+    DebugCapture();
+    ~DebugCapture();
+    const std::string& Text() const { return text_; }
+    void Clear() { text_.clear(); }
+
+  private:
+    static void Sink(const char* text, void* context);
+    std::string text_;
+};
+
+// A two-line error report as the layer sends it.
+struct Report {
+    std::string heading; // "DirectDraw Error NAME" or "Direct3D-RM Error : NAME"
+    std::string path;
+    int line = 0;
+};
+// Finds the first report in the text; false when there is none.
+bool FindReport(const std::string& text, Report* report);
+// The source line a report points at (empty when the file can't be read).
+std::string SourceLine(const Report& report);
+
+// Base for tests that bring the layer up on a headless window of the given
+// size and depth; tears everything down and checks for leaks afterwards.
+class LayerTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    void UseDisplay(int width, int height, int bitsPerPixel);
+    HWND Window();
+    // The window is made at this place and size instead of covering the display.
+    void PlaceWindow(int x, int y, int width, int height);
+    // Reset and surfaces; 3D device; a viewport on a fresh camera frame.
+    bool BringUpSurfaces();
+    bool BringUpDevice();
+    bool BringUpViewport();
+    LumaxisState& State() { return *LMXGetState(); }
+
+    DebugCapture debug;
+    LPDIRECT3DRMFRAME2 root = nullptr;   // scene root for viewport tests
+    LPDIRECT3DRMFRAME2 camera = nullptr; // child of root
+
+  private:
+    HWND window_ = nullptr;
+    int width_ = 640, height_ = 480, bits_ = 32;
+    int winX_ = 0, winY_ = 0, winW_ = 0, winH_ = 0;
+};
+
+// Every interface pointer of the layer, for "all released" checks.
+bool AllInterfacesNull(const LumaxisState& s);

@@ -1,0 +1,100 @@
+// The default model: shape, proportions, winding, and that the shipped file loads.
+#include "scene_support.h"
+
+#include <parasol_mesh.h>
+
+#include <cmath>
+
+namespace {
+
+using parasol::Vec;
+
+Vec Sub(Vec a, Vec b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+double Dot(Vec a, Vec b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec Cross(Vec a, Vec b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+TEST(Parasol, FrontFacesAgreeWithTheirNormals) {
+    parasol::Mesh mesh = parasol::Build();
+    size_t faces = mesh.triangles.size() / 3;
+    EXPECT_GE(faces, 2000u);
+    EXPECT_LE(faces, 12000u);
+    ASSERT_EQ(mesh.normals.size(), mesh.positions.size());
+    for (size_t f = 0; f < faces; ++f) {
+        const uint32_t* t = &mesh.triangles[3 * f];
+        ASSERT_LT(std::max({t[0], t[1], t[2]}), mesh.positions.size());
+        Vec a = mesh.positions[t[0]], b = mesh.positions[t[1]], c = mesh.positions[t[2]];
+        Vec geometric = Cross(Sub(b, a), Sub(c, a));
+        for (int k = 0; k < 3; ++k) {
+            const Vec& n = mesh.normals[t[k]];
+            ASSERT_NEAR(Dot(n, n), 1.0, 1e-6);
+            // Clockwise from the side the normals face, at least roughly.
+            ASSERT_GT(Dot(geometric, n), 0.0) << "face " << f;
+        }
+    }
+}
+
+TEST(Parasol, CanopyIsSeenFromAboveAndBelow) {
+    parasol::Mesh mesh = parasol::Build();
+    // Over the canopy, away from the shaft: faces looking up and faces looking down.
+    int up = 0, down = 0;
+    for (size_t i = 0; i < mesh.positions.size(); ++i) {
+        const Vec& p = mesh.positions[i];
+        if (std::hypot(p.x, p.z) < 0.3 || std::hypot(p.x, p.z) > 0.9 || p.y < 0.05) continue;
+        if (mesh.normals[i].y > 0.5) ++up;
+        if (mesh.normals[i].y < -0.5) ++down;
+    }
+    EXPECT_GT(up, 200);
+    EXPECT_GT(down, 200);
+}
+
+TEST(Parasol, ProportionsOfAParasol) {
+    parasol::Mesh mesh = parasol::Build();
+    Vec lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+    for (const Vec& p : mesh.positions) {
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    }
+    double width = hi.x - lo.x, height = hi.y - lo.y, depth = hi.z - lo.z;
+    EXPECT_NEAR(width, depth, 0.1); // round canopy
+    EXPECT_GT(height, 0.7 * width); // a long shaft and handle under it
+    EXPECT_LT(height, 1.2 * width);
+    EXPECT_GT(hi.y, 0.4);  // canopy on top
+    EXPECT_LT(lo.y, -1.0); // hook at the bottom
+    EXPECT_LT(lo.x, -1.0);
+}
+
+TEST(Parasol, TextFileHasEveryFace) {
+    parasol::Mesh mesh = parasol::Build();
+    std::string text = parasol::WriteText(mesh);
+    EXPECT_EQ(text.rfind("xof 0302txt 0032\n", 0), 0u);
+    size_t faces = 0;
+    for (size_t at = text.find("\n  3;"); at != std::string::npos; at = text.find("\n  3;", at + 1))
+        ++faces;
+    EXPECT_EQ(faces, 2 * mesh.triangles.size() / 3); // mesh faces and normal faces
+}
+
+using ShippedModel = SceneTest;
+
+TEST_F(ShippedModel, LoadsThroughTheMeshBuilder) {
+    ASSERT_TRUE(BuildRetainedMode());
+    LPDIRECT3DRMMESHBUILDER2 builder = nullptr;
+    ASSERT_EQ(rm->CreateMeshBuilder(&builder), D3DRM_OK);
+    std::string path = std::string(PLUMORA_MODEL_DIR) + "/parasol.x";
+    ASSERT_EQ(builder->Load((LPVOID)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr),
+              D3DRM_OK);
+    parasol::Mesh mesh = parasol::Build();
+    EXPECT_EQ(builder->GetFaceCount(), int(mesh.triangles.size() / 3));
+    D3DRMBOX box;
+    ASSERT_EQ(builder->GetBox(&box), D3DRM_OK);
+    EXPECT_GT(box.max.x - box.min.x, 1.9f);
+    EXPECT_GT(SceneFitModel(builder), 1.0);
+    builder->Release();
+}
+
+} // namespace

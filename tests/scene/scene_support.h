@@ -1,0 +1,35 @@
+// Scene tests: a layer on a headless window plus a private settings folder,
+// model fixtures written by the tests, and a look at the rendered pixels.
+#pragma once
+
+#include "lmx_support.h"
+#include "scene.h"
+#include "plumora.h"
+
+#include <string>
+
+bool operator==(const MotionState& a, const MotionState& b);
+
+class SceneTest : public LayerTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Replaces the settings file with these lines.
+    void WriteSettings(const std::string& text);
+    // Writes a file in the test's folder and returns its path.
+    std::string WriteFile(const std::string& name, const std::string& content);
+    // Just the retained-mode object, without surfaces or device.
+    bool BuildRetainedMode();
+
+    LPDIRECT3DRM2 rm = nullptr;
+    std::string dir;
+};
+
+// A text .x box of the given size centred on the origin.
+std::string BoxModel(double width, double height, double depth);
+
+struct PixelStats {
+    long lit = 0;               // pixels that aren't black
+    double r = 0, g = 0, b = 0; // mean colour of the lit pixels, 0..255
+};
+PixelStats ReadPixels(LPDIRECTDRAWSURFACE surface);

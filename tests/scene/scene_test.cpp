@@ -1,0 +1,264 @@
+// Scene construction from the settings, and the render pass over it.
+#include "scene_support.h"
+
+#include <dxtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+class Scene : public SceneTest {
+  protected:
+    // Layer up to the device, as the saver's start leaves it before the scene.
+    void SetUp() override {
+        SceneTest::SetUp();
+        ASSERT_TRUE(BringUpDevice());
+        debug.Clear();
+    }
+    std::string Settings(const std::string& model, const std::string& extra = "") {
+        return "[SS_SECTION]\nSPEED=5\n" + extra + "[SETTING]\nFILENAME=" + model + "\n";
+    }
+};
+
+TEST_F(Scene, ScalesTheLargerOfWidthAndHeightToThreeUnits) {
+    struct Case {
+        const char* name;
+        double w, h, d, scale;
+    };
+    const Case cases[] = {
+        {"wide.x", 4, 2, 1, 0.75}, {"tall.x", 1, 5, 1, 0.6}, {"deep.x", 1, 0.5, 10, 3.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneRelease();
+        if (!State().lpD3DRM2) {
+            ASSERT_TRUE(BringUpDevice());
+        }
+        WriteSettings(Settings(WriteFile(c.name, BoxModel(c.w, c.h, c.d))));
+        EXPECT_EQ(BuildScene(), 1);
+        EXPECT_NEAR(SceneGetState()->scale, c.scale, 1e-6);
+
+        // The fit itself, on a builder loaded from the same file.
+        LPDIRECT3DRMMESHBUILDER2 builder = nullptr;
+        ASSERT_EQ(State().lpD3DRM2->CreateMeshBuilder(&builder), D3DRM_OK);
+        std::string path = dir + "/" + c.name;
+        ASSERT_EQ(
+            builder->Load((LPVOID)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr),
+            D3DRM_OK);
+        EXPECT_NEAR(SceneFitModel(builder), c.scale, 1e-6);
+        D3DRMBOX box;
+        ASSERT_EQ(builder->GetBox(&box), D3DRM_OK);
+        double w = box.max.x - box.min.x, h = box.max.y - box.min.y, d = box.max.z - box.min.z;
+        EXPECT_NEAR(std::max(w, h), 3.0, 1e-4);
+        EXPECT_NEAR(d, c.d * c.scale, 1e-4);
+        builder->Release();
+        LumaxisCleanup();
+    }
+}
+
+TEST_F(Scene, SettingsGiveColourQualityAndSpin) {
+    WriteSettings("[SS_SECTION]\nSPEED=11\nSHADE=1\n[SETTING]\nColorR=255\nColorG=128\n"
+                  "ColorB=0\nFILENAME=" +
+                  WriteFile("box.x", BoxModel(1, 1, 1)) + "\n");
+    EXPECT_EQ(BuildScene(), 1);
+    SceneState& s = *SceneGetState();
+    EXPECT_EQ(s.color, 0xFFFF8000u);
+    EXPECT_EQ(s.quality, (D3DRMRENDERQUALITY)D3DRMRENDER_WIREFRAME);
+    EXPECT_EQ(s.speed, 10.0);
+    EXPECT_EQ(s.alpha, 1.0);
+    EXPECT_NE(s.scene, nullptr);
+    EXPECT_NE(s.camera, nullptr);
+    EXPECT_NE(s.model, nullptr);
+    EXPECT_EQ(LMXIsRunning(), 1);
+    EXPECT_NE(State().lpViewport, nullptr);
+    D3DVECTOR p;
+    ASSERT_EQ(s.model->GetPosition(s.scene, &p), D3DRM_OK);
+    EXPECT_EQ(p.x, 0.0f);
+    EXPECT_EQ(p.z, 15.0f);
+}
+
+TEST_F(Scene, ClampedAndDefaultSettings) {
+    WriteSettings("[SS_SECTION]\nSPEED=0\nSHADE=2\n[SETTING]\nColorR=300\nColorG=-4\n");
+    SceneReadSettings();
+    SceneState& s = *SceneGetState();
+    EXPECT_EQ(s.speed, 1.0);
+    EXPECT_EQ(s.shade, 0);
+    EXPECT_EQ(SceneColor(), 0xFFFF00FFu);
+    EXPECT_EQ(SceneQuality(s.shade), (D3DRMRENDERQUALITY)D3DRMRENDER_GOURAUD);
+    WriteSettings("");
+    SceneReadSettings();
+    EXPECT_EQ(s.speed, 5.0);
+    EXPECT_EQ(SceneColor(), 0xFFFFFFFFu);
+}
+
+TEST(SceneColour, EveryChannelValueSurvivesTheFraction) {
+    SceneState saved = *SceneGetState();
+    SceneState& s = *SceneGetState();
+    s.alpha = 1.0;
+    for (int n = 0; n <= 255; ++n) {
+        s.red = n / 255.0;
+        s.green = n / 255.0;
+        s.blue = n / 255.0;
+        D3DCOLOR c = SceneColor();
+        ASSERT_EQ(c, 0xFF000000u | (DWORD)n << 16 | (DWORD)n << 8 | (DWORD)n) << n;
+    }
+    *SceneGetState() = saved;
+}
+
+TEST_F(Scene, UnreadableModelsShowNothingAndDontScale) {
+    const std::string models[] = {dir + "/missing.x", WriteFile("empty.x", ""),
+                                  WriteFile("header.x", "xof 0302txt 0032\n"),
+                                  WriteFile("corrupt.x", "xof 0302txt 0032\nMesh { 8; 1.0;;; {{")};
+    for (const std::string& model : models) {
+        SCOPED_TRACE(model);
+        SceneRelease();
+        if (!State().lpD3DRM2) {
+            ASSERT_TRUE(BringUpDevice());
+        }
+        WriteSettings(Settings(model));
+        debug.Clear();
+        EXPECT_EQ(BuildScene(), 1);
+        EXPECT_EQ(SceneGetState()->scale, 0.0);
+        EXPECT_EQ(LMXIsRunning(), 1);
+        EXPECT_EQ(RenderFrame(), 1);
+        EXPECT_EQ(ReadPixels(State().lpDDSBack).lit, 0);
+        LumaxisCleanup();
+    }
+}
+
+TEST_F(Scene, LongModelPathIsReadWhole) {
+    // Over 255 characters: a path cut there would name a folder, not the model.
+    std::string folder = dir;
+    for (int i = 0; i < 6; ++i) {
+        folder += "/" + std::string(50, char('a' + i));
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    }
+    std::string model = folder + "/box.x";
+    ASSERT_GT(model.size(), 300u);
+    std::ofstream(model) << BoxModel(2, 1, 1);
+    WriteSettings(Settings(model));
+    EXPECT_EQ(BuildScene(), 1);
+    EXPECT_NEAR(SceneGetState()->scale, 1.5, 1e-6);
+}
+
+TEST_F(Scene, FailedViewportStopsConstruction) {
+    WriteSettings(Settings(WriteFile("box.x", BoxModel(1, 1, 1))));
+    DXTestFailCall("CreateViewport", 1, D3DRMERR_BADDEVICE);
+    EXPECT_EQ(BuildScene(), 1);
+    EXPECT_TRUE(AllInterfacesNull(State()));
+    EXPECT_EQ(LMXIsRunning(), 0);
+    EXPECT_EQ(SceneGetState()->model, nullptr);
+    debug.Clear();
+    EXPECT_EQ(StepMotion(), 0);
+    EXPECT_EQ(RenderFrame(), 1);
+    EXPECT_EQ(debug.Text(), "");
+}
+
+TEST_F(Scene, WithoutALayerNothingIsBuilt) {
+    LumaxisCleanup();
+    EXPECT_EQ(BuildScene(), 1);
+    EXPECT_EQ(SceneGetState()->scene, nullptr);
+    EXPECT_EQ(LMXIsRunning(), 0);
+}
+
+class RenderPass : public Scene {
+  protected:
+    void SetUp() override {
+        Scene::SetUp();
+        WriteSettings("[SS_SECTION]\nSHADE=0\n[SETTING]\nColorR=255\nColorG=128\nColorB=0\n"
+                      "FILENAME=" +
+                      WriteFile("box.x", BoxModel(2, 2, 2)) + "\n");
+    }
+};
+
+TEST_F(RenderPass, NothingBeforeTheLayerRuns) {
+    ASSERT_EQ(BuildScene(), 1);
+    LMXSetRunning(0);
+    debug.Clear();
+    // A Move failure waiting for the next call shows whether Move was called.
+    DXTestFailCall("Move", 1, D3DRMERR_BADVALUE);
+    DXTestLoseSurface(State().lpDDSPrimary);
+    EXPECT_EQ(RenderFrame(), 1);
+    EXPECT_EQ(debug.Text(), "");
+    EXPECT_NE(State().lpDDSPrimary->IsLost(), DD_OK); // no restore either
+    LMXSetRunning(1);
+    EXPECT_EQ(RenderFrame(), 0);
+    EXPECT_NE(debug.Text().find("D3DRMERR_BADVALUE"), std::string::npos);
+}
+
+TEST_F(RenderPass, DrawsTheModelInItsColour) {
+    ASSERT_EQ(BuildScene(), 1);
+    debug.Clear();
+    for (int i = 0; i < 3; ++i) {
+        StepMotion();
+        EXPECT_EQ(RenderFrame(), 1);
+    }
+    EXPECT_EQ(debug.Text(), "");
+    PixelStats solid = ReadPixels(State().lpDDSBack);
+    EXPECT_GT(solid.lit, 500);
+    // Orange: red dominates, blue is absent.
+    EXPECT_GT(solid.r, solid.g);
+    EXPECT_GT(solid.g, solid.b + 10);
+    EXPECT_LT(solid.b, 10);
+}
+
+TEST_F(RenderPass, WireframeDrawsEdgesOnly) {
+    ASSERT_EQ(BuildScene(), 1);
+    RenderFrame();
+    long solid = ReadPixels(State().lpDDSBack).lit;
+    SceneRelease();
+    LumaxisCleanup();
+    ASSERT_TRUE(BringUpDevice());
+    WriteSettings("[SS_SECTION]\nSHADE=1\n[SETTING]\nFILENAME=" + dir + "/box.x\n");
+    ASSERT_EQ(BuildScene(), 1);
+    RenderFrame();
+    long wire = ReadPixels(State().lpDDSBack).lit;
+    EXPECT_GT(wire, 0);
+    EXPECT_LT(wire * 3, solid);
+}
+
+TEST_F(RenderPass, FailedAdvanceIsReportedFromTheMainModule) {
+    ASSERT_EQ(BuildScene(), 1);
+    debug.Clear();
+    DXTestFailCall("Move", 1, D3DRMERR_BADVALUE);
+    EXPECT_EQ(RenderFrame(), 0);
+    Report report;
+    ASSERT_TRUE(FindReport(debug.Text(), &report)) << debug.Text();
+    EXPECT_EQ(report.heading, "Direct3D-RM Error : D3DRMERR_BADVALUE");
+    EXPECT_NE(report.path.find("render.cpp"), std::string::npos);
+    EXPECT_NE(SourceLine(report).find("Move("), std::string::npos);
+    EXPECT_TRUE(AllInterfacesNull(State()));
+    debug.Clear();
+    for (int i = 0; i < 3; ++i) {
+        StepMotion();
+        EXPECT_EQ(RenderFrame(), 1);
+    }
+    EXPECT_EQ(debug.Text(), "");
+}
+
+TEST_F(RenderPass, LostCopyReportedOnceThenTheScreenStops) {
+    ASSERT_EQ(BuildScene(), 1);
+    RenderFrame();
+    debug.Clear();
+    DXTestFailCall("Blt", 1, DDERR_SURFACELOST);
+    EXPECT_EQ(RenderFrame(), 1);
+    EXPECT_EQ(debug.Text().rfind("DirectDraw Error DDERR_SURFACELOST\nin file ", 0), 0u);
+    debug.Clear();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(RenderFrame(), 1);
+    EXPECT_EQ(debug.Text(), "");
+}
+
+TEST_F(RenderPass, LostSurfacesRecoverWithoutAReport) {
+    ASSERT_EQ(BuildScene(), 1);
+    debug.Clear();
+    DXTestLoseSurface(State().lpDDSPrimary);
+    DXTestLoseSurface(State().lpDDSZBuffer);
+    EXPECT_EQ(RenderFrame(), 1);
+    EXPECT_EQ(RenderFrame(), 1);
+    EXPECT_EQ(debug.Text(), "");
+    EXPECT_EQ(LMXIsRunning(), 1);
+    EXPECT_GT(ReadPixels(State().lpDDSBack).lit, 0);
+}
+
+} // namespace
