@@ -158,9 +158,15 @@ class XSession:
         return False
 
     def kill_server(self):
-        """Ends the X server at once, as when a session goes away."""
-        self.server.kill()
-        self.server.wait()
+        """Ends the X server under its clients, as when a session goes away. (SIGTERM:
+        the clients lose their connection all the same, and the server still removes
+        its lock file and socket.)"""
+        self.server.terminate()
+        try:
+            self.server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.server.kill()
+            self.server.wait()
 
     def environment(self, home):
         """A copy of the environment for this display with fresh XDG folders in home."""

@@ -179,8 +179,8 @@ def case_display_lost(c):
     c.x.kill_server()
     got = wait_exit(proc, QUICK)
     expect(got >= 0, "killed by signal %d when the display went away" % -got)
-    err = output(proc)
-    expect("core dumped" not in err and "Segmentation" not in err, "crash: " + err)
+    # It ends as on any other ending input: window closed, layer torn down, 0.
+    expect(got == 0, "exit code %d when the display went away: %s" % (got, output(proc)))
 
 
 def case_no_display(c):
