@@ -5,6 +5,7 @@
 #include <win32ext.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <memory>
 
