@@ -242,6 +242,8 @@ void CSettingsDlg::ShowSystemMenu(const QPoint& globalPos) {
 void CSettingsDlg::OnSysCommand(UINT nID, LPARAM lParam) {
     (void)lParam;
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        // Owned by this dialog, as the framework owns a parentless dialog by
+        // the main window: modal over it, and kept above it.
         CVersionInfoDlg dlgAbout(this);
         dlgAbout.DoModal();
         return;

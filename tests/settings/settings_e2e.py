@@ -23,7 +23,6 @@ from xsession import Failure, XSession, output, require_tools, still_running, \
     wait_exit  # noqa: E402
 
 TITLE = "Plumora"
-ABOUT_TITLE = "Quenset のバージョン情報"
 QUICK = 10  # seconds a program that should end at once may take
 SAVER_STANDIN = """#!/bin/sh
 echo "$*" >> "$(dirname "$0")/saver-ran"
@@ -138,28 +137,7 @@ def case_preview(x, install, home, args):
     expect(not os.path.exists(install.ini), "preview writes nothing")
 
 
-def case_about_box(x, install, home, args):
-    proc, window = start(x, install, home)
-    keys(x, "shift+F10")
-    time.sleep(0.3)
-    keys(x, "a")
-    about = x.wait_for_window(ABOUT_TITLE, proc)
-    x.run(["xdotool", "windowfocus", "--sync", about])
-    time.sleep(0.3)
-    keys(x, "Return")
-    deadline = time.monotonic() + QUICK
-    while x.find_windows(ABOUT_TITLE) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    expect(not x.find_windows(ABOUT_TITLE), "about box closed")
-    expect(x.find_windows(TITLE) == [window], "main dialog still there")
-    x.run(["xdotool", "windowfocus", "--sync", window])
-    time.sleep(0.3)
-    keys(x, "Escape")
-    expect(wait_exit(proc, QUICK) == 0, "exit code")
-
-
-CASES = {"window": case_window, "slider_keys": case_slider_keys, "preview": case_preview,
-         "about_box": case_about_box}
+CASES = {"window": case_window, "slider_keys": case_slider_keys, "preview": case_preview}
 
 
 def main():
