@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm
-  xvfb xauth xdotool x11-utils
+  xvfb xauth xdotool x11-utils libxfixes-dev python3
   fonts-ipafont-gothic
   valgrind
 )
