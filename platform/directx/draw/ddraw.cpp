@@ -329,10 +329,8 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC desc, DWORD flags, HANDLE) {
     desc->dwFlags |= DDSD_LPSURFACE;
     desc->lpSurface = base;
     ++lock_count_;
-    if (!(flags & DDLOCK_READONLY)) {
-        damage_all();
-        full_refresh_ = true;
-    }
+    // What is written through a lock counts as changed when this surface is copied on.
+    if (!(flags & DDLOCK_READONLY)) damage_all();
     return DD_OK;
 }
 

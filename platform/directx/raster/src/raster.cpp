@@ -169,6 +169,8 @@ struct Tri {
     // Attribute planes: value at the origin pixel's centre and gradients per pixel.
     float z0, zdx, zdy;
     float r0, rdx, rdy, g0, gdx, gdy, b0, bdx, bdy;
+    // Colour steps in 8.8 fixed point, as 16-bit lanes b, g, r, 0 of two pixels.
+    __m128i cx4, cy;
     int ox, oy;
     uint32_t flat; // packed colour when not interpolating
 };
@@ -182,53 +184,63 @@ inline __m128 lanes() {
     return _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
 }
 
-// Clamps four float channels to 0..255 and packs them as 0x00RRGGBB.
-inline __m128i pack_colour(__m128 r, __m128 g, __m128 b) {
-    const __m128i ri = _mm_cvtps_epi32(r), gi = _mm_cvtps_epi32(g), bi = _mm_cvtps_epi32(b);
-    const __m128i rg = _mm_packs_epi32(ri, gi);                  // r0..r3 g0..g3 (int16)
-    const __m128i bx = _mm_packs_epi32(bi, _mm_setzero_si128()); // b0..b3 0..0
-    const __m128i v = _mm_packus_epi16(rg, bx); // bytes: r0-3 g0-3 b0-3 0000, clamped
-    const __m128i bgpairs = _mm_unpacklo_epi8(_mm_srli_si128(v, 8), _mm_srli_si128(v, 4));
-    const __m128i rxpairs = _mm_unpacklo_epi8(v, _mm_setzero_si128());
-    return _mm_unpacklo_epi16(bgpairs, rxpairs);
-}
-
-// Attribute values of four neighbouring pixels, stepped along a row.
+// Attribute values of four neighbouring pixels, stepped along a row. Colour is 8.8 fixed point
+// in 16-bit lanes (b, g, r, 0 per pixel) with half a level added, so truncation rounds. The lanes
+// wrap modulo 2^16, which is harmless: values inside the triangle lie in 0..255 and stepping is
+// exact addition, so they come out right whatever the intermediate values were. Steps are
+// rounded to 1/256 level; callers restart from the plane at least every 64 rows and 64 pixels,
+// which keeps the accumulated error under half a level.
 struct Quad {
-    __m128 z, r, g, b;
+    __m128 z;
+    __m128i c01, c23;
 };
 
-// Steps of a Quad: four pixels right (dx4), one row down (dy).
+// Steps of a Quad: four pixels right (zx, t.cx4), one row down (zy, t.cy).
 struct QuadStep {
-    __m128 zx, rx, gx, bx;
-    float zy, ry, gy, by;
+    __m128 zx;
+    __m128 zy;
 };
 
-template <bool Gouraud> inline void step_right(Quad& q, const QuadStep& st) {
+template <bool Gouraud> inline void step_right(Quad& q, const QuadStep& st, const Tri& s) {
     q.z = _mm_add_ps(q.z, st.zx);
     if constexpr (Gouraud) {
-        q.r = _mm_add_ps(q.r, st.rx);
-        q.g = _mm_add_ps(q.g, st.gx);
-        q.b = _mm_add_ps(q.b, st.bx);
+        q.c01 = _mm_add_epi16(q.c01, s.cx4);
+        q.c23 = _mm_add_epi16(q.c23, s.cx4);
     }
+}
+
+template <bool Gouraud> inline void step_down(Quad& q, const QuadStep& st, const Tri& s) {
+    q.z = _mm_add_ps(q.z, st.zy);
+    if constexpr (Gouraud) {
+        q.c01 = _mm_add_epi16(q.c01, s.cy);
+        q.c23 = _mm_add_epi16(q.c23, s.cy);
+    }
+}
+
+// 8.8 fixed point of a colour value (plus half a level), modulo 2^16.
+inline int16_t fixed88(float v) {
+    return int16_t(uint16_t(_mm_cvtss_si64(_mm_set_ss(v * 256.0f)) + 128));
 }
 
 // Values at pixels x..x+3 of row y.
 template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
     const float fx = float(x - s.ox), fy = float(y - s.oy);
-    const __m128 l = lanes();
     Quad q;
-    q.z =
-        _mm_add_ps(_mm_set1_ps(s.z0 + s.zdx * fx + s.zdy * fy), _mm_mul_ps(_mm_set1_ps(s.zdx), l));
+    q.z = _mm_add_ps(_mm_set1_ps(s.z0 + s.zdx * fx + s.zdy * fy),
+                     _mm_mul_ps(_mm_set1_ps(s.zdx), lanes()));
     if constexpr (Gouraud) {
-        q.r = _mm_add_ps(_mm_set1_ps(s.r0 + s.rdx * fx + s.rdy * fy),
-                         _mm_mul_ps(_mm_set1_ps(s.rdx), l));
-        q.g = _mm_add_ps(_mm_set1_ps(s.g0 + s.gdx * fx + s.gdy * fy),
-                         _mm_mul_ps(_mm_set1_ps(s.gdx), l));
-        q.b = _mm_add_ps(_mm_set1_ps(s.b0 + s.bdx * fx + s.bdy * fy),
-                         _mm_mul_ps(_mm_set1_ps(s.bdx), l));
+        int16_t v[4][3];
+        const float r = s.r0 + s.rdx * fx + s.rdy * fy, g = s.g0 + s.gdx * fx + s.gdy * fy,
+                    b = s.b0 + s.bdx * fx + s.bdy * fy;
+        for (int i = 0; i < 4; ++i) {
+            v[i][0] = fixed88(b + s.bdx * float(i));
+            v[i][1] = fixed88(g + s.gdx * float(i));
+            v[i][2] = fixed88(r + s.rdx * float(i));
+        }
+        q.c01 = _mm_setr_epi16(v[0][0], v[0][1], v[0][2], 0, v[1][0], v[1][1], v[1][2], 0);
+        q.c23 = _mm_setr_epi16(v[2][0], v[2][1], v[2][2], 0, v[3][0], v[3][1], v[3][2], 0);
     } else {
-        q.r = q.g = q.b = _mm_setzero_ps();
+        q.c01 = q.c23 = _mm_setzero_si128();
     }
     return q;
 }
@@ -268,7 +280,7 @@ inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, i
     }
     __m128i colour;
     if constexpr (Gouraud) {
-        colour = pack_colour(q.r, q.g, q.b);
+        colour = _mm_packus_epi16(_mm_srli_epi16(q.c01, 8), _mm_srli_epi16(q.c23, 8));
     } else {
         colour = _mm_set1_epi32(int(s.flat));
     }
@@ -329,17 +341,12 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
             e0 = _mm_add_epi32(e0, ex0);
             e1 = _mm_add_epi32(e1, ex1);
             e2 = _mm_add_epi32(e2, ex2);
-            step_right<Gouraud>(q, st);
+            step_right<Gouraud>(q, st, s);
         }
         er0 = _mm_add_epi32(er0, ey0);
         er1 = _mm_add_epi32(er1, ey1);
         er2 = _mm_add_epi32(er2, ey2);
-        qr.z = _mm_add_ps(qr.z, _mm_set1_ps(st.zy));
-        if constexpr (Gouraud) {
-            qr.r = _mm_add_ps(qr.r, _mm_set1_ps(st.ry));
-            qr.g = _mm_add_ps(qr.g, _mm_set1_ps(st.gy));
-            qr.b = _mm_add_ps(qr.b, _mm_set1_ps(st.by));
-        }
+        step_down<Gouraud>(qr, st, s);
         row += t.pitch;
         if (zrow) zrow += t.depth_pitch;
     }
@@ -350,13 +357,7 @@ void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, 
     const Target& t = *sp.t;
     QuadStep st;
     st.zx = _mm_set1_ps(4 * s.zdx);
-    st.zy = s.zdy;
-    st.rx = _mm_set1_ps(4 * s.rdx);
-    st.gx = _mm_set1_ps(4 * s.gdx);
-    st.bx = _mm_set1_ps(4 * s.bdx);
-    st.ry = s.rdy;
-    st.gy = s.gdy;
-    st.by = s.bdy;
+    st.zy = _mm_set1_ps(s.zdy);
     if (small) {
         // The whole box fits 32-bit edge values.
         fill_rows<F, Gouraud>(s, sp, st, minx & ~3, maxx, miny, maxy);
@@ -392,14 +393,9 @@ void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, 
                 Quad q = qr;
                 for (int x = xlo; x <= xhi; x += 4) {
                     shade4<F, Gouraud>(s, sp, row, zrow, x, q, all);
-                    step_right<Gouraud>(q, st);
+                    step_right<Gouraud>(q, st, s);
                 }
-                qr.z = _mm_add_ps(qr.z, _mm_set1_ps(st.zy));
-                if constexpr (Gouraud) {
-                    qr.r = _mm_add_ps(qr.r, _mm_set1_ps(st.ry));
-                    qr.g = _mm_add_ps(qr.g, _mm_set1_ps(st.gy));
-                    qr.b = _mm_add_ps(qr.b, _mm_set1_ps(st.by));
-                }
+                step_down<Gouraud>(qr, st, s);
                 row += t.pitch;
                 if (zrow) zrow += t.depth_pitch;
             }
@@ -503,6 +499,34 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
     s.g0 = v0[1], s.gdx = vx[1], s.gdy = vy[1];
     s.b0 = v0[0], s.bdx = vx[0], s.bdy = vy[0];
     s.flat = flat;
+    if (ds.gouraud) {
+        // More than 64 levels per pixel only happens across slivers: there the fixed-point steps
+        // would lose too much, and the average colour is as good.
+        const __m128 lim = _mm_set1_ps(64.0f);
+        const __m128 absmask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 big = _mm_or_ps(_mm_cmpgt_ps(_mm_and_ps(ddx, absmask), lim),
+                                     _mm_cmpgt_ps(_mm_and_ps(ddy, absmask), lim));
+        if (_mm_movemask_ps(big) & 7) {
+            const float third = 1.0f / 3;
+            s.r0 = (float((a.rgb >> 16) & 255) + float((b.rgb >> 16) & 255) +
+                    float((c.rgb >> 16) & 255)) *
+                   third;
+            s.g0 = (float((a.rgb >> 8) & 255) + float((b.rgb >> 8) & 255) +
+                    float((c.rgb >> 8) & 255)) *
+                   third;
+            s.b0 = (float(a.rgb & 255) + float(b.rgb & 255) + float(c.rgb & 255)) * third;
+            s.rdx = s.rdy = s.gdx = s.gdy = s.bdx = s.bdy = 0;
+        }
+        auto step = [](float d) {
+            return int16_t(uint16_t(_mm_cvtss_si32(_mm_set_ss(d * 256.0f))));
+        };
+        const int16_t bx = step(4 * s.bdx), gx = step(4 * s.gdx), rx = step(4 * s.rdx);
+        const int16_t by = step(s.bdy), gy = step(s.gdy), ry = step(s.rdy);
+        s.cx4 = _mm_setr_epi16(bx, gx, rx, 0, bx, gx, rx, 0);
+        s.cy = _mm_setr_epi16(by, gy, ry, 0, by, gy, ry, 0);
+    } else {
+        s.cx4 = s.cy = _mm_setzero_si128();
+    }
     const bool small = hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16;
     ds.fillfn(s, ds.span, minx, miny, maxx, maxy, small);
     grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);

@@ -311,6 +311,7 @@ class BinaryLexer {
     std::string_view text;
 
     Tok next() {
+        text = {};
         if (list_left_) {
             if (!need(list_size_)) return Tok::Error;
             s_.p += list_size_;

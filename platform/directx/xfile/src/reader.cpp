@@ -215,7 +215,7 @@ template <class L> class Parser {
         ident_.assign(lx_.text);
         Tok t = lx_.next();
         name_.clear();
-        if (t == Tok::Name) {
+        if (t == Tok::Name || (t == Tok::Number && !lx_.text.empty())) { // `Frame 01 {`
             name_.assign(lx_.text);
             t = lx_.next();
         }
@@ -520,15 +520,17 @@ template <class L> class Parser {
                                 m.face_sizes.data(), m.face_sizes.size(), model_.normals);
         }
         if (m.has_materials && m.nmat) {
-            while (m.slots.size() < m.nmat) {
-                m.slots.push_back(int32_t(slots_.size()));
+            // Materials declared but not given are white.
+            int32_t missing = -1;
+            if (m.slots.size() < m.nmat) {
+                missing = int32_t(slots_.size());
                 slots_.push_back({default_material(), {}});
             }
             size_t t = 0;
             uint32_t last = 0;
             for (size_t f = 0; f < m.face_sizes.size(); ++f) {
                 if (f < m.face_mat.size()) last = m.face_mat[f];
-                int32_t slot = m.slots[last];
+                int32_t slot = last < m.slots.size() ? m.slots[last] : missing;
                 uint32_t s = m.face_sizes[f];
                 size_t cnt = s >= 3 ? s - 2 : 0;
                 for (size_t k = 0; k < cnt && t < ntris; ++k, ++t)

@@ -1,0 +1,94 @@
+// Helpers for the graphics stand-in tests: owned interface pointers, a headless
+// 3D stage (surfaces, devices, viewport, scene and camera) and model fixtures.
+#pragma once
+
+#include <dxtest.h>
+#include <win32ext.h>
+#include <xfile/xwriter.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dxt {
+
+struct Releaser {
+    void operator()(IUnknown* p) const {
+        if (p) p->Release();
+    }
+};
+template <class T> using Ptr = std::unique_ptr<T, Releaser>;
+
+// A fresh temporary folder for fixtures, removed with its files at the end of the test run.
+std::string temp_dir();
+
+// Writes a model to the temporary folder and returns its path.
+std::string save_model(const std::string& name, const xfile::MeshDesc& mesh,
+                       xfile::Format format = xfile::Format::Text);
+
+// An axis-aligned box with quad faces (clockwise seen from outside), one colour.
+xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float z1,
+                         xfile::Material material = {});
+// A single quad in the plane z = const spanning x0..x1, y0..y1, facing -z (the camera).
+xfile::MeshDesc quad_mesh(float x0, float y0, float x1, float y1, float z,
+                          xfile::Material material = {});
+
+DDSURFACEDESC surface_desc(DWORD flags, DWORD caps, DWORD width = 0, DWORD height = 0);
+
+// A complete headless 3D set-up as the device layer builds it: display, primary,
+// back surface with z-buffer, MMX device, retained-mode device and a viewport
+// looking from the camera (at the scene origin) along +z.
+class Stage {
+  public:
+    Stage(int width, int height, int bits = 32, bool with_zbuffer = true);
+    ~Stage();
+
+    // Ambient light on the scene and a directional light whose frame points along dir.
+    void add_lights(float ambient, float directional, float dx = 0, float dy = 0, float dz = 1);
+    // A frame under the scene at (x, y, z) showing the given model (as a mesh), all in
+    // one colour unless the colour is 0 (the file's materials then stay).
+    IDirect3DRMFrame2* add_model(const std::string& path, float x, float y, float z,
+                                 D3DRMRENDERQUALITY quality = D3DRMRENDER_GOURAUD,
+                                 D3DCOLOR color = 0);
+    // Clear, Render, Update and the copy to the primary; the first failure is returned.
+    HRESULT frame();
+    // A back-surface pixel as 0x00RRGGBB (or the index on 8-bit surfaces).
+    uint32_t pixel(int x, int y);
+    // Bounding box of the pixels that aren't black: left, top, right, bottom (exclusive).
+    RECT lit_box();
+
+    int width, height;
+    Ptr<IDirectDraw> dd;
+    Ptr<IDirectDrawSurface> primary, back, zbuffer;
+    Ptr<IDirectDrawPalette> palette;
+    Ptr<IDirect3D2> d3d;
+    Ptr<IDirect3DDevice2> device;
+    Ptr<IDirect3DRM2> rm;
+    Ptr<IDirect3DRMDevice2> rm_device;
+    Ptr<IDirect3DRMFrame2> scene, camera;
+    Ptr<IDirect3DRMViewport> viewport;
+    std::vector<Ptr<IDirect3DRMFrame2>> models;
+};
+
+// Channels of 0x00RRGGBB.
+inline int red(uint32_t c) {
+    return int(c >> 16) & 0xFF;
+}
+inline int green(uint32_t c) {
+    return int(c >> 8) & 0xFF;
+}
+inline int blue(uint32_t c) {
+    return int(c) & 0xFF;
+}
+
+// Every test starts from a clean stand-in: no failures armed, default switches.
+class DxTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+} // namespace dxt

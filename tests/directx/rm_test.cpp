@@ -1,0 +1,304 @@
+// Retained Mode without drawing: frame placement and motion, the frame tree's
+// lifetime, model loading into the mesh builder, and failure injection.
+#include "dx_test_util.h"
+
+#include <cmath>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace dxt {
+namespace {
+
+class Frames : public DxTest {
+  protected:
+    void SetUp() override {
+        DxTest::SetUp();
+        IDirect3DRM* rm1 = nullptr;
+        ASSERT_EQ(Direct3DRMCreate(&rm1), DD_OK);
+        void* obj = nullptr;
+        ASSERT_EQ(rm1->QueryInterface(IID_IDirect3DRM2, &obj), DD_OK);
+        rm1->Release();
+        rm.reset(static_cast<IDirect3DRM2*>(obj));
+        scene = frame(nullptr);
+    }
+    void TearDown() override {
+        scene.reset();
+        rm.reset();
+        DxTest::TearDown();
+    }
+
+    Ptr<IDirect3DRMFrame2> frame(IDirect3DRMFrame* parent) {
+        IDirect3DRMFrame2* f = nullptr;
+        EXPECT_EQ(rm->CreateFrame(parent, &f), DD_OK);
+        return Ptr<IDirect3DRMFrame2>(f);
+    }
+
+    static D3DVECTOR position(IDirect3DRMFrame* f, IDirect3DRMFrame* ref) {
+        D3DVECTOR v{};
+        EXPECT_EQ(f->GetPosition(ref, &v), DD_OK);
+        return v;
+    }
+
+    Ptr<IDirect3DRM2> rm;
+    Ptr<IDirect3DRMFrame2> scene;
+};
+
+void expect_near(D3DVECTOR v, double x, double y, double z, double tolerance = 1e-4) {
+    EXPECT_NEAR(v.x, x, tolerance);
+    EXPECT_NEAR(v.y, y, tolerance);
+    EXPECT_NEAR(v.z, z, tolerance);
+}
+
+TEST_F(Frames, VelocityMovesTheFrameByItsStepEachTimeUnit) {
+    auto model = frame(scene.get());
+    ASSERT_EQ(model->SetPosition(scene.get(), 0, 0, 15), DD_OK);
+    ASSERT_EQ(model->SetVelocity(scene.get(), 0.1f, 0.08f, 0.2f, FALSE), DD_OK);
+    for (int i = 0; i < 70; ++i)
+        ASSERT_EQ(scene->Move(1.0f), DD_OK);
+    expect_near(position(model.get(), scene.get()), 7.0, 5.6, 29.0);
+    // Half steps cover half the distance.
+    ASSERT_EQ(model->SetVelocity(scene.get(), -1, 0, 0, FALSE), DD_OK);
+    ASSERT_EQ(scene->Move(0.5f), DD_OK);
+    expect_near(position(model.get(), scene.get()), 6.5, 5.6, 29.0);
+}
+
+TEST_F(Frames, RotationTurnsTheOrientationClockwiseAboutTheAxis) {
+    auto model = frame(scene.get());
+    ASSERT_EQ(model->SetRotation(scene.get(), 0, 2, 0, float(M_PI / 2)), DD_OK);
+    ASSERT_EQ(scene->Move(1.0f), DD_OK);
+    D3DVECTOR dir{}, up{};
+    ASSERT_EQ(model->GetOrientation(scene.get(), &dir, &up), DD_OK);
+    // Seen from +y looking down, +z turns toward +x: the left-handed sense.
+    expect_near(dir, 1, 0, 0);
+    expect_near(up, 0, 1, 0);
+    // The position doesn't change: frames turn about their own origin.
+    expect_near(position(model.get(), scene.get()), 0, 0, 0);
+    // A zero axis turns nothing.
+    ASSERT_EQ(model->SetRotation(scene.get(), 0, 0, 0, 1.0f), DD_OK);
+    ASSERT_EQ(scene->Move(1.0f), DD_OK);
+    ASSERT_EQ(model->GetOrientation(scene.get(), &dir, &up), DD_OK);
+    expect_near(dir, 1, 0, 0);
+}
+
+TEST_F(Frames, ChildrenMoveWithTheirParentAndPositionsConvertBetweenFrames) {
+    auto parent = frame(scene.get());
+    auto child = frame(parent.get());
+    ASSERT_EQ(parent->SetPosition(scene.get(), 0, 0, 10), DD_OK);
+    ASSERT_EQ(child->SetPosition(parent.get(), 1, 0, 0), DD_OK);
+    // Turning the parent 90 degrees about y carries the child from +x to -z.
+    ASSERT_EQ(parent->SetOrientation(scene.get(), 1, 0, 0, 0, 1, 0), DD_OK);
+    expect_near(position(child.get(), scene.get()), 0, 0, 9);
+    expect_near(position(child.get(), nullptr), 1, 0, 0); // null reference: the parent
+    expect_near(position(scene.get(), child.get()), 9, 0, 0);
+
+    // SetPosition in another frame's terms lands where asked.
+    auto other = frame(scene.get());
+    ASSERT_EQ(other->SetPosition(scene.get(), 5, 5, 5), DD_OK);
+    ASSERT_EQ(child->SetPosition(other.get(), 1, 2, 3), DD_OK);
+    expect_near(position(child.get(), scene.get()), 6, 7, 8);
+
+    // Move reaches every descendant, each with its own velocity.
+    ASSERT_EQ(child->SetVelocity(scene.get(), 0, 1, 0, FALSE), DD_OK);
+    ASSERT_EQ(parent->SetVelocity(scene.get(), 0, 0, 1, FALSE), DD_OK);
+    ASSERT_EQ(scene->Move(2.0f), DD_OK);
+    expect_near(position(child.get(), scene.get()), 6, 9, 10);
+    expect_near(position(parent.get(), scene.get()), 0, 0, 12);
+}
+
+TEST_F(Frames, OrientationNeedsDistinctDirectionAndUp) {
+    auto f = frame(scene.get());
+    EXPECT_EQ(f->SetOrientation(scene.get(), 0, 0, 1, 0, 0, 2), D3DRMERR_BADVALUE);
+    EXPECT_EQ(f->SetOrientation(scene.get(), 0, 0, 0, 0, 1, 0), D3DRMERR_BADVALUE);
+    // Up is made perpendicular to the direction.
+    ASSERT_EQ(f->SetOrientation(scene.get(), 0, 0, 2, 0, 1, 1), DD_OK);
+    D3DVECTOR dir{}, up{};
+    ASSERT_EQ(f->GetOrientation(scene.get(), &dir, &up), DD_OK);
+    expect_near(dir, 0, 0, 1);
+    expect_near(up, 0, 1, 0);
+}
+
+TEST_F(Frames, OrientationStaysOrthonormalOverLongRuns) {
+    auto model = frame(scene.get());
+    ASSERT_EQ(model->SetRotation(scene.get(), 1, -1, 1, float(5 * M_PI / 180)), DD_OK);
+    for (int i = 0; i < 100000; ++i)
+        ASSERT_EQ(scene->Move(1.0f), DD_OK);
+    D3DVECTOR d{}, u{};
+    ASSERT_EQ(model->GetOrientation(scene.get(), &d, &u), DD_OK);
+    EXPECT_NEAR(d.x * d.x + d.y * d.y + d.z * d.z, 1.0, 1e-5);
+    EXPECT_NEAR(u.x * u.x + u.y * u.y + u.z * u.z, 1.0, 1e-5);
+    EXPECT_NEAR(d.x * u.x + d.y * u.y + d.z * u.z, 0.0, 1e-5);
+    // 100000 turns of 5 degrees are 1388 whole turns and 320 degrees: compare with
+    // one rotation by the remainder about the same axis.
+    auto check = frame(scene.get());
+    ASSERT_EQ(check->SetRotation(scene.get(), 1, -1, 1, float(320 * M_PI / 180)), DD_OK);
+    ASSERT_EQ(check->Move(1.0f), DD_OK);
+    D3DVECTOR d2{}, u2{};
+    ASSERT_EQ(check->GetOrientation(scene.get(), &d2, &u2), DD_OK);
+    expect_near(d, d2.x, d2.y, d2.z, 1e-3);
+}
+
+TEST_F(Frames, ParentsKeepChildrenLightsAndVisualsAlive) {
+    const int base = DXTestLiveObjects();
+    {
+        auto parent = frame(scene.get());
+        auto child = frame(parent.get());
+        IDirect3DRMLight* light = nullptr;
+        ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, 1, 1, 1, &light), DD_OK);
+        ASSERT_EQ(child->AddLight(light), DD_OK);
+        light->Release();
+        IDirect3DRMMeshBuilder2* builder = nullptr;
+        ASSERT_EQ(rm->CreateMeshBuilder(&builder), DD_OK);
+        IDirect3DRMMesh* mesh = nullptr;
+        ASSERT_EQ(builder->CreateMesh(&mesh), DD_OK);
+        ASSERT_EQ(child->AddVisual(mesh), DD_OK);
+        ASSERT_EQ(child->AddVisual(builder), DD_OK);
+        EXPECT_EQ(child->AddVisual(scene.get()), D3DRMERR_BADOBJECT);
+        mesh->Release();
+        builder->Release();
+        EXPECT_EQ(DXTestLiveObjects(), base + 5);
+        IDirect3DRMFrame* got = nullptr;
+        ASSERT_EQ(child->GetParent(&got), DD_OK);
+        EXPECT_EQ(got, parent.get());
+        got->Release();
+        EXPECT_EQ(scene->AddChild(scene.get()), D3DRMERR_BADVALUE);
+        EXPECT_EQ(child->AddChild(parent.get()), D3DRMERR_BADVALUE) << "a cycle";
+    }
+    EXPECT_EQ(DXTestLiveObjects(), base + 5) << "the scene holds the parent, the parent the rest";
+    scene.reset();
+    EXPECT_EQ(DXTestLiveObjects(), base - 1);
+}
+
+TEST_F(Frames, InjectedFailuresComeBackFromTheNamedOperation) {
+    DXTestFailCall("Move", 1, D3DRMERR_BADVALUE);
+    EXPECT_EQ(scene->Move(1.0f), D3DRMERR_BADVALUE);
+    EXPECT_EQ(scene->Move(1.0f), DD_OK);
+    DXTestFailCall("CreateFrame", 1, D3DRMERR_BADALLOC);
+    IDirect3DRMFrame2* f = reinterpret_cast<IDirect3DRMFrame2*>(8);
+    EXPECT_EQ(rm->CreateFrame(scene.get(), &f), D3DRMERR_BADALLOC);
+    DXTestFailCall("Direct3DRMCreate", 1, D3DRMERR_BADALLOC);
+    IDirect3DRM* other = nullptr;
+    EXPECT_EQ(Direct3DRMCreate(&other), D3DRMERR_BADALLOC);
+    EXPECT_EQ(other, nullptr);
+}
+
+// ---- Mesh builder ------------------------------------------------------------------
+
+class Builder : public Frames {
+  protected:
+    void SetUp() override {
+        Frames::SetUp();
+        IDirect3DRMMeshBuilder2* b = nullptr;
+        ASSERT_EQ(rm->CreateMeshBuilder(&b), DD_OK);
+        builder.reset(b);
+    }
+    void TearDown() override {
+        builder.reset();
+        Frames::TearDown();
+    }
+    HRESULT load(const std::string& path) {
+        return builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
+    }
+    D3DRMBOX box() {
+        D3DRMBOX b{{9, 9, 9}, {9, 9, 9}};
+        EXPECT_EQ(builder->GetBox(&b), DD_OK);
+        return b;
+    }
+    Ptr<IDirect3DRMMeshBuilder2> builder;
+};
+
+TEST_F(Builder, LoadsAModelWithItsBox) {
+    const std::string path = save_model("box.x", box_mesh(-1, -2, 3, 1, 2, 4));
+    ASSERT_EQ(load(path), DD_OK);
+    EXPECT_EQ(builder->GetFaceCount(), 12);
+    const D3DRMBOX b = box();
+    expect_near(b.min, -1, -2, 3);
+    expect_near(b.max, 1, 2, 4);
+    ASSERT_EQ(builder->Scale(1.5f, 1.5f, 1.5f), DD_OK);
+    expect_near(box().max, 1.5, 3, 6);
+    EXPECT_EQ(builder->Scale(0, 1, 1), D3DRMERR_BADVALUE);
+    EXPECT_EQ(builder->Scale(NAN, 1, 1), D3DRMERR_BADVALUE);
+    IDirect3DRMMesh* mesh = nullptr;
+    ASSERT_EQ(builder->CreateMesh(&mesh), DD_OK);
+    EXPECT_EQ(mesh->GetGroupCount(), 1u);
+    mesh->Release();
+}
+
+TEST_F(Builder, EveryFileFormatLoads) {
+    for (xfile::Format f :
+         {xfile::Format::Binary32, xfile::Format::TextZip, xfile::Format::BinaryZip}) {
+        const std::string path = save_model("fmt.x", box_mesh(0, 0, 0, 1, 1, 1), f);
+        ASSERT_EQ(load(path), DD_OK);
+        EXPECT_EQ(builder->GetFaceCount(), 12);
+    }
+}
+
+TEST_F(Builder, MissingFileIsReportedAndLeavesTheBuilderEmpty) {
+    ASSERT_EQ(load(save_model("first.x", box_mesh(0, 0, 0, 1, 1, 1))), DD_OK);
+    const std::string missing = temp_dir() + "/no-such-model.x";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(load(missing), D3DRMERR_FILENOTFOUND);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot load model '" + missing + "'"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(builder->GetFaceCount(), 0);
+    EXPECT_EQ(builder->GetVertexCount(), 0u);
+    const D3DRMBOX b = box();
+    expect_near(b.min, 0, 0, 0);
+    expect_near(b.max, 0, 0, 0);
+}
+
+TEST_F(Builder, CorruptFileIsABadFileAndLeavesTheBuilderEmpty) {
+    const std::string path = temp_dir() + "/corrupt.x";
+    std::vector<uint8_t> bytes = xfile::write(box_mesh(0, 0, 0, 1, 1, 1), xfile::Format::Text);
+    bytes.resize(bytes.size() / 2); // cut off in the middle of the mesh
+    ASSERT_TRUE(xfile::save(path.c_str(), bytes));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(load(path), D3DRMERR_BADFILE);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("corrupt.x"), std::string::npos) << err;
+    EXPECT_EQ(builder->GetFaceCount(), 0);
+    const D3DRMBOX b = box();
+    for (float v : {b.min.x, b.min.y, b.min.z, b.max.x, b.max.y, b.max.z})
+        EXPECT_EQ(v, 0.0f);
+
+    std::ofstream(temp_dir() + "/garbage.x") << "not a model at all";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(load(temp_dir() + "/garbage.x"), D3DRMERR_BADFILE);
+    ::testing::internal::GetCapturedStderr();
+}
+
+TEST_F(Builder, WindowsPathsAreMappedToTheProgramsFolders) {
+    const std::string root = temp_dir() + "/install";
+    std::filesystem::create_directories(root + "/windows");
+    std::filesystem::create_directories(root + "/XFile");
+    ASSERT_TRUE(xfile::save((root + "/XFile/cube.x").c_str(),
+                            xfile::write(box_mesh(0, 0, 0, 2, 2, 2), xfile::Format::Text)));
+    Win32TestSetProgramDir((root + "/windows").c_str());
+    EXPECT_EQ(load("C:\\XFile\\cube.x"), DD_OK);
+    Win32TestSetProgramDir(nullptr);
+    expect_near(box().max, 2, 2, 2);
+}
+
+TEST_F(Builder, QualityAndColourAreKept) {
+    EXPECT_EQ(builder->SetQuality(D3DRMRENDER_WIREFRAME), DD_OK);
+    EXPECT_EQ(builder->GetQuality(), DWORD(D3DRMRENDER_WIREFRAME));
+    xfile::Material red;
+    red.r = 1;
+    red.g = red.b = 0;
+    auto m = box_mesh(0, 0, 0, 1, 1, 1);
+    m.materials.push_back({red, ""});
+    m.face_materials[0] = 1;
+    ASSERT_EQ(load(save_model("two.x", m)), DD_OK);
+    IDirect3DRMMesh* mesh = nullptr;
+    ASSERT_EQ(builder->CreateMesh(&mesh), DD_OK);
+    EXPECT_EQ(mesh->GetGroupCount(), 2u) << "one group per face colour";
+    mesh->Release();
+    ASSERT_EQ(builder->SetColor(RGBA_MAKE(255, 128, 0, 255)), DD_OK);
+    ASSERT_EQ(builder->CreateMesh(&mesh), DD_OK);
+    EXPECT_EQ(mesh->GetGroupCount(), 1u) << "SetColor colours every face";
+    mesh->Release();
+}
+
+} // namespace
+} // namespace dxt
