@@ -7,8 +7,10 @@ namespace {
 
 // A polygon given in 2D, placed in 3D by the rows of a rotation (and a reflection of the
 // winding when `reverse`).
-Model polygon(std::vector<std::pair<float, float>> pts, bool reverse, Format fmt = Format::Text) {
+Model polygon(std::vector<std::pair<float, float>> pts, bool reverse, Format fmt = Format::Text,
+              bool mirror = false) {
     MeshDesc d;
+    if (mirror) d.frames = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1}};
     const float c = 0.8f, s = 0.6f; // tilt out of every axis plane
     for (auto [x, y] : pts)
         d.positions.push_back({x * c, y, x * s + y * 0.3f});
@@ -107,6 +109,26 @@ TEST(XFileGeometry, ConcavePolygonsReadTheSameInEveryEncoding) {
     Model ref = polygon(l, false);
     for (Format f : kFormats)
         expect_same(ref, polygon(l, false, f));
+}
+
+TEST(XFileGeometry, MirroredPolygonsKeepOutlineEdgesAndStayUnfolded) {
+    std::vector<std::pair<float, float>> l = {{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}};
+    Model plain = polygon(l, false);
+    Model m = polygon(l, false, Format::Binary32, true);
+    ASSERT_EQ(m.triangles.size(), 4u);
+    Vec3 first = face_dir(m, m.triangles[0]);
+    for (size_t i = 0; i < m.triangles.size(); ++i) {
+        const Triangle& t = m.triangles[i];
+        EXPECT_GT(dot(face_dir(m, t), first), 0);
+        for (int k = 0; k < 3; ++k) {
+            uint32_t a = t.v[k], b = t.v[(k + 1) % 3];
+            bool adjacent = (a + 1) % 6 == b || (b + 1) % 6 == a;
+            EXPECT_EQ(bool((t.edges >> k) & 1), adjacent);
+        }
+        // The mirror image of the unmirrored front.
+        Vec3 p = face_dir(plain, plain.triangles[i]);
+        EXPECT_GT(dot(face_dir(m, t), Vec3{p.x, p.y, -p.z}), 0);
+    }
 }
 
 TEST(XFileGeometry, DegeneratePolygonsStillGiveNMinusTwoTriangles) {

@@ -128,6 +128,27 @@ Material Later { 0;0;1;1;; 1; 0;0;0;; 0;0;0;; }
     EXPECT_EQ(missing.b, 1.f);
 }
 
+TEST(XFileRead, MaterialsDeclaredButNotGivenAreWhite) {
+    Model m = read_text(R"(
+Mesh {
+  3; 0;0;0;, 0;1;0;, 1;0;0;;
+  3; 3;0,1,2;, 3;0,2,1;, 3;1,0,2;;
+  MeshMaterialList { 20; 3; 0, 19, 7;; Material { 0;0;1;1;; 1; 0;0;0;; 0;0;0;; } }
+}
+)");
+    ASSERT_EQ(m.triangles.size(), 3u);
+    EXPECT_EQ(mat(m, m.triangles[0]).r, 0.f);
+    EXPECT_EQ(mat(m, m.triangles[1]).r, 1.f);
+    EXPECT_EQ(mat(m, m.triangles[1]).b, 1.f);
+    EXPECT_EQ(m.triangles[1].material, m.triangles[2].material);
+    EXPECT_EQ(m.materials.size(), 2u);
+}
+
+TEST(XFileRead, ObjectNamesMayLookLikeNumbers) {
+    Model m = read_text("Frame 01 { Mesh 2 { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }");
+    EXPECT_EQ(m.triangles.size(), 1u);
+}
+
 TEST(XFileRead, NestedFramesApplyChildBeforeParent) {
     Model m = read_text(R"(
 Frame Outer {
