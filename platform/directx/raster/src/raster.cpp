@@ -217,9 +217,12 @@ template <bool Gouraud> inline void step_down(Quad& q, const QuadStep& st, const
     }
 }
 
-// 8.8 fixed point of a colour value (plus half a level), modulo 2^16.
-inline int16_t fixed88(float v) {
-    return int16_t(uint16_t(_mm_cvtss_si64(_mm_set_ss(v * 256.0f)) + 128));
+// Four values as 8.8 fixed point plus half a level, each reduced modulo 2^16 and sign-extended
+// to 32 bits (so a saturating pack keeps them exact).
+inline __m128i fixed88(__m128 v) {
+    const __m128i f =
+        _mm_add_epi32(_mm_cvtps_epi32(_mm_mul_ps(v, _mm_set1_ps(256.0f))), _mm_set1_epi32(128));
+    return _mm_srai_epi32(_mm_slli_epi32(f, 16), 16);
 }
 
 // Values at pixels x..x+3 of row y.
@@ -229,16 +232,19 @@ template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
     q.z = _mm_add_ps(_mm_set1_ps(s.z0 + s.zdx * fx + s.zdy * fy),
                      _mm_mul_ps(_mm_set1_ps(s.zdx), lanes()));
     if constexpr (Gouraud) {
-        int16_t v[4][3];
-        const float r = s.r0 + s.rdx * fx + s.rdy * fy, g = s.g0 + s.gdx * fx + s.gdy * fy,
-                    b = s.b0 + s.bdx * fx + s.bdy * fy;
-        for (int i = 0; i < 4; ++i) {
-            v[i][0] = fixed88(b + s.bdx * float(i));
-            v[i][1] = fixed88(g + s.gdx * float(i));
-            v[i][2] = fixed88(r + s.rdx * float(i));
-        }
-        q.c01 = _mm_setr_epi16(v[0][0], v[0][1], v[0][2], 0, v[1][0], v[1][1], v[1][2], 0);
-        q.c23 = _mm_setr_epi16(v[2][0], v[2][1], v[2][2], 0, v[3][0], v[3][1], v[3][2], 0);
+        const __m128 l = lanes();
+        const __m128i b = fixed88(_mm_add_ps(_mm_set1_ps(s.b0 + s.bdx * fx + s.bdy * fy),
+                                             _mm_mul_ps(_mm_set1_ps(s.bdx), l)));
+        const __m128i g = fixed88(_mm_add_ps(_mm_set1_ps(s.g0 + s.gdx * fx + s.gdy * fy),
+                                             _mm_mul_ps(_mm_set1_ps(s.gdx), l)));
+        const __m128i r = fixed88(_mm_add_ps(_mm_set1_ps(s.r0 + s.rdx * fx + s.rdy * fy),
+                                             _mm_mul_ps(_mm_set1_ps(s.rdx), l)));
+        const __m128i bg = _mm_packs_epi32(b, g);                       // b0..b3 g0..g3
+        const __m128i r0 = _mm_packs_epi32(r, _mm_setzero_si128());     // r0..r3 0..0
+        const __m128i br = _mm_unpacklo_epi16(bg, r0);                  // b0 r0 b1 r1 ..
+        const __m128i g0 = _mm_unpackhi_epi16(bg, _mm_setzero_si128()); // g0 0 g1 0 ..
+        q.c01 = _mm_unpacklo_epi16(br, g0);
+        q.c23 = _mm_unpackhi_epi16(br, g0);
     } else {
         q.c01 = q.c23 = _mm_setzero_si128();
     }
@@ -313,7 +319,7 @@ inline __m128i edge_at(const Tri& s, int k, int x, int y) {
                          _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
 }
 
-// Pixels of rows y0..y1, groups of four from x0 (a multiple of 4) to x1, edge-tested.
+// Pixels of rows y0..y1, groups of four from x0 to x1, edge-tested.
 template <Format F, bool Gouraud>
 inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, int x1, int y0,
                       int y1) {
@@ -360,7 +366,7 @@ void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, 
     st.zy = _mm_set1_ps(s.zdy);
     if (small) {
         // The whole box fits 32-bit edge values.
-        fill_rows<F, Gouraud>(s, sp, st, minx & ~3, maxx, miny, maxy);
+        fill_rows<F, Gouraud>(s, sp, st, minx, maxx, miny, maxy);
         return;
     }
 
@@ -878,6 +884,33 @@ void Renderer::reset_drawn() {
     drawn_ = {0, 0, 0, 0};
 }
 
+namespace {
+
+void fill_bytes(uint8_t* p, size_t bytes, __m128i v) {
+    size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + 16), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + 32), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + 48), v);
+    }
+    for (; i + 16 <= bytes; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), v);
+    alignas(16) uint8_t tail[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(tail), v);
+    std::memcpy(p + i, tail, bytes - i);
+}
+
+void fill32(uint32_t* p, size_t n, uint32_t v) {
+    fill_bytes(reinterpret_cast<uint8_t*>(p), n * 4, _mm_set1_epi32(int(v)));
+}
+
+void fill16(uint16_t* p, size_t n, uint16_t v) {
+    fill_bytes(reinterpret_cast<uint8_t*>(p), n * 2, _mm_set1_epi16(int16_t(v)));
+}
+
+} // namespace
+
 void clear(Target& t, const Rect& r, uint32_t rgb, uint16_t depth) {
     if (!t.pixels || t.width <= 0 || t.height <= 0) return;
     const int x0 = std::max(r.left, 0), y0 = std::max(r.top, 0);
@@ -890,10 +923,10 @@ void clear(Target& t, const Rect& r, uint32_t rgb, uint16_t depth) {
         uint8_t* row = t.pixels + size_t(y) * size_t(t.pitch);
         switch (t.format) {
         case Format::XRGB8888:
-            std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, n, rgb & 0xFFFFFF);
+            fill32(reinterpret_cast<uint32_t*>(row) + x0, n, rgb & 0xFFFFFF);
             break;
         case Format::RGB565:
-            std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, n, to565(rgb));
+            fill16(reinterpret_cast<uint16_t*>(row) + x0, n, to565(rgb));
             break;
         case Format::RGB888:
             for (int x = x0; x < x1; ++x)
@@ -906,7 +939,7 @@ void clear(Target& t, const Rect& r, uint32_t rgb, uint16_t depth) {
             std::memset(row + x0, 0, n);
             break;
         }
-        if (t.depth) std::fill_n(t.depth + size_t(y) * size_t(t.depth_pitch) + x0, n, depth);
+        if (t.depth) fill16(t.depth + size_t(y) * size_t(t.depth_pitch) + x0, n, depth);
     }
 }
 
