@@ -9,16 +9,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: make_parasol OUTPUT.x\n");
         return 2;
     }
-    parasol::Mesh mesh = parasol::Build();
-    std::string text = parasol::WriteText(mesh);
-    FILE* file = fopen(argv[1], "wb");
-    if (!file) {
-        perror(argv[1]);
-        return 1;
-    }
-    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (fclose(file) != 0) written = false;
-    if (!written) {
+    xfile::MeshDesc desc = parasol::Describe(parasol::Build());
+    if (!xfile::save(argv[1], xfile::write(desc, xfile::Format::Text))) {
         fprintf(stderr, "make_parasol: could not write %s\n", argv[1]);
         remove(argv[1]);
         return 1;

@@ -2,7 +2,6 @@
 #include "parasol_mesh.h"
 
 #include <cmath>
-#include <cstdio>
 #include <functional>
 
 namespace parasol {
@@ -246,45 +245,25 @@ Mesh Build() {
     return mesh;
 }
 
-std::string WriteText(const Mesh& mesh) {
-    std::string out = "xof 0302txt 0032\n";
-    char line[160];
-    auto vectors = [&](const std::vector<Vec>& list) {
-        snprintf(line, sizeof line, "  %zu;\n", list.size());
-        out += line;
-        for (size_t i = 0; i < list.size(); ++i) {
-            snprintf(line, sizeof line, "  %.6f;%.6f;%.6f;%s\n", list[i].x, list[i].y, list[i].z,
-                     i + 1 < list.size() ? "," : ";");
-            out += line;
-        }
+xfile::MeshDesc Describe(const Mesh& mesh) {
+    xfile::MeshDesc desc;
+    desc.name = "parasol";
+    auto single = [](const Vec& v) {
+        return xfile::Vec3{static_cast<float>(v.x), static_cast<float>(v.y),
+                           static_cast<float>(v.z)};
     };
-    size_t faces = mesh.triangles.size() / 3;
-    auto faceList = [&]() {
-        snprintf(line, sizeof line, "  %zu;\n", faces);
-        out += line;
-        for (size_t f = 0; f < faces; ++f) {
-            snprintf(line, sizeof line, "  3;%u,%u,%u;%s\n", mesh.triangles[3 * f],
-                     mesh.triangles[3 * f + 1], mesh.triangles[3 * f + 2],
-                     f + 1 < faces ? "," : ";");
-            out += line;
-        }
-    };
-
-    out += "Mesh parasol {\n";
-    vectors(mesh.positions);
-    faceList();
-    out += " MeshNormals {\n";
-    vectors(mesh.normals);
-    faceList();
-    out += " }\n";
-    snprintf(line, sizeof line, " MeshMaterialList {\n  1;\n  %zu;\n", faces);
-    out += line;
-    for (size_t f = 0; f < faces; ++f)
-        out += f + 1 < faces ? "  0,\n" : "  0;;\n";
-    out += "  Material {\n   1.000000;1.000000;1.000000;1.000000;;\n   0.000000;\n"
-           "   0.000000;0.000000;0.000000;;\n   0.000000;0.000000;0.000000;;\n  }\n";
-    out += " }\n}\n";
-    return out;
+    for (const Vec& p : mesh.positions)
+        desc.positions.push_back(single(p));
+    for (const Vec& n : mesh.normals)
+        desc.normals.push_back(single(n));
+    for (size_t t = 0; t + 2 < mesh.triangles.size(); t += 3) {
+        std::vector<uint32_t> face(mesh.triangles.begin() + t, mesh.triangles.begin() + t + 3);
+        desc.faces.push_back(face);
+        desc.normal_faces.push_back(face); // normals pair with positions one to one
+    }
+    desc.materials.push_back(xfile::MaterialSlot{});
+    desc.face_materials.assign(desc.faces.size(), 0);
+    return desc;
 }
 
 } // namespace parasol

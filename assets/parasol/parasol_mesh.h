@@ -4,8 +4,9 @@
 // triangle is clockwise seen from its front (outside) side.
 #pragma once
 
+#include <xfile/xwriter.h>
+
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace parasol {
@@ -22,7 +23,7 @@ struct Mesh {
 
 Mesh Build();
 
-// The mesh as a text .x file (Mesh with MeshNormals and one white material).
-std::string WriteText(const Mesh& mesh);
+// The mesh as the .x writer takes it: triangles, per-vertex normals, one white material.
+xfile::MeshDesc Describe(const Mesh& mesh);
 
 } // namespace parasol

@@ -2,6 +2,7 @@
 #include "scene_support.h"
 
 #include <parasol_mesh.h>
+#include <xfile/xfile.h>
 
 #include <cmath>
 
@@ -69,14 +70,26 @@ TEST(Parasol, ProportionsOfAParasol) {
     EXPECT_LT(lo.x, -1.0);
 }
 
-TEST(Parasol, TextFileHasEveryFace) {
+TEST(Parasol, TextFileReadsBackFaceForFace) {
     parasol::Mesh mesh = parasol::Build();
-    std::string text = parasol::WriteText(mesh);
-    EXPECT_EQ(text.rfind("xof 0302txt 0032\n", 0), 0u);
-    size_t faces = 0;
-    for (size_t at = text.find("\n  3;"); at != std::string::npos; at = text.find("\n  3;", at + 1))
-        ++faces;
-    EXPECT_EQ(faces, 2 * mesh.triangles.size() / 3); // mesh faces and normal faces
+    std::vector<uint8_t> bytes = xfile::write(parasol::Describe(mesh), xfile::Format::Text);
+    ASSERT_GT(bytes.size(), 16u);
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 12), "txt ");
+    xfile::Model model;
+    std::string error;
+    ASSERT_EQ(xfile::parse(bytes.data(), bytes.size(), model, &error), xfile::Result::Ok) << error;
+    ASSERT_EQ(model.triangles.size(), mesh.triangles.size() / 3);
+    ASSERT_EQ(model.positions.size(), mesh.positions.size());
+    // The winding survives the file: each front side still faces its normals.
+    for (const xfile::Triangle& t : model.triangles) {
+        auto at = [&](uint32_t i) {
+            const xfile::Vec3& p = model.positions[i];
+            return Vec{p.x, p.y, p.z};
+        };
+        Vec geometric = Cross(Sub(at(t.v[1]), at(t.v[0])), Sub(at(t.v[2]), at(t.v[0])));
+        const xfile::Vec3& n = model.normals[t.n[0]];
+        ASSERT_GT(Dot(geometric, Vec{n.x, n.y, n.z}), 0.0);
+    }
 }
 
 using ShippedModel = SceneTest;
