@@ -789,6 +789,8 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         }
     }
 
+    const uint32_t unlit_colour = pack_rgb(base[0] * 255.0f, base[1] * 255.0f, base[2] * 255.0f);
+    constexpr uint32_t kNotLit = 0xFFFFFFFF; // never a 0x00RRGGBB colour
     for (uint32_t i = 0; i < m.vertex_count; ++i) {
         Vertex& o = verts_[i];
         const Vec3 q = m.positions[i];
@@ -797,35 +799,36 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         o.cz = q.x * M[0][2] + q.y * M[1][2] + q.z * M[2][2] + M[3][2];
         o.outcode = outcode(v, o.cx, o.cy, o.cz);
         if (o.outcode == 0 && !project(v, o)) o.outcode = OUT_BAD;
+        o.rgb = lit ? kNotLit : unlit_colour;
+    }
 
-        float col[3];
-        if (lit) {
-            float sum[3] = {ambient[0], ambient[1], ambient[2]};
-            if (m.normals && nlights) {
-                const Vec3 n = m.normals[i];
-                float nx = n.x * C[0][0] + n.y * C[1][0] + n.z * C[2][0];
-                float ny = n.x * C[0][1] + n.y * C[1][1] + n.z * C[2][1];
-                float nz = n.x * C[0][2] + n.y * C[1][2] + n.z * C[2][2];
-                const float len2 = nx * nx + ny * ny + nz * nz;
-                if (len2 > 0 && std::isfinite(len2)) {
-                    const float il = 1.0f / std::sqrt(len2);
-                    nx *= il, ny *= il, nz *= il;
-                    for (int l = 0; l < nlights; ++l) {
-                        const float d =
-                            nx * lights[l].dir[0] + ny * lights[l].dir[1] + nz * lights[l].dir[2];
-                        if (d > 0)
-                            for (int k = 0; k < 3; ++k)
-                                sum[k] += d * lights[l].color[k];
-                    }
+    // Lighting is done on first use: vertices only back faces use are never lit.
+    auto light_vertex = [&](uint32_t i) {
+        Vertex& o = verts_[i];
+        if (o.rgb != kNotLit) return;
+        float sum[3] = {ambient[0], ambient[1], ambient[2]};
+        if (m.normals && nlights) {
+            const Vec3 n = m.normals[i];
+            float nx = n.x * C[0][0] + n.y * C[1][0] + n.z * C[2][0];
+            float ny = n.x * C[0][1] + n.y * C[1][1] + n.z * C[2][1];
+            float nz = n.x * C[0][2] + n.y * C[1][2] + n.z * C[2][2];
+            const float len2 = nx * nx + ny * ny + nz * nz;
+            if (len2 > 0 && std::isfinite(len2)) {
+                const float il = 1.0f / std::sqrt(len2);
+                nx *= il, ny *= il, nz *= il;
+                for (int l = 0; l < nlights; ++l) {
+                    const float d =
+                        nx * lights[l].dir[0] + ny * lights[l].dir[1] + nz * lights[l].dir[2];
+                    if (d > 0)
+                        for (int k = 0; k < 3; ++k)
+                            sum[k] += d * lights[l].color[k];
                 }
             }
-            for (int k = 0; k < 3; ++k)
-                col[k] = base[k] * unit_or_zero(sum[k]);
-        } else {
-            col[0] = base[0], col[1] = base[1], col[2] = base[2];
         }
-        o.rgb = pack_rgb(col[0] * 255.0f, col[1] * 255.0f, col[2] * 255.0f);
-    }
+        o.rgb = pack_rgb(base[0] * unit_or_zero(sum[0]) * 255.0f,
+                         base[1] * unit_or_zero(sum[1]) * 255.0f,
+                         base[2] * unit_or_zero(sum[2]) * 255.0f);
+    };
 
     const uint32_t fill_mode = p.quality & FILL_MASK;
     const uint32_t nv = m.vertex_count;
@@ -837,6 +840,14 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         const Vertex& c = verts_[ix[2]];
         const uint32_t any = a.outcode | b.outcode | c.outcode;
         if ((any & OUT_BAD) || (a.outcode & b.outcode & c.outcode)) continue;
+        // Back faces go before any further work. Inside the guard band the snapped screen
+        // positions decide, exactly as the fill would; otherwise the camera-space plane does.
+        if (any == 0 ? !faces_screen(a, b, c) : !faces_camera(v, a, b, c)) continue;
+        if (lit) {
+            light_vertex(ix[0]);
+            light_vertex(ix[1]);
+            light_vertex(ix[2]);
+        }
         // Flat shading: the average of the three vertex colours.
         uint32_t flat = 0;
         if (!ds.gouraud) {
@@ -849,7 +860,6 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         }
 
         if (fill_mode == FILL_WIREFRAME || fill_mode == FILL_POINTS) {
-            if (any == 0 ? !faces_screen(a, b, c) : !faces_camera(v, a, b, c)) continue;
             const uint32_t* f = ds.gouraud ? nullptr : &flat;
             if (fill_mode == FILL_WIREFRAME) {
                 const uint8_t mask = m.edge_masks ? m.edge_masks[tri] : 7;
@@ -870,7 +880,7 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
 
         if (any == 0) {
             fill_triangle(ds, a, b, c, flat);
-        } else if (faces_camera(v, a, b, c)) {
+        } else {
             clip_fill(ds, a, b, c, any, flat);
         }
     }
