@@ -137,6 +137,7 @@ class SettingsDialogTest : public QObject {
         m_config = std::make_unique<QTemporaryDir>();
         QVERIFY(m_config->isValid());
         qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", m_config->path().toLocal8Bit());
         g_nColorR = g_nColorG = g_nColorB = 255;
         g_strPathName.clear();
         g_strFileName.clear();
