@@ -16,8 +16,6 @@ const size_t kLineSize = 200;
 // The system colours at both ends of the palette stay put; the renderer takes
 // the 236 entries between them.
 const int kStaticColors = 10;
-const BYTE kReadOnly = 0x40; // D3DPAL_READONLY
-const BYTE kReserved = 0x01; // PC_RESERVED
 
 const D3DVALUE kBackPlane = 5000.0f;
 
@@ -59,7 +57,7 @@ void CreatePalette(LumaxisState& s) {
     ReleaseDC(nullptr, dc);
     for (int i = 0; i < 256; ++i) {
         bool isStatic = i < kStaticColors || i >= 256 - kStaticColors;
-        s.palEntries[i].peFlags = isStatic ? kReadOnly : kReserved;
+        s.palEntries[i].peFlags = isStatic ? D3DPAL_READONLY : PC_RESERVED;
     }
     s.lpDD->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, s.palEntries, &s.lpDDPalette, nullptr);
     if (!s.lpDDPalette) return;

@@ -79,6 +79,14 @@ TEST_F(Device, EightBitDesktopGetsASharedPaletteAndFlatQuality) {
     EXPECT_EQ(s.lpRMDevice2->GetQuality(), (D3DRMRENDERQUALITY)D3DRMRENDER_FLAT);
 }
 
+TEST_F(Device, PaletteFailureIsNotFatal) {
+    UseDisplay(640, 480, 8);
+    DXTestFailCall("CreatePalette", 1, DDERR_GENERIC);
+    ASSERT_TRUE(BringUpDevice());
+    EXPECT_EQ(State().lpDDPalette, nullptr);
+    EXPECT_NE(State().lpRMDevice2, nullptr);
+}
+
 TEST_F(Device, RampDeviceWhenMMXIsMissing) {
     DXTestSetMMXAvailable(FALSE);
     ASSERT_TRUE(BringUpDevice());

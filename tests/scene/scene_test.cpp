@@ -154,6 +154,38 @@ TEST_F(Scene, FailedViewportStopsConstruction) {
     EXPECT_EQ(debug.Text(), "");
 }
 
+TEST_F(Scene, FailedCreationsSkipWhatDependsOnThem) {
+    struct Case {
+        const char* operation;
+        int nth;
+        bool running; // without scene or camera there is nothing to show
+    };
+    const Case cases[] = {{"CreateFrame", 1, false},
+                          {"CreateFrame", 2, false},
+                          {"CreateFrame", 3, true},
+                          {"CreateFrame", 4, true},
+                          {"CreateLightRGB", 1, true},
+                          {"CreateLightRGB", 2, true},
+                          {"CreateMeshBuilder", 1, true},
+                          {"CreateMesh", 1, true},
+                          {"GetBox", 1, true},
+                          {"Load", 1, true}};
+    std::string model = WriteFile("box.x", BoxModel(1, 1, 1));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.operation) + " " + std::to_string(c.nth));
+        SceneRelease();
+        LumaxisCleanup();
+        ASSERT_TRUE(BringUpDevice());
+        WriteSettings(Settings(model));
+        DXTestFailCall(c.operation, c.nth, D3DRMERR_BADALLOC);
+        EXPECT_EQ(BuildScene(), 1);
+        DXTestClearFailures();
+        EXPECT_EQ(LMXIsRunning(), c.running ? 1 : 0);
+        StepMotion();
+        EXPECT_EQ(RenderFrame(), 1);
+    }
+}
+
 TEST_F(Scene, WithoutALayerNothingIsBuilt) {
     LumaxisCleanup();
     EXPECT_EQ(BuildScene(), 1);
