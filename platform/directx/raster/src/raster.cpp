@@ -124,38 +124,61 @@ inline uint16_t to565(uint32_t c) {
     return uint16_t(((c >> 8) & 0xF800) | ((c >> 5) & 0x07E0) | ((c >> 3) & 0x001F));
 }
 
-// Writes one pixel of a non-XRGB format (and XRGB on the slow paths).
-inline void store_pixel(const Target& t, uint8_t* row, int x, uint32_t c) {
-    switch (t.format) {
-    case Format::XRGB8888:
+template <Format F> inline void store_pixel(const Target& t, uint8_t* row, int x, uint32_t c) {
+    if constexpr (F == Format::XRGB8888) {
         reinterpret_cast<uint32_t*>(row)[x] = c;
-        break;
-    case Format::RGB888:
+    } else if constexpr (F == Format::RGB888) {
         row[3 * x] = uint8_t(c);
         row[3 * x + 1] = uint8_t(c >> 8);
         row[3 * x + 2] = uint8_t(c >> 16);
-        break;
-    case Format::RGB565:
+    } else if constexpr (F == Format::RGB565) {
         reinterpret_cast<uint16_t*>(row)[x] = to565(c);
-        break;
-    case Format::Indexed8:
+    } else if constexpr (F == Format::Indexed8) {
         row[x] = t.palette ? t.palette->index_for(c) : 0;
-        break;
-    case Format::Count8:
+    } else {
         if (row[x] != 255) ++row[x];
-        break;
+    }
+}
+
+inline void store_pixel(const Target& t, uint8_t* row, int x, uint32_t c) {
+    switch (t.format) {
+    case Format::XRGB8888:
+        return store_pixel<Format::XRGB8888>(t, row, x, c);
+    case Format::RGB888:
+        return store_pixel<Format::RGB888>(t, row, x, c);
+    case Format::RGB565:
+        return store_pixel<Format::RGB565>(t, row, x, c);
+    case Format::Indexed8:
+        return store_pixel<Format::Indexed8>(t, row, x, c);
+    case Format::Count8:
+        return store_pixel<Format::Count8>(t, row, x, c);
     }
 }
 
 // Depth-tested single pixel, used by lines and points.
-inline void plot(const Target& t, int x, int y, float z, uint32_t c) {
+template <Format F> inline void plot(const Target& t, int x, int y, float z, uint32_t c) {
     if (t.depth) {
         uint16_t* d = t.depth + size_t(y) * size_t(t.depth_pitch) + x;
         const int zi = static_cast<int>(z + 0.5f);
         if (!(zi < *d)) return;
         *d = uint16_t(zi);
     }
-    store_pixel(t, t.pixels + size_t(y) * size_t(t.pitch), x, c);
+    store_pixel<F>(t, t.pixels + size_t(y) * size_t(t.pitch), x, c);
+}
+
+inline void plot(const Target& t, int x, int y, float z, uint32_t c) {
+    switch (t.format) {
+    case Format::XRGB8888:
+        return plot<Format::XRGB8888>(t, x, y, z, c);
+    case Format::RGB888:
+        return plot<Format::RGB888>(t, x, y, z, c);
+    case Format::RGB565:
+        return plot<Format::RGB565>(t, x, y, z, c);
+    case Format::Indexed8:
+        return plot<Format::Indexed8>(t, x, y, z, c);
+    case Format::Count8:
+        return plot<Format::Count8>(t, x, y, z, c);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -427,12 +450,53 @@ template <bool G> FillFn pick_fill(Format f) {
     return nullptr;
 }
 
+struct LineSteps {
+    int32_t x, y, xs, ys; // 16.16 pixels
+    float z, zs;
+    __m128i c, cs; // 16.16 colour lanes
+    int n;         // steps: n + 1 pixels
+    int wmax, hmax;
+};
+
+template <Format F> void line_pixels(const Target& t, const LineSteps& l) {
+    int32_t x = l.x, y = l.y;
+    float z = l.z;
+    __m128i c = l.c;
+    for (int i = 0; i <= l.n; ++i) {
+        // Clipping keeps the ends inside; the clamp guards against rounding.
+        const int px = std::clamp(x >> 16, 0, l.wmax), py = std::clamp(y >> 16, 0, l.hmax);
+        const __m128i v = _mm_packs_epi32(_mm_srai_epi32(c, 16), _mm_setzero_si128());
+        plot<F>(t, px, py, z, uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v))));
+        x += l.xs, y += l.ys, z += l.zs;
+        c = _mm_add_epi32(c, l.cs);
+    }
+}
+
+using LineFn = void (*)(const Target&, const LineSteps&);
+
+inline LineFn pick_line(Format f) {
+    switch (f) {
+    case Format::Indexed8:
+        return line_pixels<Format::Indexed8>;
+    case Format::RGB565:
+        return line_pixels<Format::RGB565>;
+    case Format::RGB888:
+        return line_pixels<Format::RGB888>;
+    case Format::XRGB8888:
+        return line_pixels<Format::XRGB8888>;
+    case Format::Count8:
+        return line_pixels<Format::Count8>;
+    }
+    return nullptr;
+}
+
 // Everything one draw call needs, built once per call.
 struct DrawState {
     View view;
     const Target* target;
     Span span;
     FillFn fillfn;
+    LineFn linefn;
     bool gouraud;
     Rect* drawn;
 };
@@ -635,26 +699,28 @@ void line2d(const DrawState& ds, float X0, float Y0, float X1, float Y1, const f
     const float len = std::max(std::fabs(ex - sx), std::fabs(ey - sy));
     const int steps = static_cast<int>(std::ceil(len));
     const float inv = steps ? 1.0f / float(steps) : 0.0f;
-    // 16.16 fixed point: coordinates stay below 2^14 pixels.
-    int32_t x = int32_t(sx * 65536.0f), y = int32_t(sy * 65536.0f);
-    const int32_t xs = int32_t((ex - sx) * inv * 65536.0f),
-                  ys = int32_t((ey - sy) * inv * 65536.0f);
-    float v[4], vs[4];
-    for (int i = 0; i < 4; ++i)
-        v[i] = at[i], vs[i] = (bt[i] - at[i]) * inv;
-    const int wmax = ds.view.width - 1, hmax = ds.view.height - 1;
-    int lx = wmax, ly = hmax, hx = 0, hy = 0;
-    for (int i = 0; i <= steps; ++i) {
-        const int px = std::clamp(x >> 16, 0, wmax), py = std::clamp(y >> 16, 0, hmax);
-        const uint32_t c = pack_rgb(std::clamp(v[1], 0.0f, 255.0f), std::clamp(v[2], 0.0f, 255.0f),
-                                    std::clamp(v[3], 0.0f, 255.0f));
-        plot(*ds.target, px, py, std::clamp(v[0], 0.0f, 65535.0f), c);
-        lx = std::min(lx, px), hx = std::max(hx, px), ly = std::min(ly, py), hy = std::max(hy, py);
-        x += xs, y += ys;
-        for (int k = 0; k < 4; ++k)
-            v[k] += vs[k];
-    }
-    grow(*ds.drawn, lx, ly, hx + 1, hy + 1);
+    // Positions in 16.16 fixed point (below 2^14 pixels); colour as 16.16 lanes b, g, r, 0 with
+    // half a level added, so truncation rounds and the error over a line stays negligible.
+    LineSteps l;
+    l.x = int32_t(sx * 65536.0f);
+    l.y = int32_t(sy * 65536.0f);
+    l.xs = int32_t((ex - sx) * inv * 65536.0f);
+    l.ys = int32_t((ey - sy) * inv * 65536.0f);
+    l.z = std::clamp(at[0], 0.0f, 65535.0f);
+    l.zs = (std::clamp(bt[0], 0.0f, 65535.0f) - l.z) * inv;
+    const __m128 c0 = _mm_setr_ps(at[3], at[2], at[1], 0), c1 = _mm_setr_ps(bt[3], bt[2], bt[1], 0);
+    const __m128 k = _mm_set1_ps(65536.0f);
+    l.c = _mm_add_epi32(_mm_cvtps_epi32(_mm_mul_ps(c0, k)), _mm_set1_epi32(32768));
+    l.cs = _mm_cvtps_epi32(_mm_mul_ps(_mm_mul_ps(_mm_sub_ps(c1, c0), _mm_set1_ps(inv)), k));
+    l.n = steps;
+    l.wmax = ds.view.width - 1;
+    l.hmax = ds.view.height - 1;
+    ds.linefn(*ds.target, l);
+    // The pixels lie between the two ends.
+    const int x0 = std::clamp(l.x >> 16, 0, l.wmax), y0 = std::clamp(l.y >> 16, 0, l.hmax);
+    const int x1 = std::clamp((l.x + l.xs * steps) >> 16, 0, l.wmax);
+    const int y1 = std::clamp((l.y + l.ys * steps) >> 16, 0, l.hmax);
+    grow(*ds.drawn, std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1);
 }
 
 // Depth and colour of a line end.
@@ -743,8 +809,9 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
     ds.span = {&t, t.width};
     ds.gouraud = (p.quality & SHADE_MASK) != SHADE_FLAT;
     ds.fillfn = ds.gouraud ? pick_fill<true>(t.format) : pick_fill<false>(t.format);
+    ds.linefn = pick_line(t.format);
     ds.drawn = &drawn_;
-    if (!ds.fillfn) return;
+    if (!ds.fillfn || !ds.linefn) return;
 
     // Vertices: transform, outcode, project, light.
     if (verts_.size() < m.vertex_count) verts_.resize(m.vertex_count);
