@@ -185,6 +185,17 @@ TEST(XFileMalformed, NonFiniteNumbers) {
                      " Mesh { 3; 1e30;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }"),
         Result::BadFile); // finite in the file, infinite once placed
     EXPECT_EQ(attempt_text("Mesh { 3; 0;1e-60;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"), Result::Ok);
+    // C-runtime spellings of NaN and infinity are numbers, not a number and a comment.
+    std::string why;
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;-1.#IND00;0;,\n 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }", &why),
+              Result::BadFile);
+    EXPECT_NE(why.find("finite"), std::string::npos) << why;
+    EXPECT_EQ(attempt_text("Mesh { 3; 0;1.#INF00;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"),
+              Result::BadFile);
+    Model q = read_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;\n"
+                        " MeshNormals { 1; 1.#QNAN0;0;0;; 1; 3;0,0,0;; } }");
+    ASSERT_EQ(q.triangles.size(), 1u);
+    EXPECT_NEAR(q.normals[q.triangles[0].n[0]].z, -1.f, 1e-6);
     MeshDesc d = small_mesh();
     d.positions[3].y = std::nanf("");
     for (Format f : kFormats)

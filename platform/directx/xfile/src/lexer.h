@@ -112,6 +112,7 @@ class TextLexer {
         const char* b = p + (*p == '+');
         auto r = std::from_chars(b, s_.e, out);
         if (r.ec == std::errc() && delimited(r.ptr)) {
+            if (r.ptr < s_.e && *r.ptr == '#') return msvc_special(r.ptr, out);
             s_.p = r.ptr;
             return true;
         }
@@ -184,6 +185,20 @@ class TextLexer {
         if (q >= s_.e) return true;
         if (!word_char(*q)) return true;
         return q[0] == '/' && q + 1 < s_.e && q[1] == '/';
+    }
+
+    // "1.#QNAN0", "-1.#IND00", "1.#INF00": how some C runtimes print NaN and infinity. Read
+    // as what they mean (for the caller to refuse or repair), not as a number and a comment.
+    bool msvc_special(const char* hash, float& out) {
+        const char* q = hash + 1;
+        while (q < s_.e &&
+               ((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z') || (*q >= '0' && *q <= '9')))
+            ++q;
+        bool inf = q - hash >= 4 && (hash[1] == 'I' || hash[1] == 'i') &&
+                   (hash[2] == 'N' || hash[2] == 'n') && (hash[3] == 'F' || hash[3] == 'f');
+        out = inf ? std::copysign(HUGE_VALF, out) : std::nanf("");
+        s_.p = q;
+        return true;
     }
 
     bool read_double(double& d) {

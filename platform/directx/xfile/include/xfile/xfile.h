@@ -50,7 +50,7 @@ enum class Result { Ok, FileNotFound, BadFile };
 
 struct Limits {
     size_t max_bytes = 512u << 20;  // largest file accepted
-    int max_depth = 64;             // deepest nesting of braces
+    int max_depth = 64;             // most objects nested inside one another
     size_t max_inflated = 1u << 30; // largest decompressed body of a compressed file
 };
 
