@@ -342,8 +342,8 @@ inline __m128i edge_at(const Tri& s, int k, int x, int y) {
                          _mm_setr_epi32(0, s.dex[k], 2 * s.dex[k], 3 * s.dex[k]));
 }
 
-// Pixels of rows y0..y1, groups of four from x0 to x1, edge-tested.
-template <Format F, bool Gouraud>
+// Pixels of rows y0..y1, groups of four from x0 to x1, edge-tested. OneGroup: x1 < x0 + 4.
+template <Format F, bool Gouraud, bool OneGroup = false>
 inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, int x1, int y0,
                       int y1) {
     const Target& t = *sp.t;
@@ -356,10 +356,14 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
     uint8_t* row = t.pixels + size_t(y0) * size_t(t.pitch);
     uint16_t* zrow = t.depth ? t.depth + size_t(y0) * size_t(t.depth_pitch) : nullptr;
     for (int y = y0; y <= y1; ++y) {
+        if constexpr (OneGroup) {
+            const __m128i in = edge_mask(er0, er1, er2);
+            if (_mm_movemask_epi8(in)) shade4<F, Gouraud>(s, sp, row, zrow, x0, qr, in);
+        }
         __m128i e0 = er0, e1 = er1, e2 = er2;
         Quad q = qr;
         bool seen = false;
-        for (int x = x0; x <= x1; x += 4) {
+        for (int x = x0; !OneGroup && x <= x1; x += 4) {
             const __m128i in = edge_mask(e0, e1, e2);
             if (_mm_movemask_epi8(in)) {
                 shade4<F, Gouraud>(s, sp, row, zrow, x, q, in);
@@ -381,17 +385,23 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
     }
 }
 
+inline QuadStep quad_step(const Tri& s) {
+    return {_mm_set1_ps(4 * s.zdx), _mm_set1_ps(s.zdy)};
+}
+
+// Triangles at most kSmall pixels across: the whole box fits 32-bit edge values.
 template <Format F, bool Gouraud>
-void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, bool small) {
+void fill_small(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy) {
+    if (maxx - minx < 4)
+        fill_rows<F, Gouraud, true>(s, sp, quad_step(s), minx, maxx, miny, maxy);
+    else
+        fill_rows<F, Gouraud>(s, sp, quad_step(s), minx, maxx, miny, maxy);
+}
+
+template <Format F, bool Gouraud>
+void fill_large(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy) {
     const Target& t = *sp.t;
-    QuadStep st;
-    st.zx = _mm_set1_ps(4 * s.zdx);
-    st.zy = _mm_set1_ps(s.zdy);
-    if (small) {
-        // The whole box fits 32-bit edge values.
-        fill_rows<F, Gouraud>(s, sp, st, minx, maxx, miny, maxy);
-        return;
-    }
+    const QuadStep st = quad_step(s);
 
     // 8x8 blocks: reject blocks outside an edge, fill blocks inside all edges without tests,
     // and test pixels only in blocks an edge crosses.
@@ -432,22 +442,26 @@ void fill(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy, 
     }
 }
 
-using FillFn = void (*)(const Tri&, const Span&, int, int, int, int, bool);
+using FillFn = void (*)(const Tri&, const Span&, int, int, int, int);
 
-template <bool G> FillFn pick_fill(Format f) {
+struct Fillers {
+    FillFn small, large;
+};
+
+template <bool G> Fillers pick_fill(Format f) {
     switch (f) {
     case Format::Indexed8:
-        return fill<Format::Indexed8, G>;
+        return {fill_small<Format::Indexed8, G>, fill_large<Format::Indexed8, G>};
     case Format::RGB565:
-        return fill<Format::RGB565, G>;
+        return {fill_small<Format::RGB565, G>, fill_large<Format::RGB565, G>};
     case Format::RGB888:
-        return fill<Format::RGB888, G>;
+        return {fill_small<Format::RGB888, G>, fill_large<Format::RGB888, G>};
     case Format::XRGB8888:
-        return fill<Format::XRGB8888, G>;
+        return {fill_small<Format::XRGB8888, G>, fill_large<Format::XRGB8888, G>};
     case Format::Count8:
-        return fill<Format::Count8, G>;
+        return {fill_small<Format::Count8, G>, fill_large<Format::Count8, G>};
     }
-    return nullptr;
+    return {nullptr, nullptr};
 }
 
 struct LineSteps {
@@ -495,7 +509,7 @@ struct DrawState {
     View view;
     const Target* target;
     Span span;
-    FillFn fillfn;
+    Fillers fill;
     LineFn linefn;
     bool gouraud;
     Rect* drawn;
@@ -598,7 +612,7 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
         s.cx4 = s.cy = _mm_setzero_si128();
     }
     const bool small = hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16;
-    ds.fillfn(s, ds.span, minx, miny, maxx, maxy, small);
+    (small ? ds.fill.small : ds.fill.large)(s, ds.span, minx, miny, maxx, maxy);
     grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
 }
 
@@ -808,10 +822,10 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
     ds.target = &t;
     ds.span = {&t, t.width};
     ds.gouraud = (p.quality & SHADE_MASK) != SHADE_FLAT;
-    ds.fillfn = ds.gouraud ? pick_fill<true>(t.format) : pick_fill<false>(t.format);
+    ds.fill = ds.gouraud ? pick_fill<true>(t.format) : pick_fill<false>(t.format);
     ds.linefn = pick_line(t.format);
     ds.drawn = &drawn_;
-    if (!ds.fillfn || !ds.linefn) return;
+    if (!ds.fill.small || !ds.linefn) return;
 
     // Vertices: transform, outcode, project, light.
     if (verts_.size() < m.vertex_count) verts_.resize(m.vertex_count);
