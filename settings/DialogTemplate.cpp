@@ -2,7 +2,6 @@
 
 #include "resource.h"
 
-#include <QAbstractButton>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -88,7 +87,7 @@ QWidget* CreateDlgItem(const DlgItemTemplate& item, QDialog* parent) {
     }
     case DlgItemKind::Icon: {
         auto* label = new QLabel(parent);
-        label->setPixmap(QIcon(QStringLiteral(":/icon/quenset.png")).pixmap(32, 32));
+        label->setPixmap(QIcon(QLatin1String(kAppIconResource)).pixmap(32, 32));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     }

@@ -46,6 +46,9 @@ struct DlgTemplate {
 const DlgTemplate& SettingsDialogTemplate();
 const DlgTemplate& AboutBoxTemplate();
 
+// The application icon (IDR_MAINFRAME): 32 x 32, 24-bit colour.
+inline constexpr char kAppIconResource[] = ":/icon/quenset.png";
+
 // String resources (e.g. IDS_ABOUTBOX); empty for an unknown ID.
 QString LoadResString(unsigned id);
 

@@ -52,7 +52,7 @@ QString ReadFileNameSetting() {
 } // namespace
 
 CSettingsDlg::CSettingsDlg(QWidget* pParent)
-    : QDialog(pParent), m_hAppIcon(QStringLiteral(":/icon/quenset.png")) {
+    : QDialog(pParent), m_hAppIcon(QLatin1String(kAppIconResource)) {
     CreateDialogIndirect(this, SettingsDialogTemplate());
     // A top-level window of its own (own taskbar entry) with a minimise box
     // and no maximise box; its size is fixed by the template.
