@@ -138,17 +138,9 @@ QWidget* CSettingsDlg::GetDlgItem(int nID) const {
 }
 
 QMenu* CSettingsDlg::GetSystemMenu(BOOL bRevert) {
-    if (bRevert) {
-        // Back to the platform's own items.
-        const QList<QAction*> actions = m_pSysMenu->actions();
-        for (QAction* action : actions) {
-            const UINT id = action->data().toUInt();
-            if (id != SC_MINIMIZE && id != SC_CLOSE) {
-                m_pSysMenu->removeAction(action);
-                delete action;
-            }
-        }
-    }
+    // Only the current copy is ever asked for; there is no pristine one to
+    // go back to.
+    (void)bRevert;
     return m_pSysMenu;
 }
 
