@@ -118,6 +118,54 @@ TEST(Shading, FlatIsOneColourGouraudBlends) {
     }
 }
 
+TEST(Shading, GouraudStaysWithinTheVertexColours) {
+    // Intensity at a vertex is cos(angle) of its normal to the light; no pixel may leave the
+    // range of its triangle's vertices, for large triangles, small ones and slivers alike.
+    Lighting light{};
+    light.directional_count = 1;
+    light.directional[0].dir = {0, 0, 1};
+    light.directional[0].color[0] = light.directional[0].color[1] = light.directional[0].color[2] =
+        1;
+    auto normal = [](float level) { return Vec3{std::sqrt(1 - level * level), 0, -level}; };
+    struct Case {
+        float x0, y0, x1, y1, x2, y2;
+        float l0, l1, l2;
+    } cases[] = {
+        {2, 2, 250, 10, 20, 190, 0.0f, 1.0f, 0.5f},            // large: block path
+        {5, 5, 60, 9, 12, 50, 1.0f, 0.0f, 0.0f},               // small path
+        {3, 3.3f, 200, 3.7f, 3, 3.6f, 0.0f, 1.0f, 0.2f},       // horizontal sliver
+        {10.3f, 4, 10.7f, 190, 10.35f, 180, 1.0f, 0.0f, 1.0f}, // vertical sliver
+        {7, 100, 240, 101.5f, 8, 103, 0.3f, 0.9f, 0.0f},       // long thin
+    };
+    for (const Case& k : cases) {
+        Scene s;
+        s.vertex(Scene::at(k.x0, k.y0), normal(k.l0));
+        s.vertex(Scene::at(k.x1, k.y1), normal(k.l1));
+        s.vertex(Scene::at(k.x2, k.y2), normal(k.l2));
+        s.idx = {0, 1, 2};
+        Canvas c(256, 200);
+        c.clear_all(kBg, 0xFFFF);
+        Target t = c.target();
+        Renderer r;
+        DrawParams p = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON);
+        p.lighting = &light;
+        r.draw(t, s.mesh(), p);
+        const int lo = int(255 * std::min({k.l0, k.l1, k.l2})) - 1;
+        const int hi = int(255 * std::max({k.l0, k.l1, k.l2}) + 0.5f) + 1;
+        int drawn = 0;
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+                const uint32_t v = c.at(x, y);
+                if (v == kBg) continue;
+                ++drawn;
+                ASSERT_GE(channel(v, 16), lo) << x << "," << y;
+                ASSERT_LE(channel(v, 16), hi) << x << "," << y;
+                ASSERT_EQ(channel(v, 16), channel(v, 0)) << x << "," << y; // grey light
+            }
+        EXPECT_GT(drawn, 0) << k.x0 << "," << k.y0;
+    }
+}
+
 TEST(Depth, NearerSurfaceWinsInEitherOrder) {
     for (bool near_first : {false, true}) {
         Scene near, far;

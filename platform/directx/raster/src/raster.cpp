@@ -1,21 +1,24 @@
 // Triangle rasteriser.
 //
-// Pipeline per draw: every vertex is transformed, lit and given an outcode against the near and
-// far planes and a guard band around the target; triangles entirely inside are projected and
-// filled directly, the rest are clipped in camera space (which never divides by a small z) and
+// Pipeline per draw: every vertex is transformed and given an outcode against the near and far
+// planes and a guard band around the target; triangles are culled (back faces, all outside one
+// plane), their vertices lit on first use, and those entirely inside the band are projected and
+// filled directly. The rest are clipped in camera space, which never divides by a small z, and
 // fanned into triangles.
 //
 // Fill: half-space edge functions over vertices snapped to 1/16 pixel (28.4 fixed point), sampled
 // at pixel centres (x + 0.5, y + 0.5), with the top-left rule as an integer bias, so triangles
 // sharing an edge cover each pixel exactly once. Precision and range: the guard band keeps
-// snapped coordinates below 2^19 units, so edge deltas fit 20 bits and an edge function (a cross
-// product of two deltas) fits 40 bits; it is set up in 64 bits. The per-pixel loops run in 32
-// bits on values that are known to be small: small triangles (at most 64 pixels across) over
-// their bounding box, large ones per 8x8 block, only in blocks the edge crosses, where the value
-// never exceeds the change across one block (< 2^28). Depth and colour are planes in float
-// evaluated at pixel centres; depth is z' = back / (back - front) * (1 - front / z) * 65535,
-// which is affine in screen space. The depth test is LESS, and passing pixels write depth.
-
+// snapped coordinates below 2^19 units, so edge deltas fit 21 bits and an edge function (a cross
+// product of two deltas) fits 42 bits; it is set up in 64 bits. The per-pixel loops run in 32
+// bits on values that are known to be small: triangles at most 64 pixels across over their
+// bounding box (|value| < 2^22), larger ones per 8x8 block and only in blocks an edge crosses,
+// where the value never exceeds the change across one block (< 2^29). Pixels go four at a time
+// (SSE2, the x86-64 baseline).
+//
+// Depth is z' = back / (back - front) * (1 - front / z) * 65535, affine in screen space, so it is
+// a float plane; the test is LESS and passing pixels write depth. Gouraud colour is a plane too,
+// stepped in 8.8 fixed point (see Quad); flat shading uses the average of the vertex colours.
 #include <raster/raster.h>
 
 #include <algorithm>
@@ -326,7 +329,7 @@ inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, i
     _mm_store_si128(reinterpret_cast<__m128i*>(c), colour);
     const int bits = _mm_movemask_ps(_mm_castsi128_ps(mask));
     for (int i = 0; i < 4; ++i)
-        if (bits & (1 << i)) store_pixel(*sp.t, row, x + i, c[i]);
+        if (bits & (1 << i)) store_pixel<F>(*sp.t, row, x + i, c[i]);
 }
 
 inline __m128i edge_mask(__m128i e0, __m128i e1, __m128i e2) {
