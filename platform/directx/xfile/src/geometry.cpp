@@ -95,7 +95,7 @@ void Triangulator::run(const Vec3* pos, const uint32_t* idx, uint32_t n,
         return sgn * ((x_[b] - x_[a]) * (y_[p] - y_[a]) - (y_[b] - y_[a]) * (x_[p] - x_[a]));
     };
     auto same = [&](uint32_t i, uint32_t j) { return x_[i] == x_[j] && y_[i] == y_[j]; };
-    uint64_t budget = uint64_t(n) * 1024 + 65536;
+    uint64_t budget = uint64_t(n) * 16 + 8192;
     uint32_t m = n, i = 0, stall = 0;
     auto is_ear = [&](uint32_t a, uint32_t b, uint32_t c) {
         if (turn(a, b, c) <= 0) return false;
@@ -116,6 +116,7 @@ void Triangulator::run(const Vec3* pos, const uint32_t* idx, uint32_t n,
         stall = 0;
     };
     while (m > 3 && budget) {
+        --budget; // every candidate counts, rejected ones too
         uint32_t a = prev_[i], c = next_[i];
         if (is_ear(a, i, c)) {
             clip(i);
@@ -138,6 +139,18 @@ void Triangulator::run(const Vec3* pos, const uint32_t* idx, uint32_t n,
         i = next_[j];
         clip(j);
     }
+    // Out of budget: clipping convex corners alone still turns no triangle over, though
+    // triangles may now overlap; a bounded walk, then a fan for anything left.
+    for (uint64_t steps = uint64_t(n) * 8; m > 3 && steps; --steps) {
+        uint32_t a = prev_[i], c = next_[i];
+        if (turn(a, i, c) > 0) {
+            clip(i);
+            i = a;
+        } else {
+            i = c;
+            if (++stall >= m) break;
+        }
+    }
     fan_ring(i, m, n, out);
 }
 
@@ -157,14 +170,17 @@ void NormalBuilder::run(const Vec3* pos, uint32_t base, uint32_t nv, Triangle* t
     };
     for (uint32_t v = 0; v < nv; ++v) {
         const Vec3& p = pos[base + v];
-        uint32_t h = bits(p.x) * 0x9E3779B1u ^ bits(p.y) * 0x85EBCA77u ^ bits(p.z) * 0xC2B2AE3Du;
-        h ^= h >> 15;
-        size_t slot = h & (tsize - 1);
-        for (;;) {
+        uint64_t h =
+            (uint64_t(bits(p.x)) << 32 | bits(p.y)) ^ (uint64_t(bits(p.z)) * 0x9E3779B97F4A7C15u);
+        h ^= h >> 30, h *= 0xbf58476d1ce4e5b9u, h ^= h >> 27, h *= 0x94d049bb133111ebu,
+            h ^= h >> 31;
+        size_t slot = size_t(h) & (tsize - 1);
+        canon_[v] = v;
+        // A bounded probe: a vertex whose run is too long is simply not welded.
+        for (int probe = 0; probe < 64; ++probe, slot = (slot + 1) & (tsize - 1)) {
             uint32_t t = table_[slot];
             if (!t) {
                 table_[slot] = v + 1;
-                canon_[v] = v;
                 break;
             }
             const Vec3& q = pos[base + t - 1];
@@ -172,7 +188,6 @@ void NormalBuilder::run(const Vec3* pos, uint32_t base, uint32_t nv, Triangle* t
                 canon_[v] = t - 1;
                 break;
             }
-            slot = (slot + 1) & (tsize - 1);
         }
     }
 
