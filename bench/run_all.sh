@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Runs every whole-pipeline benchmark case several times and prints, per case, the
+# median of the runs beside its target.
+#
+#   bench/run_all.sh [BUILD_DIR]        (default: build/ beside this folder)
+#   RUNS=5 FRAMES=300 bench/run_all.sh build-bench
+#   SKIP_SAVER=1 bench/run_all.sh       leave out the saver under Xvfb
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd) || exit 1
+tools=$build/bench/tools
+runs=${RUNS:-3}
+frames=${FRAMES:-300}
+for t in make_sphere render_bench load_bench; do
+    [ -x "$tools/$t" ] || { echo "missing $tools/$t (build the bench folder)" >&2; exit 1; }
+done
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/plumora-bench.XXXXXX")
+xvfb_pid=
+cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT INT TERM
+
+# Value of key in a line of key=value pairs.
+field() { awk -v k="$2" '{for (i = 1; i <= NF; i++) {split($i, a, "="); if (a[1] == k) print a[2]}}' <<<"$1"; }
+# Median of the numbers given as arguments.
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# ok when value <= limit.
+verdict() { awk -v v="$1" -v l="$2" 'BEGIN {print (v != "" && v + 0 <= l + 0) ? "ok" : "MISSED"}'; }
+
+failed=0
+report() { # name value unit target extra
+    local v
+    v=$(verdict "$2" "$4")
+    [ "$v" = ok ] || failed=1
+    printf '%-34s %10s %-3s target <= %-6s %-6s %s\n' "$1" "$2" "$3" "$4" "$v" "$5"
+}
+
+echo "generating spheres in $tmp"
+"$tools/make_sphere" --tris 10000 --format bin --out "$tmp/s10k.x" || exit 1
+"$tools/make_sphere" --tris 100000 --format bin --out "$tmp/s100k.x" || exit 1
+for f in text bin tzip; do
+    "$tools/make_sphere" --tris 200000 --format $f --out "$tmp/s200k_$f.x" || exit 1
+done
+
+echo "render: $runs runs of $frames frames each; figure = median of the runs' CPU ms per frame"
+render_case() { # name model res mode target
+    local cpu=() wall=() line=
+    for ((i = 0; i < runs; i++)); do
+        line=$("$tools/render_bench" --model "$2" --res "$3" --mode "$4" --frames "$frames") || {
+            echo "$1: render_bench failed" >&2
+            failed=1
+            return
+        }
+        cpu+=("$(field "$line" cpu_ms_per_frame)")
+        wall+=("$(field "$line" median_ms)")
+    done
+    report "$1" "$(median "${cpu[@]}")" ms "$5" \
+        "wall=$(median "${wall[@]}")ms lit_px=$(field "$line" lit_px) model_h=$(field "$line" model_h)"
+}
+render_case "1920x1080 10k solid" "$tmp/s10k.x" 1920x1080 solid 1.4
+render_case "1920x1080 100k solid" "$tmp/s100k.x" 1920x1080 solid 3.0
+render_case "3840x2160 10k solid" "$tmp/s10k.x" 3840x2160 solid 6.0
+render_case "1920x1080 10k wire" "$tmp/s10k.x" 1920x1080 wire 1.5
+
+echo "load: $runs processes of 5 loads each; figure = median of the processes' median CPU ms"
+echo "  (one thread, file in the page cache: CPU time is the wall time of an idle machine)"
+load_case() { # name file target_ms
+    local t=() cpu=() rss=() grow=() line= file_kb=
+    for ((i = 0; i < runs; i++)); do
+        line=$("$tools/load_bench" --model "$2" --runs 5) || {
+            echo "$1: load_bench failed" >&2
+            failed=1
+            return
+        }
+        t+=("$(field "$line" median_ms)")
+        cpu+=("$(field "$line" cpu_ms)")
+        rss+=("$(field "$line" peak_rss_kb)")
+        grow+=($(($(field "$line" peak_rss_kb) - $(field "$line" base_rss_kb))))
+    done
+    file_kb=$(field "$line" file_kb)
+    report "$1" "$(median "${cpu[@]}")" ms "$3" "wall=$(median "${t[@]}")ms file_kb=$file_kb"
+    report "$1 peak RSS" "$(median "${rss[@]}")" kB $((2 * file_kb + 20480)) \
+        "(2 x file + 20 MB; growth over start $(median "${grow[@]}") kB)"
+}
+load_case "load 200k text" "$tmp/s200k_text.x" 60
+load_case "load 200k binary" "$tmp/s200k_bin.x" 25
+load_case "load 200k tzip" "$tmp/s200k_tzip.x" 80
+
+saver=$build/windows/Plumora.scr
+if [ -n "${SKIP_SAVER:-}" ]; then
+    echo "saver: skipped"
+elif ! command -v Xvfb >/dev/null || [ ! -x "$tools/saver_probe" ] || [ ! -x "$saver" ]; then
+    echo "saver: skipped (needs Xvfb, saver_probe and $saver)"
+else
+    echo "saver: $runs runs under Xvfb 1920x1080x24, default model, paced; CPU over 10 s after 1 s"
+    mkfifo "$tmp/displayfd"
+    Xvfb -displayfd 9 -screen 0 1920x1080x24 -br -nolisten tcp -noreset 9>"$tmp/displayfd" \
+        >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r -t 20 number <"$tmp/displayfd"
+    if [ -z "${number:-}" ]; then
+        echo "saver: Xvfb did not start"
+        failed=1
+    else
+        first=() cpu=() xcpu=()
+        for ((i = 0; i < runs; i++)); do
+            rm -rf "$tmp/cfg" "$tmp/run" && mkdir -m 700 "$tmp/cfg" "$tmp/run"
+            line=$(DISPLAY=:$number XDG_CONFIG_HOME=$tmp/cfg XDG_RUNTIME_DIR=$tmp/run \
+                "$tools/saver_probe" --program "$saver" --seconds 10 --settle 1 \
+                --server-pid "$xvfb_pid" 2>"$tmp/probe.err") || {
+                echo "saver run $i failed: $line $(cat "$tmp/probe.err")" >&2
+                failed=1
+                continue
+            }
+            first+=("$(field "$line" first_frame_ms)")
+            cpu+=("$(field "$line" cpu_pct)")
+            xcpu+=("$(field "$line" server_cpu_pct)")
+        done
+        if [ ${#first[@]} -gt 0 ]; then
+            report "saver first frame" "$(median "${first[@]}")" ms 150 "runs: ${first[*]}"
+            report "saver CPU (one core)" "$(median "${cpu[@]}")" % 10 \
+                "runs: ${cpu[*]}; Xvfb $(median "${xcpu[@]}")%"
+        fi
+    fi
+fi
+exit $failed

@@ -1,0 +1,67 @@
+// Times loading a .x file into a mesh builder, as the saver loads its model, and
+// reports the process's peak memory.
+//
+//   load_bench --model FILE [--runs N]
+#include "bench_util.h"
+
+#include <d3drm.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+long peak_rss_kb() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bench::Args args(argc, argv, "load_bench --model FILE [--runs N]");
+    const char* path = args.get("model", nullptr);
+    if (!path) args.fail("--model missing");
+    const int runs = int(args.number("runs", 5, 1, 100000));
+    struct stat st {};
+    if (stat(path, &st) != 0) {
+        std::fprintf(stderr, "load_bench: cannot open '%s'\n", path);
+        return 1;
+    }
+
+    IDirect3DRM* rm1 = nullptr;
+    void* obj = nullptr;
+    if (Direct3DRMCreate(&rm1) != DD_OK || rm1->QueryInterface(IID_IDirect3DRM2, &obj) != DD_OK) {
+        std::fprintf(stderr, "load_bench: no retained-mode object\n");
+        return 1;
+    }
+    rm1->Release();
+    auto* rm = static_cast<IDirect3DRM2*>(obj);
+
+    const long base_kb = peak_rss_kb();
+    std::vector<double> times, cpu;
+    int faces = 0;
+    for (int i = 0; i < runs; ++i) {
+        IDirect3DRMMeshBuilder2* builder = nullptr;
+        if (rm->CreateMeshBuilder(&builder) != DD_OK) return 1;
+        const double t0 = bench::wall_ms(), c0 = bench::cpu_ms();
+        const HRESULT hr =
+            builder->Load(const_cast<char*>(path), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
+        times.push_back(bench::wall_ms() - t0);
+        cpu.push_back(bench::cpu_ms() - c0);
+        faces = builder->GetFaceCount();
+        builder->Release();
+        if (hr != DD_OK) {
+            std::fprintf(stderr, "load_bench: loading '%s' failed (0x%08x)\n", path, unsigned(hr));
+            return 1;
+        }
+    }
+    rm->Release();
+    std::printf(
+        "file_kb=%lld faces=%d runs=%d median_ms=%.3f min_ms=%.3f cpu_ms=%.3f peak_rss_kb=%ld "
+        "base_rss_kb=%ld\n",
+        (long long)(st.st_size / 1024), faces, runs, bench::median(times),
+        *std::min_element(times.begin(), times.end()), bench::median(cpu), peak_rss_kb(), base_kb);
+    return 0;
+}
