@@ -2,6 +2,7 @@
 #include "xfile_test_util.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace xtest;
@@ -321,4 +322,8 @@ TEST(XFileRead, LoadReadsFilesAndReportsMissingOnes) {
     EXPECT_EQ(load(path, m, &err), Result::FileNotFound);
     EXPECT_FALSE(err.empty());
     EXPECT_EQ(load("/tmp", m, &err), Result::FileNotFound);
+    EXPECT_EQ(load("/dev/zero", m, &err), Result::FileNotFound);
+    ASSERT_EQ(mkfifo(path, 0600), 0); // would block an fopen until a writer came
+    EXPECT_EQ(load(path, m, &err), Result::FileNotFound);
+    std::remove(path);
 }

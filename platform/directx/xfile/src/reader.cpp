@@ -709,9 +709,13 @@ Result load(const char* path, Model& out, std::string* error, const Limits& limi
         return r;
     };
     if (!path) return fail(Result::FileNotFound, "no file name");
+    // Only regular files: opening a FIFO would wait for a writer, a device may never end.
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    auto st = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::is_directory(st))
         return fail(Result::FileNotFound, std::string(path) + " is a folder, not a file");
+    if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+        return fail(Result::FileNotFound, std::string(path) + " is not a regular file");
     FILE* f = std::fopen(path, "rb");
     if (!f) return fail(Result::FileNotFound, std::string("can't open ") + path);
     std::vector<uint8_t> bytes;
