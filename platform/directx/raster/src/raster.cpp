@@ -197,6 +197,8 @@ struct Tri {
     float r0, rdx, rdy, g0, gdx, gdy, b0, bdx, bdy;
     // Colour steps in 8.8 fixed point, as 16-bit lanes b, g, r, 0 of two pixels.
     __m128i cx4, cy;
+    // The planes again as {b, g, r, z} (value at the origin pixel, steps per pixel).
+    __m128 at, ddx, ddy;
     int ox, oy;
     uint32_t flat; // packed colour when not interpolating
 };
@@ -445,26 +447,62 @@ void fill_large(const Tri& s, const Span& sp, int minx, int miny, int maxx, int 
     }
 }
 
+// At most 3x3 pixel centres in the box: one pixel at a time, without the set-up of the loops.
+template <Format F, bool Gouraud>
+void fill_tiny(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy) {
+    const Target& t = *sp.t;
+    for (int y = miny; y <= maxy; ++y)
+        for (int x = minx; x <= maxx; ++x) {
+            const int i = x - s.ox, j = y - s.oy;
+            if ((s.e0[0] + s.dex[0] * i + s.dey[0] * j) < 0 ||
+                (s.e0[1] + s.dex[1] * i + s.dey[1] * j) < 0 ||
+                (s.e0[2] + s.dex[2] * i + s.dey[2] * j) < 0)
+                continue;
+            const __m128 v = _mm_add_ps(s.at, _mm_add_ps(_mm_mul_ps(s.ddx, _mm_set1_ps(float(i))),
+                                                         _mm_mul_ps(s.ddy, _mm_set1_ps(float(j)))));
+            if (t.depth) {
+                uint16_t* d = t.depth + size_t(y) * size_t(t.depth_pitch) + x;
+                const float z =
+                    std::clamp(_mm_cvtss_f32(_mm_shuffle_ps(v, v, 0xFF)), 0.0f, 65535.0f);
+                const int zi = _mm_cvtss_si32(_mm_set_ss(z));
+                if (!(zi < *d)) continue;
+                *d = uint16_t(zi);
+            }
+            uint32_t c = s.flat;
+            if constexpr (Gouraud) {
+                const __m128i ci = _mm_and_si128(_mm_cvtps_epi32(v), _mm_setr_epi32(-1, -1, -1, 0));
+                const __m128i p = _mm_packs_epi32(ci, ci);
+                c = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(p, p)));
+            }
+            store_pixel<F>(t, t.pixels + size_t(y) * size_t(t.pitch), x, c);
+        }
+}
+
 using FillFn = void (*)(const Tri&, const Span&, int, int, int, int);
 
 struct Fillers {
-    FillFn small, large;
+    FillFn tiny, small, large;
 };
 
 template <bool G> Fillers pick_fill(Format f) {
     switch (f) {
     case Format::Indexed8:
-        return {fill_small<Format::Indexed8, G>, fill_large<Format::Indexed8, G>};
+        return {fill_tiny<Format::Indexed8, G>, fill_small<Format::Indexed8, G>,
+                fill_large<Format::Indexed8, G>};
     case Format::RGB565:
-        return {fill_small<Format::RGB565, G>, fill_large<Format::RGB565, G>};
+        return {fill_tiny<Format::RGB565, G>, fill_small<Format::RGB565, G>,
+                fill_large<Format::RGB565, G>};
     case Format::RGB888:
-        return {fill_small<Format::RGB888, G>, fill_large<Format::RGB888, G>};
+        return {fill_tiny<Format::RGB888, G>, fill_small<Format::RGB888, G>,
+                fill_large<Format::RGB888, G>};
     case Format::XRGB8888:
-        return {fill_small<Format::XRGB8888, G>, fill_large<Format::XRGB8888, G>};
+        return {fill_tiny<Format::XRGB8888, G>, fill_small<Format::XRGB8888, G>,
+                fill_large<Format::XRGB8888, G>};
     case Format::Count8:
-        return {fill_small<Format::Count8, G>, fill_large<Format::Count8, G>};
+        return {fill_tiny<Format::Count8, G>, fill_small<Format::Count8, G>,
+                fill_large<Format::Count8, G>};
     }
-    return {nullptr, nullptr};
+    return {nullptr, nullptr, nullptr};
 }
 
 struct LineSteps {
@@ -586,6 +624,14 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
     s.g0 = v0[1], s.gdx = vx[1], s.gdy = vy[1];
     s.b0 = v0[0], s.bdx = vx[0], s.bdy = vy[0];
     s.flat = flat;
+    if (maxx - minx <= 2 && maxy - miny <= 2) {
+        s.at = at;
+        s.ddx = ddx;
+        s.ddy = ddy;
+        ds.fill.tiny(s, ds.span, minx, miny, maxx, maxy);
+        grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
+        return;
+    }
     if (ds.gouraud) {
         // More than 64 levels per pixel only happens across slivers: there the fixed-point steps
         // would lose too much, and the average colour is as good.
