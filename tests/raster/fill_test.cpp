@@ -213,6 +213,34 @@ TEST(Fill, NonFiniteAndAbsurdInputIsSkippedSafely) {
     EXPECT_LE(c.count_not(0), 20 * 20);
 }
 
+TEST(Fill, RandomGeometryNeverWritesOutsideTheTarget) {
+    // Positions over many magnitudes, in front of, across and behind the camera.
+    uint32_t seed = 12345;
+    auto rnd = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1 << 24);
+    };
+    auto coord = [&] { return (rnd() - 0.5f) * std::pow(10.0f, rnd() * 8 - 3); };
+    Scene s;
+    for (int i = 0; i < 600; ++i)
+        s.tri({coord(), coord(), coord()}, {coord(), coord(), coord()},
+              {coord(), coord(), coord()});
+    for (Format f : {Format::XRGB8888, Format::RGB888, Format::RGB565, Format::Indexed8})
+        for (uint32_t q : {uint32_t(FILL_SOLID | SHADE_GOURAUD), uint32_t(FILL_WIREFRAME),
+                           uint32_t(FILL_POINTS)}) {
+            Canvas c(37, 23, f);
+            Target t = c.target();
+            Renderer r;
+            DrawParams p = params(q);
+            p.projection = {20, 20, 18, 11, 0.01f, 1000};
+            r.draw(t, s.mesh(), p);
+            EXPECT_TRUE(c.guards_intact()) << int(f) << " " << q;
+            if (f == Format::XRGB8888) {
+                EXPECT_GT(c.count_not(0), 0) << q; // not all culled
+            }
+        }
+}
+
 TEST(Fill, NearPlaneCrossingDrawsOnlyTheVisiblePart) {
     // A floor at y = -1 from behind the camera to z = 50: only rows below the horizon.
     const int w = 64, h = 64;
