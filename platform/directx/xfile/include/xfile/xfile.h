@@ -38,12 +38,15 @@ struct Triangle {
 };
 
 // All meshes of a file merged, positions already transformed by their frame hierarchy.
+// Every triangle corner has a unit normal: the file's own (through the inverse transpose of the
+// frame matrices), or for a mesh without them a smooth angle-weighted one, split where faces
+// meet at more than about 60 degrees. Triangles keep the order of the file's faces.
 struct Model {
     std::vector<Vec3> positions;
     std::vector<Vec3> normals;
     std::vector<Vec2> texcoords; // empty, or one per position
     std::vector<Triangle> triangles;
-    std::vector<Material> materials;
+    std::vector<Material> materials; // those the triangles use
 };
 
 enum class Result { Ok, FileNotFound, BadFile };
