@@ -130,6 +130,21 @@ struct Vertex {
 };
 } // namespace detail
 
+// Draws meshes into a target. What draw() does:
+// - Vertices go through model_to_camera; normals through the inverse transpose of its 3x3 part,
+//   renormalised. LIGHT_ON with lighting: colour = mesh colour x (ambient + sum over lights of
+//   max(0, N . -dir) x light colour), each channel clamped to 1; otherwise the mesh colour.
+// - Back faces are culled in every fill mode: front faces are clockwise on screen (x right,
+//   y up). Geometry is clipped to front <= z <= back; non-finite vertices drop their triangles;
+//   out-of-range indices are skipped.
+// - FILL_SOLID: pixel centres inside the triangle, top-left rule. SHADE_FLAT colours a triangle
+//   with the average of its vertex colours; SHADE_GOURAUD interpolates (screen-linear).
+// - FILL_WIREFRAME: 1-pixel lines along the edges allowed by edge_masks, both ends drawn; edges
+//   shared by two front faces are drawn by both. FILL_POINTS: the vertex pixels of front faces.
+// - Depth (when the target has a buffer): z' = back / (back - front) * (1 - front / z) scaled
+//   to 0..65535, tested LESS against the buffer and written where it passes.
+// Unusable targets or projections (null pixels, too small pitch, more than 16384 pixels a side,
+// front <= 0, back <= front, non-finite values) draw nothing.
 class Renderer {
   public:
     void draw(Target&, const Mesh&, const DrawParams&);
