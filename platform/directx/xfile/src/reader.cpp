@@ -190,12 +190,12 @@ template <class L> class Parser {
     bool reference() {
         Tok t = lx_.next();
         bool named = false;
-        if (t == Tok::Name) {
+        if (t == Tok::Name || t == Tok::String || (t == Tok::Number && !lx_.text.empty())) {
             ref_.assign(lx_.text);
             named = true;
             t = lx_.next();
         }
-        if (t == Tok::Guid) t = lx_.next();
+        while (t == Tok::Guid || t == Tok::Other) t = lx_.next(); // GUID, binary separators
         if (t == Tok::Error) return false;
         if (t != Tok::CBrace) return fail("malformed reference");
         if (stack_.back().kind == Kind::MatList && named) {
