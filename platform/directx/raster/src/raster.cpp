@@ -280,16 +280,17 @@ template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
 }
 
 // Shades the four pixels x..x+3 of a row whose lanes are set in `inside` (32-bit lanes).
-template <Format F, bool Gouraud>
+// Fast: the caller knows all four pixels are inside the row and there is a depth buffer.
+template <Format F, bool Gouraud, bool Fast = false>
 inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, int x, const Quad& q,
                    __m128i inside) {
-    const bool full = x + 4 <= sp.width;
+    const bool full = Fast || x + 4 <= sp.width;
     if (!full) {
         const __m128i lx = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
         inside = _mm_and_si128(inside, _mm_cmplt_epi32(lx, _mm_set1_epi32(sp.width)));
     }
     __m128i mask = inside;
-    if (zrow) {
+    if (Fast || zrow) {
         const __m128i bias = _mm_set1_epi16(int16_t(0x8000));
         __m128i zi = _mm_sub_epi32(_mm_cvtps_epi32(q.z), _mm_set1_epi32(32768));
         zi = _mm_packs_epi32(zi, zi); // z - 32768 as int16, saturated: z clamped to 0..65535
@@ -348,7 +349,7 @@ inline __m128i edge_at(const Tri& s, int k, int x, int y) {
 }
 
 // Pixels of rows y0..y1, groups of four from x0 to x1, edge-tested. OneGroup: x1 < x0 + 4.
-template <Format F, bool Gouraud, bool OneGroup = false>
+template <Format F, bool Gouraud, bool OneGroup = false, bool Fast = false>
 inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, int x1, int y0,
                       int y1) {
     const Target& t = *sp.t;
@@ -363,7 +364,7 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
     for (int y = y0; y <= y1; ++y) {
         if constexpr (OneGroup) {
             const __m128i in = edge_mask(er0, er1, er2);
-            if (_mm_movemask_epi8(in)) shade4<F, Gouraud>(s, sp, row, zrow, x0, qr, in);
+            if (_mm_movemask_epi8(in)) shade4<F, Gouraud, Fast>(s, sp, row, zrow, x0, qr, in);
         }
         __m128i e0 = er0, e1 = er1, e2 = er2;
         Quad q = qr;
@@ -371,7 +372,7 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
         for (int x = x0; !OneGroup && x <= x1; x += 4) {
             const __m128i in = edge_mask(e0, e1, e2);
             if (_mm_movemask_epi8(in)) {
-                shade4<F, Gouraud>(s, sp, row, zrow, x, q, in);
+                shade4<F, Gouraud, Fast>(s, sp, row, zrow, x, q, in);
                 seen = true;
             } else if (seen) {
                 break; // a triangle's pixels in a row are contiguous
@@ -397,10 +398,20 @@ inline QuadStep quad_step(const Tri& s) {
 // Triangles at most kSmall pixels across: the whole box fits 32-bit edge values.
 template <Format F, bool Gouraud>
 void fill_small(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy) {
-    if (maxx - minx < 4)
-        fill_rows<F, Gouraud, true>(s, sp, quad_step(s), minx, maxx, miny, maxy);
-    else
-        fill_rows<F, Gouraud>(s, sp, quad_step(s), minx, maxx, miny, maxy);
+    const QuadStep st = quad_step(s);
+    // Groups run up to three pixels past maxx.
+    const bool fast = maxx + 3 < sp.width && sp.t->depth;
+    if (maxx - minx < 4) {
+        if (fast)
+            fill_rows<F, Gouraud, true, true>(s, sp, st, minx, maxx, miny, maxy);
+        else
+            fill_rows<F, Gouraud, true>(s, sp, st, minx, maxx, miny, maxy);
+    } else {
+        if (fast)
+            fill_rows<F, Gouraud, false, true>(s, sp, st, minx, maxx, miny, maxy);
+        else
+            fill_rows<F, Gouraud>(s, sp, st, minx, maxx, miny, maxy);
+    }
 }
 
 template <Format F, bool Gouraud>
