@@ -734,12 +734,14 @@ Result load(const char* path, Model& out, std::string* error, const Limits& limi
             size_t n = std::fread(bytes.data() + have, 1, bytes.size() - have, f);
             have += n;
             if (have < bytes.size()) break;
+            uint8_t extra; // full: grow only if the file really goes on
+            if (std::fread(&extra, 1, 1, f) == 0) break;
             if (have >= limits.max_bytes) {
-                if (std::fread(&n, 1, 1, f) == 0) break;
                 std::fclose(f);
                 return fail(Result::BadFile, std::string(path) + ": file larger than the limit");
             }
             bytes.resize(std::min(limits.max_bytes, std::max<size_t>(have * 2, 65536)));
+            bytes[have++] = extra;
         }
         bytes.resize(have);
     } catch (const std::bad_alloc&) {
