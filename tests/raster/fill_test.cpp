@@ -156,18 +156,6 @@ TEST(Fill, BackFacesAreCulledInEveryFillMode) {
         EXPECT_GT(count(f, 40, 40, q).count_not(0), 0) << q;
 }
 
-TEST(Fill, ScreenEdgesClipWithoutWritingOutside) {
-    // Partly off every side, with odd target sizes so rows end inside a 4-pixel group.
-    for (int w : {13, 30, 37})
-        for (int h : {7, 29}) {
-            Scene s;
-            s.tri_screen(-20.3f, -9.1f, w + 15.7f, 2.2f, 3.3f, h + 30.9f);
-            s.tri_screen(w + 15.7f, 2.2f, w + 40.0f, h + 40.0f, 3.3f, h + 30.9f);
-            Canvas c = count(s, w, h);
-            EXPECT_GT(c.count_not(0), 0);
-        }
-}
-
 TEST(Fill, HugeCoordinatesCoverTheScreenOnce) {
     // A triangle whose corners are far outside any guard band.
     Scene s;
