@@ -22,7 +22,22 @@ Result attempt(const uint8_t* data, size_t size, const Limits& lim = {},
         EXPECT_TRUE(m.positions.empty() && m.triangles.empty() && m.normals.empty() &&
                     m.materials.empty());
     } else {
+        // Whatever the input, an accepted model can be indexed without checks.
         EXPECT_TRUE(err.empty());
+        EXPECT_TRUE(m.texcoords.empty() || m.texcoords.size() == m.positions.size());
+        for (const Vec3& p : m.positions)
+            EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+        for (const Vec3& n : m.normals)
+            EXPECT_NEAR(dot(n, n), 1.f, 1e-4);
+        for (const Triangle& t : m.triangles) {
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_LT(t.v[k], m.positions.size());
+                EXPECT_LT(t.n[k], m.normals.size());
+            }
+            EXPECT_TRUE(t.material == -1 ||
+                        (t.material >= 0 && size_t(t.material) < m.materials.size()));
+            EXPECT_LE(t.edges, 7);
+        }
     }
     if (why) *why = err;
     return r;
