@@ -278,6 +278,10 @@ Mesh Strict-Name_1 {
     ASSERT_EQ(m.triangles.size(), 2u);
     EXPECT_EQ(m.triangles[1].v[2], 3u);
     ASSERT_EQ(m.materials.size(), 1u);
+    // Comments end at any line break, old Mac ones included.
+    Model cr =
+        read_text("# comment\rMesh { 3; 0;0;0;, // and\r 0;1;0;, 1;0;0;;\r\n 1; 3;0,1,2;; }");
+    EXPECT_EQ(cr.triangles.size(), 1u);
 }
 
 TEST(XFileRead, TextureCoordinatesKeptOnePerPosition) {

@@ -232,7 +232,7 @@ class TextLexer {
                     continue;
                 }
                 if (c == '#' || (c == '/' && p + 1 < e && p[1] == '/')) {
-                    const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(e - p)));
+                    const char* nl = eol(p, e);
                     if (!nl) {
                         p = e; // comment runs on into the next window
                         s_.p = p;
@@ -241,7 +241,7 @@ class TextLexer {
                         e = s_.e;
                         // still inside the comment: keep skipping to its end of line
                         for (;;) {
-                            nl = static_cast<const char*>(std::memchr(p, '\n', size_t(e - p)));
+                            nl = eol(p, e);
                             if (nl) break;
                             s_.p = e;
                             if (!more()) return false;
@@ -263,6 +263,13 @@ class TextLexer {
             if (!s_.refill(kLookahead * 8, error_)) return failb_keep();
             if (s_.p == s_.e && s_.eof) return false;
         }
+    }
+
+    // End of a comment line: LF, CR LF or a lone CR.
+    static const char* eol(const char* p, const char* e) {
+        for (; p < e; ++p)
+            if (*p == '\n' || *p == '\r') return p;
+        return nullptr;
     }
 
     bool more() {
