@@ -39,6 +39,7 @@ report() { # name value unit target extra
     printf '%-34s %10s %-3s target <= %-6s %-6s %s\n' "$1" "$2" "$3" "$4" "$v" "$5"
 }
 
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "generating spheres in $tmp"
 "$tools/make_sphere" --tris 10000 --format bin --out "$tmp/s10k.x" || exit 1
 "$tools/make_sphere" --tris 100000 --format bin --out "$tmp/s100k.x" || exit 1
@@ -66,23 +67,26 @@ render_case "1920x1080 100k solid" "$tmp/s100k.x" 1920x1080 solid 3.0
 render_case "3840x2160 10k solid" "$tmp/s10k.x" 3840x2160 solid 6.0
 render_case "1920x1080 10k wire" "$tmp/s10k.x" 1920x1080 wire 1.5
 
-echo "load: $runs processes of 5 loads each; figure = median of the processes' median CPU ms"
-echo "  (one thread, file in the page cache: CPU time is the wall time of an idle machine)"
+echo "load: $runs processes, each timing its first load (fresh heap, as the saver loads) and 4 more;"
+echo "  figure = median CPU ms of the first loads (one thread, file in the page cache: on an idle"
+echo "  machine CPU time is the wall time); peak = process peak RSS after the first load"
 load_case() { # name file target_ms
-    local t=() cpu=() rss=() grow=() line= file_kb=
+    local t=() cpu=() warm=() rss=() grow=() line= file_kb=
     for ((i = 0; i < runs; i++)); do
         line=$("$tools/load_bench" --model "$2" --runs 5) || {
             echo "$1: load_bench failed" >&2
             failed=1
             return
         }
-        t+=("$(field "$line" median_ms)")
-        cpu+=("$(field "$line" cpu_ms)")
+        t+=("$(field "$line" first_ms)")
+        cpu+=("$(field "$line" first_cpu_ms)")
+        warm+=("$(field "$line" warm_cpu_ms)")
         rss+=("$(field "$line" peak_rss_kb)")
-        grow+=($(($(field "$line" peak_rss_kb) - $(field "$line" base_rss_kb))))
+        grow+=("$(field "$line" growth_kb)")
     done
     file_kb=$(field "$line" file_kb)
-    report "$1" "$(median "${cpu[@]}")" ms "$3" "wall=$(median "${t[@]}")ms file_kb=$file_kb"
+    report "$1" "$(median "${cpu[@]}")" ms "$3" \
+        "wall=$(median "${t[@]}")ms later loads=$(median "${warm[@]}")ms CPU file_kb=$file_kb"
     report "$1 peak RSS" "$(median "${rss[@]}")" kB $((2 * file_kb + 20480)) \
         "(2 x file + 20 MB; growth over start $(median "${grow[@]}") kB)"
 }
@@ -96,7 +100,9 @@ if [ -n "${SKIP_SAVER:-}" ]; then
 elif ! command -v Xvfb >/dev/null || [ ! -x "$tools/saver_probe" ] || [ ! -x "$saver" ]; then
     echo "saver: skipped (needs Xvfb, saver_probe and $saver)"
 else
-    echo "saver: $runs runs under Xvfb 1920x1080x24, default model, paced; CPU over 10 s after 1 s"
+    echo "saver: $runs runs under Xvfb 1920x1080x24 (black root), default model, paced; first frame ="
+    echo "  first non-black pixel in the screen's central third, polled with XGetImage from the"
+    echo "  spawn; CPU = utime + stime from /proc over 10 s after 1 s"
     mkfifo "$tmp/displayfd"
     Xvfb -displayfd 9 -screen 0 1920x1080x24 -br -nolisten tcp -noreset 9>"$tmp/displayfd" \
         >/dev/null 2>&1 &
@@ -106,7 +112,7 @@ else
         echo "saver: Xvfb did not start"
         failed=1
     else
-        first=() cpu=() xcpu=()
+        first=() first_cpu=() cpu=() xcpu=()
         for ((i = 0; i < runs; i++)); do
             rm -rf "$tmp/cfg" "$tmp/run" && mkdir -m 700 "$tmp/cfg" "$tmp/run"
             line=$(DISPLAY=:$number XDG_CONFIG_HOME=$tmp/cfg XDG_RUNTIME_DIR=$tmp/run \
@@ -117,11 +123,13 @@ else
                 continue
             }
             first+=("$(field "$line" first_frame_ms)")
+            first_cpu+=("$(field "$line" first_frame_cpu_ms)")
             cpu+=("$(field "$line" cpu_pct)")
             xcpu+=("$(field "$line" server_cpu_pct)")
         done
         if [ ${#first[@]} -gt 0 ]; then
-            report "saver first frame" "$(median "${first[@]}")" ms 150 "runs: ${first[*]}"
+            report "saver first frame" "$(median "${first[@]}")" ms 150 \
+                "runs: ${first[*]}; saver CPU until then $(median "${first_cpu[@]}") ms"
             report "saver CPU (one core)" "$(median "${cpu[@]}")" % 10 \
                 "runs: ${cpu[*]}; Xvfb $(median "${xcpu[@]}")%"
         fi
