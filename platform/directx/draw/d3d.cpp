@@ -93,6 +93,8 @@ class Direct3D final : public IDirect3D2 {
         const bool ramp = guid == IID_IDirect3DRampDevice;
         if (!ramp && !(guid == IID_IDirect3DMMXDevice)) return DDERR_INVALIDPARAMS;
         if (!ramp && !mmx_available()) return DDERR_UNSUPPORTED;
+        // A z-buffer attached to the target is used when present; without one the
+        // device draws without a depth test.
         auto* target = dynamic_cast<Surface*>(surface);
         if (!target) return DDERR_INVALIDPARAMS;
         if (target->kind() != SurfaceKind::Offscreen) return DDERR_INVALIDCAPS;

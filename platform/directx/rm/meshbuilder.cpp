@@ -52,8 +52,9 @@ HRESULT MeshBuilder::QueryInterface(REFIID riid, LPVOID* object) {
 HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRMLOADTEXTURECALLBACK,
                           LPVOID) {
     DX_FAILPOINT("Load");
-    // Only loading from a named file is offered.
-    if (!filename || (flags & 0xFF) != D3DRMLOAD_FROMFILE) return D3DRMERR_BADVALUE;
+    // Only loading from a named file is offered (the low four bits name the source). Every
+    // mesh of the file is loaded, merged into one, whatever object name is given.
+    if (!filename || (flags & 0x0F) != D3DRMLOAD_FROMFILE) return D3DRMERR_BADVALUE;
     const char* given = static_cast<const char*>(filename);
     const std::string path = Win32MapPath(given);
 

@@ -887,7 +887,7 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
     ds.drawn = &drawn_;
     if (!ds.fill.small || !ds.linefn) return;
 
-    // Vertices: transform, outcode, project, light.
+    // Vertices: transform, outcode, project (lighting comes later, per used vertex).
     if (verts_.size() < m.vertex_count) verts_.resize(m.vertex_count);
     const auto& M = p.model_to_camera.m;
     // Normals go through the inverse transpose of the upper 3x3: its cofactor matrix, with the

@@ -116,7 +116,7 @@ struct DrawParams {
     Projection projection;
     uint32_t quality;         // Fill bits
     float color[3];           // 0..1 mesh colour
-    const Lighting* lighting; // may be null: no light
+    const Lighting* lighting; // may be null: drawn as with LIGHT_OFF
 };
 
 namespace detail {
