@@ -104,11 +104,11 @@ struct Lighting {
 
 struct Mesh {
     const Vec3* positions;
-    const Vec3* normals; // may be null: lighting then uses the ambient term only
+    const Vec3* normals; // vertex_count entries, or null: lighting uses the ambient term only
     uint32_t vertex_count;
     const uint32_t* indices; // 3 per triangle
     uint32_t triangle_count;
-    const uint8_t* edge_masks; // per triangle, bit i = draw edge i->i+1 in wireframe; null = all
+    const uint8_t* edge_masks; // triangle_count entries, bit i = draw edge i->i+1; null = all
 };
 
 struct DrawParams {
