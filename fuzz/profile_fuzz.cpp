@@ -1,0 +1,166 @@
+// Fuzz target: any bytes as the settings file. Both programs' reads must survive
+// it, and each write the settings program makes must change only the line of its
+// own key (or add one): every other byte the user put in the file stays.
+#include "settings_keys.h"
+#include "windows.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string g_folder; // $XDG_CONFIG_HOME of this process
+std::string g_file;   // where "Mirel.ini" resolves to
+
+[[noreturn]] void Broken(const char* what, const std::string& before, const std::string& after) {
+    fprintf(stderr, "profile_fuzz: %s\n--- before (%zu bytes)\n%s\n--- after (%zu bytes)\n%s\n",
+            what, before.size(), before.c_str(), after.size(), after.c_str());
+    abort();
+}
+
+void RemoveFolder() {
+    if (g_folder.empty()) return;
+    for (const char* name :
+         {"/plumora/Mirel.ini", "/plumora/.Mirel.ini.lock", "/plumora/.Mirel.ini.tmp", "/plumora"})
+        remove((g_folder + name).c_str());
+    rmdir(g_folder.c_str());
+}
+
+void WriteFile(const uint8_t* data, size_t size) {
+    int fd = open(g_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) abort();
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = write(fd, data + done, size - done);
+        if (n <= 0) abort();
+        done += size_t(n);
+    }
+    close(fd);
+}
+
+std::string ReadFile() {
+    std::string out;
+    FILE* f = fopen(g_file.c_str(), "rb");
+    if (!f) return out;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        out.append(chunk, n);
+    fclose(f);
+    return out;
+}
+
+struct Values {
+    UINT speed, shade, r, g, b;
+    std::string filename;
+    bool operator==(const Values&) const = default;
+};
+
+// What the saver reads, and the settings program with its own defaults.
+Values ReadAll(int defaultSpeed) {
+    Values v;
+    v.speed = GetPrivateProfileIntA(SECTION_SS, KEY_SPEED, defaultSpeed, SETTINGS_FILE);
+    v.shade = GetPrivateProfileIntA(SECTION_SS, KEY_SHADE, DEFAULT_SHADE, SETTINGS_FILE);
+    v.r = GetPrivateProfileIntA(SECTION_SETTING, KEY_COLOR_R, DEFAULT_COLOR, SETTINGS_FILE);
+    v.g = GetPrivateProfileIntA(SECTION_SETTING, KEY_COLOR_G, DEFAULT_COLOR, SETTINGS_FILE);
+    v.b = GetPrivateProfileIntA(SECTION_SETTING, KEY_COLOR_B, DEFAULT_COLOR, SETTINGS_FILE);
+    char path[FILENAME_BUFFER_SIZE];
+    memset(path, 0x55, sizeof path);
+    DWORD n = GetPrivateProfileStringA(SECTION_SETTING, KEY_FILENAME, DEFAULT_FILENAME, path,
+                                       sizeof path, SETTINGS_FILE);
+    if (n >= sizeof path || path[n] != '\0') Broken("string read overran its count", "", "");
+    v.filename.assign(path, n);
+    return v;
+}
+
+// The bytes between the common prefix and the common suffix of two texts.
+void Difference(const std::string& a, const std::string& b, std::string_view& removed,
+                std::string_view& added) {
+    size_t p = 0;
+    while (p < a.size() && p < b.size() && a[p] == b[p])
+        ++p;
+    size_t s = 0;
+    while (s < a.size() - p && s < b.size() - p && a[a.size() - 1 - s] == b[b.size() - 1 - s])
+        ++s;
+    removed = std::string_view(a).substr(p, a.size() - p - s);
+    added = std::string_view(b).substr(p, b.size() - p - s);
+}
+
+bool OnlyBytesOf(std::string_view text, std::string_view alphabet) {
+    for (char c : text)
+        if (alphabet.find(c) == std::string_view::npos) return false;
+    return true;
+}
+
+// One write as the settings program makes it, checked against the file before.
+void CheckedWrite(const char* section, const char* key, const std::string& value) {
+    const std::string before = ReadFile();
+    if (!WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE)) {
+        if (ReadFile() != before) Broken("a failed write changed the file", before, ReadFile());
+        return;
+    }
+    const std::string after = ReadFile();
+    std::string_view removed, added;
+    Difference(before, after, removed, added);
+    // Only part of one line may go (the old value: a lone CR is part of a line);
+    // what comes in is made of the section, key, value and line ends.
+    if (removed.find('\n') != std::string_view::npos)
+        Broken("a write removed a line end", before, after);
+    std::string alphabet = std::string(section) + key + value + "[]=\r\n";
+    if (!OnlyBytesOf(added, alphabet)) Broken("a write added foreign bytes", before, after);
+
+    char read[FILENAME_BUFFER_SIZE];
+    GetPrivateProfileStringA(section, key, "\x01", read, sizeof read, SETTINGS_FILE);
+    if (value != read) Broken("the written value does not read back", before, after);
+    // Writing the same value again changes nothing.
+    if (!WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE) ||
+        ReadFile() != after)
+        Broken("rewriting the same value changed the file", after, ReadFile());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/profile-fuzz-XXXXXX";
+    if (!mkdtemp(pattern.data())) abort();
+    g_folder = pattern;
+    setenv("XDG_CONFIG_HOME", g_folder.c_str(), 1);
+    if (mkdir((g_folder + "/plumora").c_str(), 0700) != 0) abort();
+    g_file = g_folder + "/plumora/Mirel.ini";
+    atexit(RemoveFolder);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (g_folder.empty()) LLVMFuzzerInitialize(nullptr, nullptr);
+    WriteFile(data, size);
+    const Values saver = ReadAll(SAVER_DEFAULT_SPEED);
+    const Values again = ReadAll(SAVER_DEFAULT_SPEED);
+    if (!(saver == again)) Broken("two reads of one file differ", "", "");
+    ReadAll(SETTINGS_DEFAULT_SPEED);
+
+    // A slider movement writes the three colours and the speed; then the
+    // shading style and the model file, each alone. Values come from the input
+    // so the replacements vary in length.
+    unsigned seed = size ? data[size - 1] : 0;
+    CheckedWrite(SECTION_SETTING, KEY_COLOR_R, std::to_string(seed));
+    CheckedWrite(SECTION_SETTING, KEY_COLOR_G, std::to_string(seed * 7 % 256));
+    CheckedWrite(SECTION_SETTING, KEY_COLOR_B, "0");
+    CheckedWrite(SECTION_SS, KEY_SPEED, std::to_string(seed % 11));
+    CheckedWrite(SECTION_SS, KEY_SHADE, seed & 1 ? "1" : "0");
+    CheckedWrite(SECTION_SETTING, KEY_FILENAME,
+                 seed & 2 ? "/home/u/models/ship one.x" : "C:\\XFile\\parasol.x");
+
+    const Values after = ReadAll(SAVER_DEFAULT_SPEED);
+    if (after.r != seed || after.speed != seed % 11)
+        Broken("a later write lost an earlier one", "", ReadFile());
+    return 0;
+}

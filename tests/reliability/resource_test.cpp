@@ -1,0 +1,213 @@
+// Bounded resources: small model files that declare huge counts or nest
+// without end fail cleanly, within a fixed memory budget and a small stack,
+// read the way the saver reads them (default limits, from a file).
+#include <xfile/xfile.h>
+#include <xfile/xwriter.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef __has_feature
+#define __has_feature(x) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true; // reserves terabytes of shadow: no RLIMIT_AS
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+namespace {
+
+constexpr long kBudgetKiB = 64 * 1024;       // peak memory growth allowed for one load
+constexpr rlim_t kAddressSpace = 512u << 20; // hard cap for the whole child
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    memcpy(&b[at], &v, 4);
+}
+
+std::string TempFile(const std::vector<uint8_t>& bytes) {
+    char name[] = "/tmp/reliability-XXXXXX";
+    int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(fd);
+    return name;
+}
+
+struct Outcome {
+    bool exited = false; // the child ended normally, not by a signal
+    int result = -1;     // xfile::Result
+    long growthKiB = -1; // peak resident growth during the load
+    double ms = 0;
+    char reason[200] = {};
+};
+
+// Loads the file in a child process, with the address space capped where the
+// build allows, and reports how it went and what it cost.
+Outcome LoadInChild(const std::string& path, bool capAddressSpace) {
+    int pipeFd[2];
+    EXPECT_EQ(pipe(pipeFd), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeFd[0]);
+        if (capAddressSpace) {
+            struct rlimit lim = {kAddressSpace, kAddressSpace};
+            setrlimit(RLIMIT_AS, &lim);
+        }
+        Outcome out;
+        struct rusage before, after;
+        getrusage(RUSAGE_SELF, &before);
+        auto start = std::chrono::steady_clock::now();
+        xfile::Model model;
+        std::string reason;
+        out.result = int(xfile::load(path.c_str(), model, &reason));
+        out.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count();
+        getrusage(RUSAGE_SELF, &after);
+        out.growthKiB = after.ru_maxrss - before.ru_maxrss;
+        out.exited = true;
+        snprintf(out.reason, sizeof out.reason, "%s", reason.c_str());
+        ssize_t ignored = write(pipeFd[1], &out, sizeof out);
+        (void)ignored;
+        _exit(0);
+    }
+    close(pipeFd[1]);
+    Outcome out;
+    ssize_t n = read(pipeFd[0], &out, sizeof out);
+    close(pipeFd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (n != ssize_t(sizeof out) || !WIFEXITED(status)) out.exited = false;
+    return out;
+}
+
+void ExpectCleanFailure(const char* what, const std::vector<uint8_t>& bytes) {
+    std::string path = TempFile(bytes);
+    for (bool cap : {false, true}) {
+        if (cap && kAddressSanitizer) continue;
+        Outcome out = LoadInChild(path, cap);
+        SCOPED_TRACE(std::string(what) + (cap ? ", address space capped" : ""));
+        ASSERT_TRUE(out.exited) << "the load crashed";
+        EXPECT_EQ(out.result, int(xfile::Result::BadFile));
+        // Failing for want of memory would mean it tried to allocate the count.
+        EXPECT_EQ(strstr(out.reason, "out of memory"), nullptr) << out.reason;
+        EXPECT_NE(out.reason[0], '\0');
+        EXPECT_LT(out.growthKiB, kBudgetKiB) << out.reason;
+        printf("bench: %s (%zu bytes): %.2f ms, peak growth %ld KiB: %s\n", what, bytes.size(),
+               out.ms, out.growthKiB, out.reason);
+    }
+    unlink(path.c_str());
+}
+
+TEST(BoundedResources, HugeDeclaredCountsFailWithinTheBudget) {
+    const std::string head = "xof 0303txt 0032\n";
+    auto vertices = Bytes(head + "Mesh m { 1000000000; 0;0;0;, 1;1;1;, 2;2;2;; 1; 3;0,1,2;; }");
+    ASSERT_LE(vertices.size(), 100u);
+    ExpectCleanFailure("a billion vertices, text", vertices);
+    ExpectCleanFailure("a billion faces, text",
+                       Bytes(head + "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1000000000; 3;0,1,2;; }"));
+    ExpectCleanFailure("a billion-corner face",
+                       Bytes(head + "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 1000000000;0,1,2;; }"));
+    ExpectCleanFailure("a billion normals",
+                       Bytes(head + "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                                    " MeshNormals { 1000000000; 0;0;1;; 1; 3;0,0,0;; } }"));
+    ExpectCleanFailure("a billion face materials",
+                       Bytes(head + "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                                    " MeshMaterialList { 1; 1000000000; 0;; } }"));
+
+    // Binary: list tokens whose counts claim a billion numbers.
+    xfile::MeshDesc tri;
+    tri.positions = {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}};
+    tri.faces = {{0, 1, 2}};
+    for (xfile::Format format : {xfile::Format::Binary32, xfile::Format::Binary64}) {
+        std::vector<uint8_t> b = xfile::write(tri, format);
+        bool patched = false;
+        for (size_t i = 16; i + 6 <= b.size() && !patched; ++i)
+            if ((b[i] == 6 || b[i] == 7) && b[i + 1] == 0) { // the first number list
+                Put32(b, i + 2, 1000000000u);
+                patched = true;
+            }
+        ASSERT_TRUE(patched);
+        ExpectCleanFailure("a billion numbers in a binary list", b);
+    }
+    // Compressed: a body declared as nearly 4 GiB, and one block that inflates
+    // far beyond what it declares.
+    std::vector<uint8_t> z = xfile::write(tri, xfile::Format::BinaryZip);
+    Put32(z, 16, 0xfffffff0u);
+    ExpectCleanFailure("a compressed body declared as 4 GiB", z);
+    // Within the inflate limit the declaration alone must not be trusted either.
+    Put32(z, 16, (1u << 30) - 16);
+    ExpectCleanFailure("a compressed body declared as 1 GiB", z);
+}
+
+struct NestingRun {
+    std::vector<uint8_t> bytes;
+    xfile::Result result = xfile::Result::Ok;
+    std::string reason;
+    double ms = 0;
+};
+
+void* ParseNesting(void* arg) {
+    auto* run = static_cast<NestingRun*>(arg);
+    auto start = std::chrono::steady_clock::now();
+    xfile::Model model;
+    run->result = xfile::parse(run->bytes.data(), run->bytes.size(), model, &run->reason);
+    run->ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return nullptr;
+}
+
+// Parses in a thread with a 256 KiB stack: recursion per nesting level would
+// overflow it long before a million levels.
+void ExpectNestingFails(const char* what, std::vector<uint8_t> bytes) {
+    NestingRun run;
+    run.bytes = std::move(bytes);
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, ParseNesting, &run), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    EXPECT_EQ(run.result, xfile::Result::BadFile) << what;
+    EXPECT_FALSE(run.reason.empty()) << what;
+    printf("bench: %s (%zu bytes): %.2f ms: %s\n", what, run.bytes.size(), run.ms,
+           run.reason.c_str());
+}
+
+TEST(BoundedResources, AMillionNestedFramesFailOnASmallStack) {
+    std::string text = "xof 0303txt 0032\n";
+    for (int i = 0; i < 1000000; ++i)
+        text += "Frame {";
+    ExpectNestingFails("a million nested frames, text", Bytes(text));
+
+    // The same in binary: NAME "Frame" then OBRACE, a million times.
+    std::vector<uint8_t> bin = Bytes("xof 0303bin 0032");
+    const uint8_t level[] = {1, 0, 5, 0, 0, 0, 'F', 'r', 'a', 'm', 'e', 10, 0};
+    for (int i = 0; i < 1000000; ++i)
+        bin.insert(bin.end(), level, level + sizeof level);
+    ExpectNestingFails("a million nested frames, binary", bin);
+
+    // And compressed, where the nesting only appears after inflating: the
+    // writer's frame list puts the mesh five thousand frames deep.
+    xfile::MeshDesc tri;
+    tri.positions = {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}};
+    tri.faces = {{0, 1, 2}};
+    tri.frames.assign(5000, xfile::Matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    ExpectNestingFails("5000 nested frames, compressed", xfile::write(tri, xfile::Format::TextZip));
+}
+
+} // namespace
