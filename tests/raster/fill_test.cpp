@@ -255,6 +255,19 @@ TEST(Fill, NearPlaneCrossingDrawsOnlyTheVisiblePart) {
         }
     // Nearer rows are nearer in depth.
     EXPECT_LT(c.depth(32, 38), c.depth(32, 20));
+
+    // The same floor out to z = 200 against a back plane at 100 (now at y = 11.2).
+    Scene far;
+    far.tri({-40, -1, -10}, {-40, -1, 200}, {40, -1, 200});
+    far.tri({-40, -1, -10}, {40, -1, 200}, {40, -1, -10});
+    Canvas d(w, h);
+    Target td = d.target();
+    p.projection = {320, 320, 32, 8, 1, 100};
+    r.draw(td, far.mesh(), p);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            ASSERT_EQ(d.at(x, y) != 0, y >= 11) << x << "," << y;
+        }
 }
 
 } // namespace
