@@ -211,6 +211,18 @@ TEST_F(Draw, WindowedPrimaryPresentsIntoTheWindowSurface) {
     EXPECT_EQ(at(139, 119), pat(0x300000, 159, 119));
     EXPECT_EQ(at(140, 0), 0u) << "beyond the source's right edge nothing was copied";
     EXPECT_EQ(p->IsLost(), DD_OK);
+
+    // A resized window invalidates the window surface: the primary is lost until restored.
+    SDL_SetWindowSize(Win32GetSdlWindow(hwnd), 200, 150);
+    EXPECT_EQ(p->IsLost(), DDERR_SURFACELOST);
+    EXPECT_EQ(p->Blt(&dst, back.get(), &src, DDBLT_WAIT, nullptr), DDERR_SURFACELOST);
+    EXPECT_EQ(p->Restore(), DD_OK);
+    EXPECT_EQ(p->IsLost(), DD_OK);
+    EXPECT_EQ(p->Blt(&dst, back.get(), &src, DDBLT_WAIT, nullptr), DD_OK);
+    ws = SDL_GetWindowSurface(Win32GetSdlWindow(hwnd));
+    ASSERT_NE(ws, nullptr);
+    EXPECT_EQ(ws->w, 200);
+    EXPECT_EQ(at(0, 0), pat(0x300000, 20, 0)) << "the whole frame again after the restore";
     p.reset();
     clipper.reset();
     back.reset();
