@@ -748,27 +748,34 @@ void line2d(const DrawState& ds, float X0, float Y0, float X1, float Y1, const f
             const float b[4]) {
     const float W = float(ds.view.width), H = float(ds.view.height);
     const float dx = X1 - X0, dy = Y1 - Y0;
-    float t0 = 0, t1 = 1;
-    const float p[4] = {-dx, dx, -dy, dy};
-    const float q[4] = {X0, W - X0, Y0, H - Y0};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0) return;
-            continue;
-        }
-        const float r = q[i] / p[i];
-        if (p[i] < 0)
-            t0 = std::max(t0, r);
-        else
-            t1 = std::min(t1, r);
-    }
-    if (!(t0 <= t1)) return;
-    const float sx = X0 + dx * t0, sy = Y0 + dy * t0;
-    const float ex = X0 + dx * t1, ey = Y0 + dy * t1;
+    float sx = X0, sy = Y0, ex = X1, ey = Y1;
     float at[4], bt[4];
-    for (int i = 0; i < 4; ++i) {
-        at[i] = a[i] + (b[i] - a[i]) * t0;
-        bt[i] = a[i] + (b[i] - a[i]) * t1;
+    std::memcpy(at, a, sizeof at);
+    std::memcpy(bt, b, sizeof bt);
+    const bool inside =
+        X0 >= 0 && X0 <= W && X1 >= 0 && X1 <= W && Y0 >= 0 && Y0 <= H && Y1 >= 0 && Y1 <= H;
+    if (!inside) {
+        float t0 = 0, t1 = 1;
+        const float p[4] = {-dx, dx, -dy, dy};
+        const float q[4] = {X0, W - X0, Y0, H - Y0};
+        for (int i = 0; i < 4; ++i) {
+            if (p[i] == 0) {
+                if (q[i] < 0) return;
+                continue;
+            }
+            const float r = q[i] / p[i];
+            if (p[i] < 0)
+                t0 = std::max(t0, r);
+            else
+                t1 = std::min(t1, r);
+        }
+        if (!(t0 <= t1)) return;
+        sx = X0 + dx * t0, sy = Y0 + dy * t0;
+        ex = X0 + dx * t1, ey = Y0 + dy * t1;
+        for (int i = 0; i < 4; ++i) {
+            at[i] = a[i] + (b[i] - a[i]) * t0;
+            bt[i] = a[i] + (b[i] - a[i]) * t1;
+        }
     }
     const float len = std::max(std::fabs(ex - sx), std::fabs(ey - sy));
     const int steps = static_cast<int>(std::ceil(len));
