@@ -59,7 +59,9 @@ TEST_F(ProfileWriteTest, KeepsEveryOtherByteOfAHandEditedFile) {
     Settings(original);
     ASSERT_TRUE(Write(SECTION_SS, KEY_SPEED, "9"));
     std::string expected = original;
-    expected.replace(expected.find("4\t"), 2, "9");
+    // The trailing blank belongs to the old value and goes with it.
+    const size_t at = expected.find("4\t");
+    expected = expected.substr(0, at) + "9" + expected.substr(at + 2);
     EXPECT_EQ(ReadBytes(SettingsPath()), expected) << "only the value changes";
 
     ASSERT_TRUE(Write(SECTION_SS, "New", "1"));

@@ -33,7 +33,14 @@ FileDesc rich_file() {
         c.texcoords.push_back({i * 0.125f, 1 - i * 0.0625f});
     Material yellow = colour(1, 1, 0);
     yellow.texture = "wood grain.bmp";
-    c.materials = {{{}, "Blue"}, {yellow, {}}, {{}, "Red"}, {{}, "Late"}};
+    for (const char* name : {"Blue", "", "Red", "Late"}) {
+        MaterialSlot slot;
+        if (*name)
+            slot.ref = name;
+        else
+            slot.material = yellow;
+        c.materials.push_back(slot);
+    }
     c.face_materials = {2, 0, 1, 3, 0}; // one short: the last holds for face 5
     c.frames = {{2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 10, 20, 30, 1}};
     f.meshes.push_back(c);

@@ -402,7 +402,7 @@ class BinaryLexer {
             --list_left_;
             return true;
         }
-        double d;
+        double d = 0;
         if (!read_number(d)) return false;
         if (!(d >= 0 && d <= 4294967295.0 && d == std::floor(d)))
             return failb("expected a non-negative integer");
@@ -418,7 +418,7 @@ class BinaryLexer {
             --list_left_;
             return true;
         }
-        double d;
+        double d = 0;
         if (!read_number(d)) return false;
         out = float(d);
         return true;
