@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -73,6 +75,10 @@ bool TakesTabStop(DlgItemKind kind) {
     default:
         return false;
     }
+}
+
+bool TextHasSpace(const char* text) {
+    return std::strchr(text, ' ') != nullptr;
 }
 
 QWidget* CreateDlgItem(const DlgItemTemplate& item, QDialog* parent) {
@@ -203,7 +209,12 @@ void CreateDialogIndirect(QDialog* dlg, const DlgTemplate& tmpl) {
         const DlgItemTemplate& item = tmpl.items[i];
         QWidget* control = CreateDlgItem(item, dlg);
         control->setObjectName(DlgItemName(item, i + 1));
-        control->setGeometry(MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), base));
+        QRect rect = MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), base);
+        // A one-word label wider in this font than in the template's would lose its
+        // last letters; let it run on into the empty space beside it.
+        if (item.kind == DlgItemKind::Static && !TextHasSpace(item.text))
+            rect.setWidth(std::max(rect.width(), control->sizeHint().width()));
+        control->setGeometry(rect);
         if (TakesTabStop(item.kind)) tabStops.push_back(control);
         if (item.kind == DlgItemKind::GroupBox) frames.push_back(control);
     }
