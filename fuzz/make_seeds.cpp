@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -80,7 +81,11 @@ bool Save(const fs::path& path, const std::vector<uint8_t>& bytes) {
 }
 
 bool SaveText(const fs::path& path, const std::string& text) {
-    return Save(path, std::vector<uint8_t>(text.begin(), text.end()));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (out.flush()) return true;
+    fprintf(stderr, "make_seeds: cannot write %s\n", path.c_str());
+    return false;
 }
 
 } // namespace
