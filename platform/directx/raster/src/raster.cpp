@@ -197,8 +197,6 @@ struct Tri {
     float r0, rdx, rdy, g0, gdx, gdy, b0, bdx, bdy;
     // Colour steps in 8.8 fixed point, as 16-bit lanes b, g, r, 0 of two pixels.
     __m128i cx4, cy;
-    // The planes again as {b, g, r, z} (value at the origin pixel, steps per pixel).
-    __m128 at, ddx, ddy;
     int ox, oy;
     uint32_t flat; // packed colour when not interpolating
 };
@@ -282,8 +280,8 @@ template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
 // Shades the four pixels x..x+3 of a row whose lanes are set in `inside` (32-bit lanes).
 // Fast: the caller knows all four pixels are inside the row and there is a depth buffer.
 template <Format F, bool Gouraud, bool Fast = false>
-inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, int x, const Quad& q,
-                   __m128i inside) {
+inline void shade4(uint32_t flat, const Span& sp, uint8_t* row, uint16_t* zrow, int x,
+                   const Quad& q, __m128i inside) {
     const bool full = Fast || x + 4 <= sp.width;
     if (!full) {
         const __m128i lx = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
@@ -317,7 +315,7 @@ inline void shade4(const Tri& s, const Span& sp, uint8_t* row, uint16_t* zrow, i
     if constexpr (Gouraud) {
         colour = _mm_packus_epi16(_mm_srli_epi16(q.c01, 8), _mm_srli_epi16(q.c23, 8));
     } else {
-        colour = _mm_set1_epi32(int(s.flat));
+        colour = _mm_set1_epi32(int(flat));
     }
     if constexpr (F == Format::XRGB8888) {
         if (full) {
@@ -364,7 +362,7 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
     for (int y = y0; y <= y1; ++y) {
         if constexpr (OneGroup) {
             const __m128i in = edge_mask(er0, er1, er2);
-            if (_mm_movemask_epi8(in)) shade4<F, Gouraud, Fast>(s, sp, row, zrow, x0, qr, in);
+            if (_mm_movemask_epi8(in)) shade4<F, Gouraud, Fast>(s.flat, sp, row, zrow, x0, qr, in);
         }
         __m128i e0 = er0, e1 = er1, e2 = er2;
         Quad q = qr;
@@ -372,7 +370,7 @@ inline void fill_rows(const Tri& s, const Span& sp, const QuadStep& st, int x0, 
         for (int x = x0; !OneGroup && x <= x1; x += 4) {
             const __m128i in = edge_mask(e0, e1, e2);
             if (_mm_movemask_epi8(in)) {
-                shade4<F, Gouraud, Fast>(s, sp, row, zrow, x, q, in);
+                shade4<F, Gouraud, Fast>(s.flat, sp, row, zrow, x, q, in);
                 seen = true;
             } else if (seen) {
                 break; // a triangle's pixels in a row are contiguous
@@ -395,23 +393,139 @@ inline QuadStep quad_step(const Tri& s) {
     return {_mm_set1_ps(4 * s.zdx), _mm_set1_ps(s.zdy)};
 }
 
-// Triangles at most kSmall pixels across: the whole box fits 32-bit edge values.
-template <Format F, bool Gouraud>
-void fill_small(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy) {
-    const QuadStep st = quad_step(s);
-    // Groups run up to three pixels past maxx.
-    const bool fast = maxx + 3 < sp.width && sp.t->depth;
-    if (maxx - minx < 4) {
-        if (fast)
-            fill_rows<F, Gouraud, true, true>(s, sp, st, minx, maxx, miny, maxy);
-        else
-            fill_rows<F, Gouraud, true>(s, sp, st, minx, maxx, miny, maxy);
-    } else {
-        if (fast)
-            fill_rows<F, Gouraud, false, true>(s, sp, st, minx, maxx, miny, maxy);
-        else
-            fill_rows<F, Gouraud>(s, sp, st, minx, maxx, miny, maxy);
+// A triangle at most kSmall pixels across, set up straight from its vertices: edge values over
+// its box stay below 2^22, so everything runs in 32 bits.
+struct SmallTri {
+    __m128i er[3];   // edge values of the first four pixels of the top row
+    __m128i ex[3];   // steps four pixels right
+    __m128i ey[3];   // steps one row down
+    Quad q;          // attributes of the first four pixels of the top row
+    QuadStep st;     // z steps
+    __m128i cx4, cy; // colour steps (see Quad)
+};
+
+// Rows of a small triangle: in each row, groups of four from the first one with a covered pixel
+// to the last (a triangle's pixels in a row are contiguous). Fast: no group crosses the right
+// edge of the target and there is a depth buffer.
+template <Format F, bool Gouraud, bool Fast>
+inline void small_rows(const SmallTri& s, const Span& sp, uint32_t flat, int minx, int miny,
+                       int maxx, int maxy) {
+    const Target& t = *sp.t;
+    __m128i er0 = s.er[0], er1 = s.er[1], er2 = s.er[2];
+    Quad qr = s.q;
+    uint8_t* row = t.pixels + size_t(miny) * size_t(t.pitch);
+    uint16_t* zrow = t.depth ? t.depth + size_t(miny) * size_t(t.depth_pitch) : nullptr;
+    const int last = minx + ((maxx - minx) & ~3); // left pixel of the last group
+    for (int y = miny; y <= maxy; ++y) {
+        __m128i e0 = er0, e1 = er1, e2 = er2;
+        Quad q = qr;
+        int x = minx;
+        __m128i in = edge_mask(e0, e1, e2);
+        for (;;) {
+            const bool any = _mm_movemask_epi8(in) != 0;
+            if (any) shade4<F, Gouraud, Fast>(flat, sp, row, zrow, x, q, in);
+            if (x == last) break;
+            e0 = _mm_add_epi32(e0, s.ex[0]);
+            e1 = _mm_add_epi32(e1, s.ex[1]);
+            e2 = _mm_add_epi32(e2, s.ex[2]);
+            q.z = _mm_add_ps(q.z, s.st.zx);
+            if constexpr (Gouraud) {
+                q.c01 = _mm_add_epi16(q.c01, s.cx4);
+                q.c23 = _mm_add_epi16(q.c23, s.cx4);
+            }
+            x += 4;
+            const __m128i next = edge_mask(e0, e1, e2);
+            if (any && !_mm_movemask_epi8(next)) break;
+            in = next;
+        }
+        er0 = _mm_add_epi32(er0, s.ey[0]);
+        er1 = _mm_add_epi32(er1, s.ey[1]);
+        er2 = _mm_add_epi32(er2, s.ey[2]);
+        qr.z = _mm_add_ps(qr.z, s.st.zy);
+        if constexpr (Gouraud) {
+            qr.c01 = _mm_add_epi16(qr.c01, s.cy);
+            qr.c23 = _mm_add_epi16(qr.c23, s.cy);
+        }
+        row += t.pitch;
+        if (zrow) zrow += t.depth_pitch;
     }
+}
+
+// Eight-bit-fraction lanes reduced modulo 2^16 and sign-extended, so a saturating pack keeps
+// their bits (see Quad).
+inline __m128i wrap16(__m128i v) {
+    return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
+}
+
+// Box minx..maxx, miny..maxy (inside the target); cross: twice the area in 1/256 pixel^2 (> 0).
+template <Format F, bool Gouraud>
+void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& c, int minx,
+                int miny, int maxx, int maxy, int32_t cross, uint32_t flat) {
+    SmallTri s;
+    const int32_t px = minx * 16 + 8, py = miny * 16 + 8;
+    const int32_t X[3] = {a.fx, b.fx, c.fx}, Y[3] = {a.fy, b.fy, c.fy};
+    for (int k = 0; k < 3; ++k) {
+        const int j = k == 2 ? 0 : k + 1;
+        const int32_t dx = X[j] - X[k], dy = Y[j] - Y[k];
+        // Top-left rule as in fill_triangle.
+        const int32_t bias = dy < 0 || (dy == 0 && dx > 0) ? 0 : 1;
+        const int32_t e = dx * (py - Y[k]) - dy * (px - X[k]) - bias;
+        const int32_t sx = -dy * 16;
+        s.er[k] = _mm_add_epi32(_mm_set1_epi32(e), _mm_setr_epi32(0, sx, 2 * sx, 3 * sx));
+        s.ex[k] = _mm_set1_epi32(4 * sx);
+        s.ey[k] = _mm_set1_epi32(dx * 16);
+    }
+
+    // Planes {b, g, r, z} through the snapped vertices, anchored at the first pixel's centre.
+    const __m128 A = attributes(a.rgb, a.z);
+    const __m128 B = attributes(b.rgb, b.z), C = attributes(c.rgb, c.z);
+    const __m128 d1 = _mm_sub_ps(B, A), d2 = _mm_sub_ps(C, A);
+    const __m128 dX1 = _mm_set1_ps(float(X[1] - X[0])), dY1 = _mm_set1_ps(float(Y[1] - Y[0]));
+    const __m128 dX2 = _mm_set1_ps(float(X[2] - X[0])), dY2 = _mm_set1_ps(float(Y[2] - Y[0]));
+    const __m128 inv = _mm_set1_ps(16.0f / float(cross));
+    __m128 ddx = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d1, dY2), _mm_mul_ps(d2, dY1)), inv);
+    __m128 ddy = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d2, dX1), _mm_mul_ps(d1, dX2)), inv);
+    const __m128 ax = _mm_set1_ps(float(px - X[0]) * 0.0625f);
+    const __m128 ay = _mm_set1_ps(float(py - Y[0]) * 0.0625f);
+    __m128 at = _mm_add_ps(A, _mm_add_ps(_mm_mul_ps(ddx, ax), _mm_mul_ps(ddy, ay)));
+
+    const __m128 zdx = _mm_shuffle_ps(ddx, ddx, 0xFF);
+    s.q.z = _mm_add_ps(_mm_shuffle_ps(at, at, 0xFF), _mm_mul_ps(zdx, lanes()));
+    s.st.zx = _mm_mul_ps(zdx, _mm_set1_ps(4.0f));
+    s.st.zy = _mm_shuffle_ps(ddy, ddy, 0xFF);
+    if constexpr (Gouraud) {
+        // Slivers: see fill_triangle.
+        const __m128 lim = _mm_set1_ps(64.0f);
+        const __m128 absmask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 big = _mm_or_ps(_mm_cmpgt_ps(_mm_and_ps(ddx, absmask), lim),
+                                     _mm_cmpgt_ps(_mm_and_ps(ddy, absmask), lim));
+        if (_mm_movemask_ps(big) & 7) {
+            const __m128 rgb = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
+            const __m128 avg = _mm_mul_ps(_mm_add_ps(_mm_add_ps(A, B), C), _mm_set1_ps(1.0f / 3));
+            at = _mm_or_ps(_mm_and_ps(rgb, avg), _mm_andnot_ps(rgb, at));
+            ddx = _mm_andnot_ps(rgb, ddx);
+            ddy = _mm_andnot_ps(rgb, ddy);
+        }
+        const __m128 k256 = _mm_setr_ps(256, 256, 256, 0), k1024 = _mm_setr_ps(1024, 1024, 1024, 0);
+        const __m128i half = _mm_setr_epi32(128, 128, 128, 0);
+        const __m128i sx = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddx, k1024)));
+        const __m128i sy = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddy, k256)));
+        s.cx4 = _mm_packs_epi32(sx, sx);
+        s.cy = _mm_packs_epi32(sy, sy);
+        auto pixel = [&](float i) {
+            const __m128 v = _mm_add_ps(at, _mm_mul_ps(ddx, _mm_set1_ps(i)));
+            return wrap16(_mm_add_epi32(_mm_cvtps_epi32(_mm_mul_ps(v, k256)), half));
+        };
+        s.q.c01 = _mm_packs_epi32(pixel(0), pixel(1));
+        s.q.c23 = _mm_packs_epi32(pixel(2), pixel(3));
+    } else {
+        s.cx4 = s.cy = s.q.c01 = s.q.c23 = _mm_setzero_si128();
+    }
+    // Groups run up to three pixels past maxx.
+    if (maxx + 3 < sp.width && sp.t->depth)
+        small_rows<F, Gouraud, true>(s, sp, flat, minx, miny, maxx, maxy);
+    else
+        small_rows<F, Gouraud, false>(s, sp, flat, minx, miny, maxx, maxy);
 }
 
 template <Format F, bool Gouraud>
@@ -447,7 +561,7 @@ void fill_large(const Tri& s, const Span& sp, int minx, int miny, int maxx, int 
             for (int y = ylo; y <= yhi; ++y) {
                 Quad q = qr;
                 for (int x = xlo; x <= xhi; x += 4) {
-                    shade4<F, Gouraud>(s, sp, row, zrow, x, q, all);
+                    shade4<F, Gouraud>(s.flat, sp, row, zrow, x, q, all);
                     step_right<Gouraud>(q, st, s);
                 }
                 step_down<Gouraud>(qr, st, s);
@@ -458,62 +572,29 @@ void fill_large(const Tri& s, const Span& sp, int minx, int miny, int maxx, int 
     }
 }
 
-// At most 3x3 pixel centres in the box: one pixel at a time, without the set-up of the loops.
-template <Format F, bool Gouraud>
-void fill_tiny(const Tri& s, const Span& sp, int minx, int miny, int maxx, int maxy) {
-    const Target& t = *sp.t;
-    for (int y = miny; y <= maxy; ++y)
-        for (int x = minx; x <= maxx; ++x) {
-            const int i = x - s.ox, j = y - s.oy;
-            if ((s.e0[0] + s.dex[0] * i + s.dey[0] * j) < 0 ||
-                (s.e0[1] + s.dex[1] * i + s.dey[1] * j) < 0 ||
-                (s.e0[2] + s.dex[2] * i + s.dey[2] * j) < 0)
-                continue;
-            const __m128 v = _mm_add_ps(s.at, _mm_add_ps(_mm_mul_ps(s.ddx, _mm_set1_ps(float(i))),
-                                                         _mm_mul_ps(s.ddy, _mm_set1_ps(float(j)))));
-            if (t.depth) {
-                uint16_t* d = t.depth + size_t(y) * size_t(t.depth_pitch) + x;
-                const float z =
-                    std::clamp(_mm_cvtss_f32(_mm_shuffle_ps(v, v, 0xFF)), 0.0f, 65535.0f);
-                const int zi = _mm_cvtss_si32(_mm_set_ss(z));
-                if (!(zi < *d)) continue;
-                *d = uint16_t(zi);
-            }
-            uint32_t c = s.flat;
-            if constexpr (Gouraud) {
-                const __m128i ci = _mm_and_si128(_mm_cvtps_epi32(v), _mm_setr_epi32(-1, -1, -1, 0));
-                const __m128i p = _mm_packs_epi32(ci, ci);
-                c = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(p, p)));
-            }
-            store_pixel<F>(t, t.pixels + size_t(y) * size_t(t.pitch), x, c);
-        }
-}
-
-using FillFn = void (*)(const Tri&, const Span&, int, int, int, int);
+using SmallFn = void (*)(const Span&, const Vertex&, const Vertex&, const Vertex&, int, int, int,
+                         int, int32_t, uint32_t);
+using LargeFn = void (*)(const Tri&, const Span&, int, int, int, int);
 
 struct Fillers {
-    FillFn tiny, small, large;
+    SmallFn small;
+    LargeFn large;
 };
 
 template <bool G> Fillers pick_fill(Format f) {
     switch (f) {
     case Format::Indexed8:
-        return {fill_tiny<Format::Indexed8, G>, fill_small<Format::Indexed8, G>,
-                fill_large<Format::Indexed8, G>};
+        return {fill_small<Format::Indexed8, G>, fill_large<Format::Indexed8, G>};
     case Format::RGB565:
-        return {fill_tiny<Format::RGB565, G>, fill_small<Format::RGB565, G>,
-                fill_large<Format::RGB565, G>};
+        return {fill_small<Format::RGB565, G>, fill_large<Format::RGB565, G>};
     case Format::RGB888:
-        return {fill_tiny<Format::RGB888, G>, fill_small<Format::RGB888, G>,
-                fill_large<Format::RGB888, G>};
+        return {fill_small<Format::RGB888, G>, fill_large<Format::RGB888, G>};
     case Format::XRGB8888:
-        return {fill_tiny<Format::XRGB8888, G>, fill_small<Format::XRGB8888, G>,
-                fill_large<Format::XRGB8888, G>};
+        return {fill_small<Format::XRGB8888, G>, fill_large<Format::XRGB8888, G>};
     case Format::Count8:
-        return {fill_tiny<Format::Count8, G>, fill_small<Format::Count8, G>,
-                fill_large<Format::Count8, G>};
+        return {fill_small<Format::Count8, G>, fill_large<Format::Count8, G>};
     }
-    return {nullptr, nullptr, nullptr};
+    return {nullptr, nullptr};
 }
 
 struct LineSteps {
@@ -593,6 +674,11 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
     const int maxx = std::min<int>(ds.view.width - 1, int((hx - 8) >> 4));
     const int maxy = std::min<int>(ds.view.height - 1, int((hy - 8) >> 4));
     if (minx > maxx || miny > maxy) return;
+    grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
+    if (hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16) {
+        ds.fill.small(ds.span, a, b, c, minx, miny, maxx, maxy, int32_t(cross), flat);
+        return;
+    }
 
     Tri s;
     s.ox = minx;
@@ -635,14 +721,6 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
     s.g0 = v0[1], s.gdx = vx[1], s.gdy = vy[1];
     s.b0 = v0[0], s.bdx = vx[0], s.bdy = vy[0];
     s.flat = flat;
-    if (maxx - minx <= 2 && maxy - miny <= 2) {
-        s.at = at;
-        s.ddx = ddx;
-        s.ddy = ddy;
-        ds.fill.tiny(s, ds.span, minx, miny, maxx, maxy);
-        grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
-        return;
-    }
     if (ds.gouraud) {
         // More than 64 levels per pixel only happens across slivers: there the fixed-point steps
         // would lose too much, and the average colour is as good.
@@ -671,9 +749,7 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
     } else {
         s.cx4 = s.cy = _mm_setzero_si128();
     }
-    const bool small = hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16;
-    (small ? ds.fill.small : ds.fill.large)(s, ds.span, minx, miny, maxx, maxy);
-    grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
+    ds.fill.large(s, ds.span, minx, miny, maxx, maxy);
 }
 
 inline ClipVert clip_vert(const Vertex& v) {
