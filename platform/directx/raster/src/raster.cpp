@@ -22,8 +22,10 @@
 #include <raster/raster.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <emmintrin.h>
 
 namespace raster {
@@ -464,17 +466,38 @@ void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& 
     SmallTri s;
     const int32_t px = minx * 16 + 8, py = miny * 16 + 8;
     const int32_t X[3] = {a.fx, b.fx, c.fx}, Y[3] = {a.fy, b.fy, c.fy};
-    for (int k = 0; k < 3; ++k) {
-        const int j = k == 2 ? 0 : k + 1;
-        const int32_t dx = X[j] - X[k], dy = Y[j] - Y[k];
-        // Top-left rule as in fill_triangle.
-        const int32_t bias = dy < 0 || (dy == 0 && dx > 0) ? 0 : 1;
-        const int32_t e = dx * (py - Y[k]) - dy * (px - X[k]) - bias;
-        const int32_t sx = -dy * 16;
-        s.er[k] = _mm_add_epi32(_mm_set1_epi32(e), _mm_setr_epi32(0, sx, 2 * sx, 3 * sx));
-        s.ex[k] = _mm_set1_epi32(4 * sx);
-        s.ey[k] = _mm_set1_epi32(dx * 16);
-    }
+    // The three edges side by side, lane k from vertex k to the next. The products go through
+    // float, exact here: deltas are below 2^11, so edge values stay below 2^22.
+    const __m128i vx = _mm_setr_epi32(X[0], X[1], X[2], X[0]);
+    const __m128i vy = _mm_setr_epi32(Y[0], Y[1], Y[2], Y[0]);
+    const __m128i dx = _mm_sub_epi32(_mm_shuffle_epi32(vx, _MM_SHUFFLE(3, 0, 2, 1)), vx);
+    const __m128i dy = _mm_sub_epi32(_mm_shuffle_epi32(vy, _MM_SHUFFLE(3, 0, 2, 1)), vy);
+    const __m128i zero = _mm_setzero_si128();
+    // Top-left rule as in fill_triangle: those edges get no bias, the others -1.
+    const __m128i top_left =
+        _mm_or_si128(_mm_cmplt_epi32(dy, zero),
+                     _mm_and_si128(_mm_cmpeq_epi32(dy, zero), _mm_cmpgt_epi32(dx, zero)));
+    const __m128 ef = _mm_sub_ps(
+        _mm_mul_ps(_mm_cvtepi32_ps(dx), _mm_cvtepi32_ps(_mm_sub_epi32(_mm_set1_epi32(py), vy))),
+        _mm_mul_ps(_mm_cvtepi32_ps(dy), _mm_cvtepi32_ps(_mm_sub_epi32(_mm_set1_epi32(px), vx))));
+    const __m128i e =
+        _mm_sub_epi32(_mm_add_epi32(_mm_cvtps_epi32(ef), _mm_set1_epi32(-1)), top_left);
+    const __m128i sx = _mm_slli_epi32(_mm_sub_epi32(zero, dy), 4); // per pixel right
+    const __m128i sy = _mm_slli_epi32(dx, 4);                      // per row down
+    const __m128i odd = _mm_setr_epi32(0, -1, 0, -1), high = _mm_setr_epi32(0, 0, -1, -1);
+    auto edge = [&](auto k) {
+        constexpr int sel = decltype(k)::value * 0x55;
+        const __m128i step = _mm_shuffle_epi32(sx, sel);
+        // 0, 1, 2, 3 steps across the group.
+        const __m128i ramp =
+            _mm_add_epi32(_mm_and_si128(step, odd), _mm_and_si128(_mm_slli_epi32(step, 1), high));
+        s.er[k] = _mm_add_epi32(_mm_shuffle_epi32(e, sel), ramp);
+        s.ex[k] = _mm_slli_epi32(step, 2);
+        s.ey[k] = _mm_shuffle_epi32(sy, sel);
+    };
+    edge(std::integral_constant<int, 0>());
+    edge(std::integral_constant<int, 1>());
+    edge(std::integral_constant<int, 2>());
 
     // Planes {b, g, r, z} through the snapped vertices, anchored at the first pixel's centre.
     const __m128 A = attributes(a.rgb, a.z);
@@ -508,16 +531,16 @@ void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& 
         }
         const __m128 k256 = _mm_setr_ps(256, 256, 256, 0), k1024 = _mm_setr_ps(1024, 1024, 1024, 0);
         const __m128i half = _mm_setr_epi32(128, 128, 128, 0);
-        const __m128i sx = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddx, k1024)));
-        const __m128i sy = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddy, k256)));
-        s.cx4 = _mm_packs_epi32(sx, sx);
-        s.cy = _mm_packs_epi32(sy, sy);
-        auto pixel = [&](float i) {
-            const __m128 v = _mm_add_ps(at, _mm_mul_ps(ddx, _mm_set1_ps(i)));
-            return wrap16(_mm_add_epi32(_mm_cvtps_epi32(_mm_mul_ps(v, k256)), half));
-        };
-        s.q.c01 = _mm_packs_epi32(pixel(0), pixel(1));
-        s.q.c23 = _mm_packs_epi32(pixel(2), pixel(3));
+        const __m128i cx = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddx, k1024)));
+        const __m128i cy = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddy, k256)));
+        const __m128i c1 = wrap16(_mm_cvtps_epi32(_mm_mul_ps(ddx, k256)));
+        const __m128i c0 = wrap16(_mm_add_epi32(_mm_cvtps_epi32(_mm_mul_ps(at, k256)), half));
+        s.cx4 = _mm_packs_epi32(cx, cx);
+        s.cy = _mm_packs_epi32(cy, cy);
+        // Pixels 1 to 3 step from pixel 0 (three steps: negligible error).
+        const __m128i one = _mm_packs_epi32(c1, c1);
+        s.q.c01 = _mm_add_epi16(_mm_packs_epi32(c0, c0), _mm_slli_si128(one, 8));
+        s.q.c23 = _mm_add_epi16(s.q.c01, _mm_add_epi16(one, one));
     } else {
         s.cx4 = s.cy = s.q.c01 = s.q.c23 = _mm_setzero_si128();
     }
@@ -637,6 +660,17 @@ inline LineFn pick_line(Format f) {
     return nullptr;
 }
 
+// Box of the pixels written by one draw call (right and bottom exclusive), empty at first.
+struct Bounds {
+    int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
+    void add(int l, int t, int r, int b) {
+        x0 = std::min(x0, l);
+        y0 = std::min(y0, t);
+        x1 = std::max(x1, r);
+        y1 = std::max(y1, b);
+    }
+};
+
 // Everything one draw call needs, built once per call.
 struct DrawState {
     View view;
@@ -645,7 +679,7 @@ struct DrawState {
     Fillers fill;
     LineFn linefn;
     bool gouraud;
-    Rect* drawn;
+    Bounds* drawn;
 };
 
 void grow(Rect& r, int x0, int y0, int x1, int y1) {
@@ -659,26 +693,28 @@ void grow(Rect& r, int x0, int y0, int x1, int y1) {
     r.bottom = std::max(r.bottom, y1);
 }
 
-// Fills one projected triangle (front faces have a positive screen cross product).
-void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
-                   uint32_t flat) {
-    const int64_t x0 = a.fx, y0 = a.fy, x1 = b.fx, y1 = b.fy, x2 = c.fx, y2 = c.fy;
-    const int64_t cross = (x1 - x0) * (y2 - y0) - (y1 - y0) * (x2 - x0);
-    if (cross <= 0) return; // back face or degenerate
+// Twice the signed screen area in 1/256 pixel^2: positive for front faces. Snapped coordinates
+// stay below 2^19 units, so it needs 64 bits.
+inline int64_t screen_cross(const Vertex& a, const Vertex& b, const Vertex& c) {
+    return int64_t(b.fx - a.fx) * (c.fy - a.fy) - int64_t(b.fy - a.fy) * (c.fx - a.fx);
+}
 
+// Fills one projected front face; cross = screen_cross(a, b, c) > 0.
+void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
+                   int64_t cross, uint32_t flat) {
     // Pixels whose centre (16 * px + 8) lies within the vertex box.
-    const int64_t lx = std::min({x0, x1, x2}), hx = std::max({x0, x1, x2});
-    const int64_t ly = std::min({y0, y1, y2}), hy = std::max({y0, y1, y2});
-    const int minx = std::max<int>(0, int((lx - 8 + 15) >> 4));
-    const int miny = std::max<int>(0, int((ly - 8 + 15) >> 4));
-    const int maxx = std::min<int>(ds.view.width - 1, int((hx - 8) >> 4));
-    const int maxy = std::min<int>(ds.view.height - 1, int((hy - 8) >> 4));
+    const int32_t lx = std::min({a.fx, b.fx, c.fx}), hx = std::max({a.fx, b.fx, c.fx});
+    const int32_t ly = std::min({a.fy, b.fy, c.fy}), hy = std::max({a.fy, b.fy, c.fy});
+    const int minx = std::max(0, (lx + 7) >> 4), miny = std::max(0, (ly + 7) >> 4);
+    const int maxx = std::min(ds.view.width - 1, (hx - 8) >> 4);
+    const int maxy = std::min(ds.view.height - 1, (hy - 8) >> 4);
     if (minx > maxx || miny > maxy) return;
-    grow(*ds.drawn, minx, miny, maxx + 1, maxy + 1);
+    ds.drawn->add(minx, miny, maxx + 1, maxy + 1);
     if (hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16) {
         ds.fill.small(ds.span, a, b, c, minx, miny, maxx, maxy, int32_t(cross), flat);
         return;
     }
+    const int64_t x0 = a.fx, y0 = a.fy, x1 = b.fx, y1 = b.fy, x2 = c.fx, y2 = c.fy;
 
     Tri s;
     s.ox = minx;
@@ -781,10 +817,6 @@ inline bool faces_camera(const View& view, const Vertex& a, const Vertex& b, con
     return (nx * a.cx + ny * a.cy + nz * a.cz) * view.flip < 0;
 }
 
-inline bool faces_screen(const Vertex& a, const Vertex& b, const Vertex& c) {
-    return int64_t(b.fx - a.fx) * (c.fy - a.fy) - int64_t(b.fy - a.fy) * (c.fx - a.fx) > 0;
-}
-
 // Clips a triangle against the planes in `planes` and fills the resulting fan.
 void clip_fill(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
                uint32_t planes, uint32_t flat) {
@@ -815,8 +847,10 @@ void clip_fill(const DrawState& ds, const Vertex& a, const Vertex& b, const Vert
     Vertex v[9];
     for (int i = 0; i < n; ++i)
         if (!to_vertex(ds.view, buf[cur][i], v[i])) return;
-    for (int i = 1; i + 1 < n; ++i)
-        fill_triangle(ds, v[0], v[i], v[i + 1], flat);
+    for (int i = 1; i + 1 < n; ++i) {
+        const int64_t cross = screen_cross(v[0], v[i], v[i + 1]);
+        if (cross > 0) fill_triangle(ds, v[0], v[i], v[i + 1], cross, flat);
+    }
 }
 
 // A 1-pixel line between two screen points, clipped to the target, both ends drawn.
@@ -877,7 +911,7 @@ void line2d(const DrawState& ds, float X0, float Y0, float X1, float Y1, const f
     const int x0 = std::clamp(l.x >> 16, 0, l.wmax), y0 = std::clamp(l.y >> 16, 0, l.hmax);
     const int x1 = std::clamp((l.x + l.xs * steps) >> 16, 0, l.wmax);
     const int y1 = std::clamp((l.y + l.ys * steps) >> 16, 0, l.hmax);
-    grow(*ds.drawn, std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1);
+    ds.drawn->add(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1);
 }
 
 // Depth and colour of a line end.
@@ -967,7 +1001,8 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
     ds.gouraud = (p.quality & SHADE_MASK) != SHADE_FLAT;
     ds.fill = ds.gouraud ? pick_fill<true>(t.format) : pick_fill<false>(t.format);
     ds.linefn = pick_line(t.format);
-    ds.drawn = &drawn_;
+    Bounds box;
+    ds.drawn = &box;
     if (!ds.fill.small || !ds.linefn) return;
 
     // Vertices: transform, outcode, project (lighting comes later, per used vertex).
@@ -1066,7 +1101,13 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         if ((any & OUT_BAD) || (a.outcode & b.outcode & c.outcode)) continue;
         // Back faces go before any further work. Inside the guard band the snapped screen
         // positions decide, exactly as the fill would; otherwise the camera-space plane does.
-        if (any == 0 ? !faces_screen(a, b, c) : !faces_camera(v, a, b, c)) continue;
+        int64_t cross = 0;
+        if (any == 0) {
+            cross = screen_cross(a, b, c);
+            if (cross <= 0) continue;
+        } else if (!faces_camera(v, a, b, c)) {
+            continue;
+        }
         if (lit) {
             light_vertex(ix[0]);
             light_vertex(ix[1]);
@@ -1096,18 +1137,19 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
                     const int px = w->fx >> 4, py = w->fy >> 4;
                     if (px < 0 || py < 0 || px >= t.width || py >= t.height) continue;
                     plot(t, px, py, w->z, f ? *f : w->rgb);
-                    grow(drawn_, px, py, px + 1, py + 1);
+                    box.add(px, py, px + 1, py + 1);
                 }
             }
             continue;
         }
 
         if (any == 0) {
-            fill_triangle(ds, a, b, c, flat);
+            fill_triangle(ds, a, b, c, cross, flat);
         } else {
             clip_fill(ds, a, b, c, any, flat);
         }
     }
+    if (box.x0 < box.x1) grow(drawn_, box.x0, box.y0, box.x1, box.y1);
 }
 
 Rect Renderer::drawn() const {
