@@ -229,6 +229,63 @@ TEST(Fill, RandomGeometryNeverWritesOutsideTheTarget) {
         }
 }
 
+TEST(Fill, VertexOrderDoesNotChangeThePicture) {
+    // Vertices are processed in groups and one by one; where a vertex lands in its array must
+    // not change a single pixel or depth value, whether it is on screen, off to a side, across
+    // the near plane or not finite.
+    uint32_t seed = 777;
+    auto rnd = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1 << 24);
+    };
+    Scene s;
+    for (int i = 0; i < 203; ++i) { // not a multiple of four
+        const float z = 0.5f + rnd() * 12;
+        s.vertex({(rnd() - 0.5f) * z * 1.4f, (rnd() - 0.5f) * z * 1.4f, z},
+                 {rnd() - 0.5f, rnd() - 0.5f, -rnd()});
+    }
+    s.pos[17] = {std::nanf(""), 0, 4};
+    for (int i = 0; i < 300; ++i)
+        for (int k = 0; k < 3; ++k)
+            s.idx.push_back(uint32_t(rnd() * 203) % 203);
+    Lighting light{};
+    light.ambient[0] = light.ambient[1] = light.ambient[2] = 0.1f;
+    light.directional_count = 1;
+    light.directional[0].dir = {0.3f, -0.4f, 0.8f};
+    light.directional[0].color[0] = light.directional[0].color[1] = 0.9f;
+    light.directional[0].color[2] = 0.5f;
+
+    auto render = [&](const Scene& sc, uint32_t q) {
+        Canvas c(64, 48);
+        Target t = c.target();
+        Renderer r;
+        DrawParams p = params(q, 1, 0.8f, 0.6f);
+        p.projection = {30, 30, 32, 24, 1, 50};
+        p.lighting = &light;
+        r.draw(t, sc.mesh(), p);
+        return c;
+    };
+    // The same mesh with its vertices rotated by one place and reversed.
+    Scene moved;
+    const uint32_t n = uint32_t(s.pos.size());
+    auto place = [&](uint32_t i) { return n - 1 - (i + 1) % n; };
+    moved.pos.resize(n);
+    moved.nrm.resize(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        moved.pos[place(i)] = s.pos[i];
+        moved.nrm[place(i)] = s.nrm[i];
+    }
+    for (uint32_t i : s.idx)
+        moved.idx.push_back(place(i));
+    for (uint32_t q : {uint32_t(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON),
+                       uint32_t(FILL_WIREFRAME | SHADE_FLAT | LIGHT_ON)}) {
+        Canvas a = render(s, q), b = render(moved, q);
+        EXPECT_GT(a.count_not(0), 200) << q;
+        EXPECT_EQ(a.mem, b.mem) << q;
+        EXPECT_EQ(a.zmem, b.zmem) << q;
+    }
+}
+
 TEST(Fill, NearPlaneCrossingDrawsOnlyTheVisiblePart) {
     // A floor at y = -1 from behind the camera to z = 50: only rows below the horizon.
     const int w = 64, h = 64;

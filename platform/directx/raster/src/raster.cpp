@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <type_traits>
 #include <emmintrin.h>
@@ -699,21 +700,10 @@ inline int64_t screen_cross(const Vertex& a, const Vertex& b, const Vertex& c) {
     return int64_t(b.fx - a.fx) * (c.fy - a.fy) - int64_t(b.fy - a.fy) * (c.fx - a.fx);
 }
 
-// Fills one projected front face; cross = screen_cross(a, b, c) > 0.
-void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
-                   int64_t cross, uint32_t flat) {
-    // Pixels whose centre (16 * px + 8) lies within the vertex box.
-    const int32_t lx = std::min({a.fx, b.fx, c.fx}), hx = std::max({a.fx, b.fx, c.fx});
-    const int32_t ly = std::min({a.fy, b.fy, c.fy}), hy = std::max({a.fy, b.fy, c.fy});
-    const int minx = std::max(0, (lx + 7) >> 4), miny = std::max(0, (ly + 7) >> 4);
-    const int maxx = std::min(ds.view.width - 1, (hx - 8) >> 4);
-    const int maxy = std::min(ds.view.height - 1, (hy - 8) >> 4);
-    if (minx > maxx || miny > maxy) return;
-    ds.drawn->add(minx, miny, maxx + 1, maxy + 1);
-    if (hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16) {
-        ds.fill.small(ds.span, a, b, c, minx, miny, maxx, maxy, int32_t(cross), flat);
-        return;
-    }
+// Set-up of a triangle more than kSmall pixels across, in 64 bits; box: its pixels.
+[[gnu::noinline]] void fill_large_triangle(const DrawState& ds, const Vertex& a, const Vertex& b,
+                                           const Vertex& c, int minx, int miny, int maxx, int maxy,
+                                           int64_t cross, uint32_t flat) {
     const int64_t x0 = a.fx, y0 = a.fy, x1 = b.fx, y1 = b.fy, x2 = c.fx, y2 = c.fy;
 
     Tri s;
@@ -786,6 +776,24 @@ void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const 
         s.cx4 = s.cy = _mm_setzero_si128();
     }
     ds.fill.large(s, ds.span, minx, miny, maxx, maxy);
+}
+
+// Fills one projected front face; cross = screen_cross(a, b, c) > 0.
+inline void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
+                          int64_t cross, uint32_t flat) {
+    // Pixels whose centre (16 * px + 8) lies within the vertex box.
+    const int32_t lx = std::min({a.fx, b.fx, c.fx}), hx = std::max({a.fx, b.fx, c.fx});
+    const int32_t ly = std::min({a.fy, b.fy, c.fy}), hy = std::max({a.fy, b.fy, c.fy});
+    const int minx = std::max(0, (lx + 7) >> 4), miny = std::max(0, (ly + 7) >> 4);
+    const int maxx = std::min(ds.view.width - 1, (hx - 8) >> 4);
+    const int maxy = std::min(ds.view.height - 1, (hy - 8) >> 4);
+    if (minx > maxx || miny > maxy) return;
+    ds.drawn->add(minx, miny, maxx + 1, maxy + 1);
+    if (hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16) {
+        ds.fill.small(ds.span, a, b, c, minx, miny, maxx, maxy, int32_t(cross), flat);
+        return;
+    }
+    fill_large_triangle(ds, a, b, c, minx, miny, maxx, maxy, cross, flat);
 }
 
 inline ClipVert clip_vert(const Vertex& v) {
@@ -951,6 +959,112 @@ void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const uint
     line2d(ds, float(s.fx) / 16, float(s.fy) / 16, float(e.fx) / 16, float(e.fy) / 16, va, vb);
 }
 
+// Vertex stage for four vertices at once: the scalar path's arithmetic lane by lane (same
+// operations in the same order, so the results are identical).
+static_assert(sizeof(Vertex) == 32 && offsetof(Vertex, outcode) == 16 && offsetof(Vertex, cx) == 20,
+              "transform4 stores two rows of four 32-bit fields");
+
+struct Transform4 {
+    __m128 m[4][3]; // the matrix's first three columns, broadcast
+    __m128 front, back, zscale, sx, sy, cx, cy, gx0, gx1, gy0, gy1;
+    __m128 gx0c, gx1c, gy0c, gy1c, nsy; // gx0 - cx, ..., -sy
+    __m128i rgb;
+
+    Transform4(const View& v, const float (&M)[4][4], uint32_t colour) {
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 3; ++j)
+                m[i][j] = _mm_set1_ps(M[i][j]);
+        front = _mm_set1_ps(v.front);
+        back = _mm_set1_ps(v.back);
+        zscale = _mm_set1_ps(v.zscale);
+        sx = _mm_set1_ps(v.sx);
+        sy = _mm_set1_ps(v.sy);
+        cx = _mm_set1_ps(v.cx);
+        cy = _mm_set1_ps(v.cy);
+        gx0 = _mm_set1_ps(v.gx0);
+        gx1 = _mm_set1_ps(v.gx1);
+        gy0 = _mm_set1_ps(v.gy0);
+        gy1 = _mm_set1_ps(v.gy1);
+        gx0c = _mm_set1_ps(v.gx0 - v.cx);
+        gx1c = _mm_set1_ps(v.gx1 - v.cx);
+        gy0c = _mm_set1_ps(v.gy0 - v.cy);
+        gy1c = _mm_set1_ps(v.gy1 - v.cy);
+        nsy = _mm_set1_ps(-v.sy);
+        rgb = _mm_set1_epi32(int(colour));
+    }
+
+    void run(const Vec3* p, Vertex* o) const {
+        const float* f = &p->x;
+        const __m128 a = _mm_loadu_ps(f), b = _mm_loadu_ps(f + 4), c = _mm_loadu_ps(f + 8);
+        // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3
+        const __m128 x =
+            _mm_shuffle_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 3, 0, 0)),
+                           _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2)), _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 y =
+            _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1)),
+                           _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 z =
+            _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2)),
+                           _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0)), _MM_SHUFFLE(2, 0, 2, 0));
+        __m128 t[3];
+        for (int j = 0; j < 3; ++j)
+            t[j] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m[0][j]), _mm_mul_ps(y, m[1][j])),
+                                         _mm_mul_ps(z, m[2][j])),
+                              m[3][j]);
+        const __m128 X = t[0], Y = t[1], Z = t[2];
+
+        // Outcodes as in outcode(): non-finite first, then the planes.
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 finite = _mm_and_ps(
+            _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(X, X), zero), _mm_cmpeq_ps(_mm_sub_ps(Y, Y), zero)),
+            _mm_cmpeq_ps(_mm_sub_ps(Z, Z), zero));
+        const __m128 sxX = _mm_mul_ps(sx, X), syY = _mm_mul_ps(sy, Y);
+        auto bit = [&](__m128 d, int b) {
+            return _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(d, zero)), _mm_set1_epi32(b));
+        };
+        __m128i code = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(bit(_mm_sub_ps(Z, front), OUT_NEAR),
+                                      bit(_mm_sub_ps(back, Z), OUT_FAR)),
+                         _mm_or_si128(bit(_mm_sub_ps(sxX, _mm_mul_ps(gx0c, Z)), OUT_LEFT),
+                                      bit(_mm_sub_ps(_mm_mul_ps(gx1c, Z), sxX), OUT_RIGHT))),
+            _mm_or_si128(bit(_mm_sub_ps(_mm_mul_ps(nsy, Y), _mm_mul_ps(gy0c, Z)), OUT_TOP),
+                         bit(_mm_add_ps(_mm_mul_ps(gy1c, Z), syY), OUT_BOTTOM)));
+        const __m128i bad = _mm_set1_epi32(int(OUT_BAD));
+        const __m128i fin = _mm_castps_si128(finite);
+        code = _mm_or_si128(_mm_and_si128(fin, code), _mm_andnot_si128(fin, bad));
+
+        // Projection as in project(), used only where the code is 0.
+        const __m128 iz = _mm_div_ps(_mm_set1_ps(1.0f), Z);
+        const __m128 PX = _mm_add_ps(cx, _mm_mul_ps(sxX, iz));
+        const __m128 PY = _mm_sub_ps(cy, _mm_mul_ps(syY, iz));
+        const __m128 pfin = _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(PX, PX), zero),
+                                       _mm_cmpeq_ps(_mm_sub_ps(PY, PY), zero));
+        const __m128i inside = _mm_cmpeq_epi32(code, _mm_setzero_si128());
+        code = _mm_or_si128(code,
+                            _mm_andnot_si128(_mm_castps_si128(pfin), _mm_and_si128(inside, bad)));
+        const __m128 k16 = _mm_set1_ps(16.0f);
+        const __m128i fx = _mm_cvtps_epi32(_mm_mul_ps(_mm_min_ps(_mm_max_ps(PX, gx0), gx1), k16));
+        const __m128i fy = _mm_cvtps_epi32(_mm_mul_ps(_mm_min_ps(_mm_max_ps(PY, gy0), gy1), k16));
+        const __m128 d = _mm_mul_ps(zscale, _mm_sub_ps(_mm_set1_ps(1.0f), _mm_mul_ps(front, iz)));
+        const __m128 zd = _mm_min_ps(_mm_max_ps(d, zero), _mm_set1_ps(65535.0f));
+
+        __m128 r0 = _mm_castsi128_ps(fx), r1 = _mm_castsi128_ps(fy), r2 = zd,
+               r3 = _mm_castsi128_ps(rgb);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        __m128 s0 = _mm_castsi128_ps(code), s1 = X, s2 = Y, s3 = Z;
+        _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+        float* q = reinterpret_cast<float*>(o);
+        _mm_storeu_ps(q, r0);
+        _mm_storeu_ps(q + 4, s0);
+        _mm_storeu_ps(q + 8, r1);
+        _mm_storeu_ps(q + 12, s1);
+        _mm_storeu_ps(q + 16, r2);
+        _mm_storeu_ps(q + 20, s2);
+        _mm_storeu_ps(q + 24, r3);
+        _mm_storeu_ps(q + 28, s3);
+    }
+};
+
 struct Light {
     float dir[3]; // towards the light, unit
     float color[3];
@@ -1050,7 +1164,11 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
 
     const uint32_t unlit_colour = pack_rgb(base[0] * 255.0f, base[1] * 255.0f, base[2] * 255.0f);
     constexpr uint32_t kNotLit = 0xFFFFFFFF; // never a 0x00RRGGBB colour
-    for (uint32_t i = 0; i < m.vertex_count; ++i) {
+    const Transform4 four(v, M, lit ? kNotLit : unlit_colour);
+    uint32_t first = 0;
+    for (; first + 4 <= m.vertex_count; first += 4)
+        four.run(m.positions + first, &verts_[first]);
+    for (uint32_t i = first; i < m.vertex_count; ++i) {
         Vertex& o = verts_[i];
         const Vec3 q = m.positions[i];
         o.cx = q.x * M[0][0] + q.y * M[1][0] + q.z * M[2][0] + M[3][0];
