@@ -2,10 +2,14 @@
 // reports the process's peak memory. Run it once per figure wanted: the first load of
 // a process is the one the saver pays.
 //
-//   load_bench --model FILE [--runs N]
+//   load_bench --model FILE [--runs N] [--stage builder|reader]
+//
+// The reader stage times the .x reader alone (bytes to model), without the mesh builder's
+// own conversion, to tell the two apart.
 #include "bench_util.h"
 
 #include <d3drm.h>
+#include <xfile/xfile.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,10 +25,13 @@ long peak_rss_kb() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const bench::Args args(argc, argv, "load_bench --model FILE [--runs N]");
+    const bench::Args args(argc, argv,
+                           "load_bench --model FILE [--runs N] [--stage builder|reader]");
     const char* path = args.get("model", nullptr);
     if (!path) args.fail("--model missing");
     const int runs = int(args.number("runs", 5, 1, 100000));
+    const std::string stage = args.get("stage", "builder");
+    if (stage != "builder" && stage != "reader") args.fail(stage.c_str());
     struct stat st {};
     if (stat(path, &st) != 0) {
         std::fprintf(stderr, "load_bench: cannot open '%s'\n", path);
@@ -48,15 +55,26 @@ int main(int argc, char** argv) {
     long first_peak_kb = 0;
     int faces = 0;
     for (int i = 0; i < runs; ++i) {
-        IDirect3DRMMeshBuilder2* builder = nullptr;
-        if (rm->CreateMeshBuilder(&builder) != DD_OK) return 1;
-        const double t0 = bench::wall_ms(), c0 = bench::cpu_ms();
-        const HRESULT hr =
-            builder->Load(const_cast<char*>(path), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
-        times.push_back(bench::wall_ms() - t0);
-        cpu.push_back(bench::cpu_ms() - c0);
-        faces = builder->GetFaceCount();
-        builder->Release();
+        HRESULT hr = DD_OK;
+        double t0 = 0, c0 = 0;
+        if (stage == "reader") {
+            xfile::Model model;
+            t0 = bench::wall_ms(), c0 = bench::cpu_ms();
+            if (xfile::load(path, model) != xfile::Result::Ok) hr = D3DRMERR_BADFILE;
+            times.push_back(bench::wall_ms() - t0);
+            cpu.push_back(bench::cpu_ms() - c0);
+            faces = int(model.triangles.size());
+        } else {
+            IDirect3DRMMeshBuilder2* builder = nullptr;
+            if (rm->CreateMeshBuilder(&builder) != DD_OK) return 1;
+            t0 = bench::wall_ms(), c0 = bench::cpu_ms();
+            hr = builder->Load(const_cast<char*>(path), nullptr, D3DRMLOAD_FROMFILE, nullptr,
+                               nullptr);
+            times.push_back(bench::wall_ms() - t0);
+            cpu.push_back(bench::cpu_ms() - c0);
+            faces = builder->GetFaceCount();
+            builder->Release();
+        }
         if (i == 0) first_peak_kb = peak_rss_kb();
         if (hr != DD_OK) {
             std::fprintf(stderr, "load_bench: loading '%s' failed (0x%08x)\n", path, unsigned(hr));

@@ -1,7 +1,10 @@
 // Writes a UV-sphere .x file (per-vertex normals, unit radius) of about N triangles
 // to standard output; the one-line summary goes to standard error.
 //
-//   make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE]
+//   make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE] [--normals yes|no]
+//               [--materials K]
+//
+// Without normals the loader computes smooth ones; K materials colour the faces in bands.
 #include "bench_util.h"
 
 #include <xfile/xwriter.h>
@@ -10,7 +13,8 @@
 
 int main(int argc, char** argv) {
     const bench::Args args(argc, argv,
-                           "make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE]");
+                           "make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE] "
+                           "[--normals yes|no] [--materials K]");
     const long tris = args.number("tris", 10000, 8, 50000000);
     const std::string name = args.get("format", "text");
     xfile::Format format;
@@ -27,7 +31,25 @@ int main(int argc, char** argv) {
     else
         args.fail(name.c_str());
 
-    const xfile::MeshDesc sphere = xfile::make_uv_sphere(int(tris), 1.0f);
+    const std::string normals = args.get("normals", "yes");
+    if (normals != "yes" && normals != "no") args.fail(normals.c_str());
+    const long materials = args.number("materials", 0, 0, 256);
+
+    xfile::MeshDesc sphere = xfile::make_uv_sphere(int(tris), 1.0f);
+    if (normals == "no") {
+        sphere.normals.clear();
+        sphere.normal_faces.clear();
+    }
+    for (long k = 0; k < materials; ++k) {
+        xfile::MaterialSlot slot;
+        slot.material.r = float(k + 1) / float(materials);
+        slot.material.g = 1.0f - float(k) / float(materials);
+        slot.material.b = 0.5f;
+        sphere.materials.push_back(slot);
+    }
+    if (materials)
+        for (size_t f = 0; f < sphere.faces.size(); ++f)
+            sphere.face_materials.push_back(uint32_t(f * size_t(materials) / sphere.faces.size()));
     const std::vector<uint8_t> bytes = xfile::write(sphere, format);
     const char* out = args.get("out", nullptr);
     if (out) {

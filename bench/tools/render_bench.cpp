@@ -180,6 +180,7 @@ struct Motion {
 struct Coverage {
     long lit = 0;
     int top = -1, bottom = -1;
+    uint64_t hash = 1469598103934665603ull; // FNV-1a of the frame's pixels
 };
 
 // Pixels of the presented frame that are not black, and their vertical extent.
@@ -192,8 +193,10 @@ Coverage measure(IDirectDrawSurface* primary, int width, int height) {
         const auto* row = reinterpret_cast<const uint32_t*>(
             static_cast<const uint8_t*>(d.lpSurface) + ptrdiff_t(y) * d.lPitch);
         long n = 0;
-        for (int x = 0; x < width; ++x)
+        for (int x = 0; x < width; ++x) {
             n += (row[x] & 0xFFFFFF) != 0;
+            c.hash = (c.hash ^ (row[x] & 0xFFFFFF)) * 1099511628211ull;
+        }
         if (n) {
             if (c.top < 0) c.top = y;
             c.bottom = y + 1;
@@ -280,10 +283,11 @@ int main(int argc, char** argv) {
 
     std::printf("res=%dx%d mode=%s motion=%s frames=%d median_ms=%.3f mean_ms=%.3f "
                 "cpu_ms_per_frame=%.3f move_ms=%.3f clear_ms=%.3f render_ms=%.3f blt_ms=%.3f "
-                "lit_px=%ld model_h=%.3f peak_rss_kb=%ld\n",
+                "lit_px=%ld model_h=%.3f frame_hash=%016llx peak_rss_kb=%ld\n",
                 width, height, mode.c_str(), motion_name.c_str(), frames, bench::median(wall),
                 wall_total / frames, cpu_total / frames, bench::median(phase_move),
                 bench::median(phase_clear), bench::median(phase_render), bench::median(phase_blt),
-                c.lit, c.top < 0 ? 0.0 : double(c.bottom - c.top) / height, ru.ru_maxrss);
+                c.lit, c.top < 0 ? 0.0 : double(c.bottom - c.top) / height,
+                (unsigned long long)c.hash, ru.ru_maxrss);
     return 0;
 }
