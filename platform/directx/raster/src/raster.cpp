@@ -959,6 +959,112 @@ void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const uint
     line2d(ds, float(s.fx) / 16, float(s.fy) / 16, float(e.fx) / 16, float(e.fy) / 16, va, vb);
 }
 
+struct Light {
+    float dir[3]; // towards the light, unit
+    float color[3];
+};
+
+inline float unit_or_zero(float v) {
+    return v >= 0 ? std::min(v, 1.0f) : 0.0f;
+}
+
+// Positions of four Vec3 (48 bytes) as x, y, z lanes.
+inline void load3x4(const Vec3* p, __m128& x, __m128& y, __m128& z) {
+    const float* f = &p->x;
+    const __m128 a = _mm_loadu_ps(f), b = _mm_loadu_ps(f + 4), c = _mm_loadu_ps(f + 8);
+    // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3
+    x = _mm_shuffle_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 3, 0, 0)),
+                       _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2)), _MM_SHUFFLE(2, 0, 2, 0));
+    y = _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1)),
+                       _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0));
+    z = _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2)),
+                       _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0)), _MM_SHUFFLE(2, 0, 2, 0));
+}
+
+// Lighting of one vertex, and of four at once with the same operations in the same order.
+struct Shading {
+    float C[3][3];
+    float ambient[3], base[3];
+    Light lights[8];
+    int nlights;
+
+    uint32_t one(const Vec3& n) const {
+        float sum[3] = {ambient[0], ambient[1], ambient[2]};
+        float nx = n.x * C[0][0] + n.y * C[1][0] + n.z * C[2][0];
+        float ny = n.x * C[0][1] + n.y * C[1][1] + n.z * C[2][1];
+        float nz = n.x * C[0][2] + n.y * C[1][2] + n.z * C[2][2];
+        const float len2 = nx * nx + ny * ny + nz * nz;
+        if (len2 > 0 && std::isfinite(len2)) {
+            const float il = 1.0f / std::sqrt(len2);
+            nx *= il, ny *= il, nz *= il;
+            for (int l = 0; l < nlights; ++l) {
+                const float d =
+                    nx * lights[l].dir[0] + ny * lights[l].dir[1] + nz * lights[l].dir[2];
+                if (d > 0)
+                    for (int k = 0; k < 3; ++k)
+                        sum[k] += d * lights[l].color[k];
+            }
+        }
+        return pack_rgb(base[0] * unit_or_zero(sum[0]) * 255.0f,
+                        base[1] * unit_or_zero(sum[1]) * 255.0f,
+                        base[2] * unit_or_zero(sum[2]) * 255.0f);
+    }
+};
+
+// Shading::one for four normals at once, with the same operations in the same order. Where the
+// scalar path adds nothing this adds +0 or -0, which leaves every sum that matters unchanged.
+struct Shading4 {
+    __m128 C[3][3], ambient[3], base[3], dir[8][3], color[8][3];
+    int nlights;
+
+    explicit Shading4(const Shading& s) : nlights(s.nlights) {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                C[i][j] = _mm_set1_ps(s.C[i][j]);
+            ambient[i] = _mm_set1_ps(s.ambient[i]);
+            base[i] = _mm_set1_ps(s.base[i]);
+        }
+        for (int l = 0; l < nlights; ++l)
+            for (int k = 0; k < 3; ++k) {
+                dir[l][k] = _mm_set1_ps(s.lights[l].dir[k]);
+                color[l][k] = _mm_set1_ps(s.lights[l].color[k]);
+            }
+    }
+
+    // Colours of the four normals at n as 0x00RRGGBB lanes.
+    __m128i run(const Vec3* n) const {
+        __m128 x, y, z;
+        load3x4(n, x, y, z);
+        __m128 t[3];
+        for (int j = 0; j < 3; ++j)
+            t[j] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, C[0][j]), _mm_mul_ps(y, C[1][j])),
+                              _mm_mul_ps(z, C[2][j]));
+        const __m128 len2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(t[0], t[0]), _mm_mul_ps(t[1], t[1])),
+                                       _mm_mul_ps(t[2], t[2]));
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const __m128 usable =
+            _mm_and_ps(_mm_cmpgt_ps(len2, zero), _mm_cmpeq_ps(_mm_sub_ps(len2, len2), zero));
+        const __m128 il = _mm_div_ps(one, _mm_sqrt_ps(len2));
+        const __m128 nx = _mm_mul_ps(t[0], il), ny = _mm_mul_ps(t[1], il),
+                     nz = _mm_mul_ps(t[2], il);
+        __m128 sum[3] = {ambient[0], ambient[1], ambient[2]};
+        for (int l = 0; l < nlights; ++l) {
+            __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, dir[l][0]), _mm_mul_ps(ny, dir[l][1])),
+                                  _mm_mul_ps(nz, dir[l][2]));
+            d = _mm_and_ps(d, _mm_and_ps(usable, _mm_cmpgt_ps(d, zero)));
+            for (int k = 0; k < 3; ++k)
+                sum[k] = _mm_add_ps(sum[k], _mm_mul_ps(d, color[l][k]));
+        }
+        __m128i c[3];
+        for (int k = 0; k < 3; ++k) {
+            const __m128 u = _mm_and_ps(_mm_cmpge_ps(sum[k], zero), _mm_min_ps(sum[k], one));
+            const __m128 v = _mm_mul_ps(_mm_mul_ps(base[k], u), _mm_set1_ps(255.0f));
+            c[k] = _mm_cvttps_epi32(_mm_add_ps(v, _mm_set1_ps(0.5f)));
+        }
+        return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c[0], 16), _mm_slli_epi32(c[1], 8)), c[2]);
+    }
+};
+
 // Vertex stage for four vertices at once: the scalar path's arithmetic lane by lane (same
 // operations in the same order, so the results are identical).
 static_assert(sizeof(Vertex) == 32 && offsetof(Vertex, outcode) == 16 && offsetof(Vertex, cx) == 20,
@@ -968,9 +1074,8 @@ struct Transform4 {
     __m128 m[4][3]; // the matrix's first three columns, broadcast
     __m128 front, back, zscale, sx, sy, cx, cy, gx0, gx1, gy0, gy1;
     __m128 gx0c, gx1c, gy0c, gy1c, nsy; // gx0 - cx, ..., -sy
-    __m128i rgb;
 
-    Transform4(const View& v, const float (&M)[4][4], uint32_t colour) {
+    Transform4(const View& v, const float (&M)[4][4]) {
         for (int i = 0; i < 4; ++i)
             for (int j = 0; j < 3; ++j)
                 m[i][j] = _mm_set1_ps(M[i][j]);
@@ -990,22 +1095,11 @@ struct Transform4 {
         gy0c = _mm_set1_ps(v.gy0 - v.cy);
         gy1c = _mm_set1_ps(v.gy1 - v.cy);
         nsy = _mm_set1_ps(-v.sy);
-        rgb = _mm_set1_epi32(int(colour));
     }
 
-    void run(const Vec3* p, Vertex* o) const {
-        const float* f = &p->x;
-        const __m128 a = _mm_loadu_ps(f), b = _mm_loadu_ps(f + 4), c = _mm_loadu_ps(f + 8);
-        // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3
-        const __m128 x =
-            _mm_shuffle_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 3, 0, 0)),
-                           _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2)), _MM_SHUFFLE(2, 0, 2, 0));
-        const __m128 y =
-            _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1)),
-                           _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0));
-        const __m128 z =
-            _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2)),
-                           _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0)), _MM_SHUFFLE(2, 0, 2, 0));
+    void run(const Vec3* p, Vertex* o, __m128i rgb) const {
+        __m128 x, y, z;
+        load3x4(p, x, y, z);
         __m128 t[3];
         for (int j = 0; j < 3; ++j)
             t[j] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m[0][j]), _mm_mul_ps(y, m[1][j])),
@@ -1065,15 +1159,6 @@ struct Transform4 {
     }
 };
 
-struct Light {
-    float dir[3]; // towards the light, unit
-    float color[3];
-};
-
-inline float unit_or_zero(float v) {
-    return v >= 0 ? std::min(v, 1.0f) : 0.0f;
-}
-
 } // namespace
 
 void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
@@ -1124,7 +1209,8 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
     const auto& M = p.model_to_camera.m;
     // Normals go through the inverse transpose of the upper 3x3: its cofactor matrix, with the
     // determinant's sign (the length is normalised away).
-    float C[3][3];
+    Shading sh;
+    auto& C = sh.C;
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) {
             const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
@@ -1136,23 +1222,22 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
             for (float& c : row)
                 c = -c;
 
-    float base[3];
-    for (int k = 0; k < 3; ++k)
-        base[k] = unit_or_zero(p.color[k]);
+    for (int k = 0; k < 3; ++k) {
+        sh.base[k] = unit_or_zero(p.color[k]);
+        sh.ambient[k] = 1;
+    }
     const bool lit = (p.quality & LIGHT_MASK) == LIGHT_ON && p.lighting;
-    Light lights[8];
-    int nlights = 0;
-    float ambient[3] = {1, 1, 1};
+    sh.nlights = 0;
     if (lit) {
         const Lighting& L = *p.lighting;
         for (int k = 0; k < 3; ++k)
-            ambient[k] = std::isfinite(L.ambient[k]) ? L.ambient[k] : 0;
+            sh.ambient[k] = std::isfinite(L.ambient[k]) ? L.ambient[k] : 0;
         const int n = std::clamp(L.directional_count, 0, 8);
         for (int i = 0; i < n; ++i) {
             const Vec3 d = L.directional[i].dir;
             const float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
             if (!(len > 0) || !std::isfinite(len)) continue;
-            Light& l = lights[nlights++];
+            Light& l = sh.lights[sh.nlights++];
             l.dir[0] = -d.x / len;
             l.dir[1] = -d.y / len;
             l.dir[2] = -d.z / len;
@@ -1162,12 +1247,21 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         }
     }
 
-    const uint32_t unlit_colour = pack_rgb(base[0] * 255.0f, base[1] * 255.0f, base[2] * 255.0f);
-    constexpr uint32_t kNotLit = 0xFFFFFFFF; // never a 0x00RRGGBB colour
-    const Transform4 four(v, M, lit ? kNotLit : unlit_colour);
+    // Every vertex is lit here, four at a time: cheaper than testing on each use whether it
+    // has been, though the ones only back faces use are lit for nothing.
+    const bool per_vertex = lit && m.normals && sh.nlights > 0;
+    const uint32_t same =
+        lit ? pack_rgb(sh.base[0] * unit_or_zero(sh.ambient[0]) * 255.0f,
+                       sh.base[1] * unit_or_zero(sh.ambient[1]) * 255.0f,
+                       sh.base[2] * unit_or_zero(sh.ambient[2]) * 255.0f)
+            : pack_rgb(sh.base[0] * 255.0f, sh.base[1] * 255.0f, sh.base[2] * 255.0f);
+    const Transform4 four(v, M);
+    const Shading4 sh4(sh);
+    const __m128i same4 = _mm_set1_epi32(int(same));
     uint32_t first = 0;
     for (; first + 4 <= m.vertex_count; first += 4)
-        four.run(m.positions + first, &verts_[first]);
+        four.run(m.positions + first, &verts_[first],
+                 per_vertex ? sh4.run(m.normals + first) : same4);
     for (uint32_t i = first; i < m.vertex_count; ++i) {
         Vertex& o = verts_[i];
         const Vec3 q = m.positions[i];
@@ -1176,36 +1270,8 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         o.cz = q.x * M[0][2] + q.y * M[1][2] + q.z * M[2][2] + M[3][2];
         o.outcode = outcode(v, o.cx, o.cy, o.cz);
         if (o.outcode == 0 && !project(v, o)) o.outcode = OUT_BAD;
-        o.rgb = lit ? kNotLit : unlit_colour;
+        o.rgb = per_vertex ? sh.one(m.normals[i]) : same;
     }
-
-    // Lighting is done on first use: vertices only back faces use are never lit.
-    auto light_vertex = [&](uint32_t i) {
-        Vertex& o = verts_[i];
-        if (o.rgb != kNotLit) return;
-        float sum[3] = {ambient[0], ambient[1], ambient[2]};
-        if (m.normals && nlights) {
-            const Vec3 n = m.normals[i];
-            float nx = n.x * C[0][0] + n.y * C[1][0] + n.z * C[2][0];
-            float ny = n.x * C[0][1] + n.y * C[1][1] + n.z * C[2][1];
-            float nz = n.x * C[0][2] + n.y * C[1][2] + n.z * C[2][2];
-            const float len2 = nx * nx + ny * ny + nz * nz;
-            if (len2 > 0 && std::isfinite(len2)) {
-                const float il = 1.0f / std::sqrt(len2);
-                nx *= il, ny *= il, nz *= il;
-                for (int l = 0; l < nlights; ++l) {
-                    const float d =
-                        nx * lights[l].dir[0] + ny * lights[l].dir[1] + nz * lights[l].dir[2];
-                    if (d > 0)
-                        for (int k = 0; k < 3; ++k)
-                            sum[k] += d * lights[l].color[k];
-                }
-            }
-        }
-        o.rgb = pack_rgb(base[0] * unit_or_zero(sum[0]) * 255.0f,
-                         base[1] * unit_or_zero(sum[1]) * 255.0f,
-                         base[2] * unit_or_zero(sum[2]) * 255.0f);
-    };
 
     const uint32_t fill_mode = p.quality & FILL_MASK;
     const uint32_t nv = m.vertex_count;
@@ -1225,11 +1291,6 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
             if (cross <= 0) continue;
         } else if (!faces_camera(v, a, b, c)) {
             continue;
-        }
-        if (lit) {
-            light_vertex(ix[0]);
-            light_vertex(ix[1]);
-            light_vertex(ix[2]);
         }
         // Flat shading: the average of the three vertex colours.
         uint32_t flat = 0;
