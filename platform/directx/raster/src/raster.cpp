@@ -629,7 +629,34 @@ struct LineSteps {
     int wmax, hmax;
 };
 
+// Lines whose end pixels are inside the target: positions step linearly, so every pixel is.
+template <Format F, bool Depth> void line_inside(const Target& t, const LineSteps& l) {
+    int32_t x = l.x, y = l.y;
+    float z = l.z;
+    __m128i c = l.c;
+    for (int i = 0; i <= l.n; ++i) {
+        const int px = x >> 16, py = y >> 16;
+        const __m128i v = _mm_packs_epi32(_mm_srai_epi32(c, 16), _mm_setzero_si128());
+        const uint32_t colour = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+        bool pass = true;
+        if constexpr (Depth) {
+            uint16_t* d = t.depth + size_t(py) * size_t(t.depth_pitch) + px;
+            const int zi = static_cast<int>(z + 0.5f);
+            pass = zi < *d;
+            if (pass) *d = uint16_t(zi);
+        }
+        if (pass) store_pixel<F>(t, t.pixels + size_t(py) * size_t(t.pitch), px, colour);
+        x += l.xs, y += l.ys, z += l.zs;
+        c = _mm_add_epi32(c, l.cs);
+    }
+}
+
 template <Format F> void line_pixels(const Target& t, const LineSteps& l) {
+    const int64_t xe = (int64_t(l.x) + int64_t(l.xs) * l.n) >> 16;
+    const int64_t ye = (int64_t(l.y) + int64_t(l.ys) * l.n) >> 16;
+    if (l.x >= 0 && l.y >= 0 && (l.x >> 16) <= l.wmax && (l.y >> 16) <= l.hmax && xe >= 0 &&
+        ye >= 0 && xe <= l.wmax && ye <= l.hmax)
+        return t.depth ? line_inside<F, true>(t, l) : line_inside<F, false>(t, l);
     int32_t x = l.x, y = l.y;
     float z = l.z;
     __m128i c = l.c;
