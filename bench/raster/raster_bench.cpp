@@ -96,8 +96,9 @@ double cpu_ms() {
 }
 
 // Median over `frames` frames; `draw_ms` receives the median of the draw call alone.
-double run(Buffers& buf, const Sphere* s, uint32_t quality, int frames, bool full_clear,
-           double* draw_ms, long* pixels) {
+// edges: the mesh's edge list for wireframe, or null.
+double run(Buffers& buf, const Sphere* s, const std::vector<raster::MeshEdge>* edges,
+           uint32_t quality, int frames, bool full_clear, double* draw_ms, long* pixels) {
     raster::Target t = buf.target();
     const int W = buf.W, H = buf.H;
     raster::Renderer r;
@@ -115,6 +116,10 @@ double run(Buffers& buf, const Sphere* s, uint32_t quality, int frames, bool ful
                 s->idx.data(),
                 uint32_t(s->idx.size() / 3),
                 nullptr};
+    if (s && edges) {
+        mesh.edges = edges->data();
+        mesh.edge_count = uint32_t(edges->size());
+    }
     raster::DrawParams p{};
     const float dist = 6.0f;
     p.projection = {float(H) / 6 * dist, float(H) / 6 * dist, W / 2.0f, H / 2.0f, 1.0f, 5000.0f};
@@ -158,10 +163,15 @@ int main(int argc, char** argv) {
     using namespace raster;
     const uint32_t gouraud = SHADE_GOURAUD | LIGHT_ON | FILL_SOLID;
     const uint32_t wire = SHADE_GOURAUD | LIGHT_ON | FILL_WIREFRAME;
+    // Built once per mesh, as a caller caching its meshes would.
+    std::vector<MeshEdge> edges10k;
+    build_edges({s10k.pos.data(), s10k.nrm.data(), uint32_t(s10k.pos.size()), s10k.idx.data(),
+                 uint32_t(s10k.idx.size() / 3), nullptr},
+                edges10k);
 
     std::printf("raster_bench XRGB8888, 16-bit depth, median of %d frames\n", frames);
     if (argc <= 2) {
-        const double floor_ms = run(buf, nullptr, gouraud, frames, true, nullptr, nullptr);
+        const double floor_ms = run(buf, nullptr, nullptr, gouraud, frames, true, nullptr, nullptr);
         std::printf("  %-40s %7.3f ms\n", "floor: full clear + copy", floor_ms);
     }
     struct Case {
@@ -169,17 +179,19 @@ int main(int argc, char** argv) {
         const Sphere* s;
         uint32_t q;
         Buffers* b;
+        const std::vector<MeshEdge>* edges = nullptr;
     } cases[] = {{"10k triangles, Gouraud", &s10k, gouraud, &buf},
                  {"100k triangles, Gouraud", &s100k, gouraud, &buf},
                  {"10k triangles, wireframe", &s10k, wire, &buf},
+                 {"10k triangles, edge list", &s10k, wire, &buf, &edges10k},
                  {"10k triangles, flat", &s10k, SHADE_FLAT | LIGHT_ON | FILL_SOLID, &buf},
                  {"3840x2160 10k Gouraud", &s10k, gouraud, &big}};
     for (const Case& c : cases) {
         if (argc > 2 && !std::strstr(c.name, argv[2])) continue;
         double draw_ms = 0;
         long px = 0;
-        const double rect = run(*c.b, c.s, c.q, frames, false, &draw_ms, &px);
-        const double full = run(*c.b, c.s, c.q, frames, true, nullptr, nullptr);
+        const double rect = run(*c.b, c.s, c.edges, c.q, frames, false, &draw_ms, &px);
+        const double full = run(*c.b, c.s, c.edges, c.q, frames, true, nullptr, nullptr);
         std::printf("  %-26s frame %7.3f ms (full clear %7.3f), draw %7.3f ms (CPU), %ld px\n",
                     c.name, rect, full, draw_ms, px);
     }

@@ -236,6 +236,69 @@ TEST(Wireframe, DrawsOnlyTheAllowedEdges) {
     }
 }
 
+TEST(Wireframe, AnEdgeListDrawsEachEdgeOnceOverTheSamePixels) {
+    // A closed UV sphere, some edges masked off, seen whole and cut by the near plane.
+    Scene s;
+    const int slices = 12, stacks = 7;
+    for (int i = 0; i <= stacks; ++i)
+        for (int j = 0; j <= slices; ++j) {
+            const float th = float(M_PI) * i / stacks, ph = 2 * float(M_PI) * j / slices;
+            const Vec3 n{std::sin(th) * std::cos(ph), std::cos(th), std::sin(th) * std::sin(ph)};
+            s.vertex(n, n);
+        }
+    // Weld the seam's and the poles' duplicate vertices so the mesh is closed.
+    auto at = [&](int i, int j) {
+        return uint32_t(i * (slices + 1) + (i == 0 || i == stacks ? 0 : j % slices));
+    };
+    for (int i = 0; i < stacks; ++i)
+        for (int j = 0; j < slices; ++j) {
+            if (i != 0) s.idx.insert(s.idx.end(), {at(i, j), at(i, j + 1), at(i + 1, j)});
+            if (i != stacks - 1)
+                s.idx.insert(s.idx.end(), {at(i, j + 1), at(i + 1, j + 1), at(i + 1, j)});
+        }
+    const uint32_t tris = uint32_t(s.idx.size() / 3);
+    Mesh m = s.mesh();
+    std::vector<MeshEdge> all;
+    build_edges(m, all);
+    EXPECT_EQ(all.size(), size_t(tris) * 3 / 2); // closed: every edge has two triangles
+    for (const MeshEdge& e : all)
+        EXPECT_NE(e.faces[1], kNoFace);
+
+    for (uint32_t t = 0; t < tris; ++t)
+        s.masks.push_back(t % 3 ? 7 : 5);
+    m = s.mesh();
+    std::vector<MeshEdge> edges;
+    build_edges(m, edges);
+    for (float dist : {3.0f, 1.6f}) {
+        DrawParams p = params(FILL_WIREFRAME | SHADE_GOURAUD);
+        p.projection = {40, 40, 32, 32, 1, 100};
+        p.model_to_camera.m[3][2] = dist;
+        auto draw = [&](const Mesh& mesh) {
+            Canvas c(64, 64, Format::Count8);
+            Target t = c.target();
+            t.depth = nullptr;
+            Renderer r;
+            r.draw(t, mesh, p);
+            return c;
+        };
+        Mesh listed = m;
+        listed.edges = edges.data();
+        listed.edge_count = uint32_t(edges.size());
+        Canvas twice = draw(m), once = draw(listed);
+        int writes_twice = 0, writes_once = 0, covered = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                ASSERT_EQ(twice.at(x, y) != 0, once.at(x, y) != 0) << dist << ": " << x << "," << y;
+                ASSERT_LE(once.at(x, y), twice.at(x, y)) << dist << ": " << x << "," << y;
+                covered += once.at(x, y) != 0;
+                writes_twice += int(twice.at(x, y));
+                writes_once += int(once.at(x, y));
+            }
+        EXPECT_GT(covered, 100) << dist;
+        EXPECT_LT(writes_once * 10, writes_twice * 9) << dist; // shared edges once
+    }
+}
+
 TEST(Wireframe, IsDepthTestedAndClippedToTheTarget) {
     Scene wall, wire;
     quad(wall, 0, 0, 20, 40, 2); // in front of the left half

@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <tuple>
 #include <type_traits>
 #include <emmintrin.h>
 
@@ -956,7 +957,12 @@ inline void line_end(const Vertex& v, const uint32_t* flat, float out[4]) {
 }
 
 // An edge of a triangle: clipped in camera space unless both ends are inside.
-void draw_edge(const DrawState& ds, const Vertex& a, const Vertex& b, const uint32_t* flat) {
+// Lines run from the end with the smaller camera position, so an edge covers the same pixels
+// whichever of its triangles draws it.
+void draw_edge(const DrawState& ds, const Vertex& a0, const Vertex& b0, const uint32_t* flat) {
+    const bool swap = std::tie(b0.cz, b0.cy, b0.cx) < std::tie(a0.cz, a0.cy, a0.cx);
+    const Vertex& a = swap ? b0 : a0;
+    const Vertex& b = swap ? a0 : b0;
     float va[4], vb[4];
     if ((a.outcode | b.outcode) == 0) {
         line_end(a, flat, va);
@@ -1302,6 +1308,14 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
 
     const uint32_t fill_mode = p.quality & FILL_MASK;
     const uint32_t nv = m.vertex_count;
+    if (fill_mode == FILL_WIREFRAME && m.edges) {
+        // Front faces first, then each listed edge once.
+        if (front_.size() < m.triangle_count) {
+            front_.resize(m.triangle_count);
+            face_colour_.resize(m.triangle_count);
+        }
+        std::memset(front_.data(), 0, m.triangle_count);
+    }
     for (uint32_t tri = 0; tri < m.triangle_count; ++tri) {
         const uint32_t* ix = m.indices + size_t(tri) * 3;
         if (ix[0] >= nv || ix[1] >= nv || ix[2] >= nv) continue;
@@ -1332,7 +1346,10 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
 
         if (fill_mode == FILL_WIREFRAME || fill_mode == FILL_POINTS) {
             const uint32_t* f = ds.gouraud ? nullptr : &flat;
-            if (fill_mode == FILL_WIREFRAME) {
+            if (fill_mode == FILL_WIREFRAME && m.edges) {
+                front_[tri] = 1;
+                face_colour_[tri] = flat;
+            } else if (fill_mode == FILL_WIREFRAME) {
                 const uint8_t mask = m.edge_masks ? m.edge_masks[tri] : 7;
                 if (mask & 1) draw_edge(ds, a, b, f);
                 if (mask & 2) draw_edge(ds, b, c, f);
@@ -1355,7 +1372,55 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
             clip_fill(ds, a, b, c, any, flat);
         }
     }
+    if (fill_mode == FILL_WIREFRAME && m.edges)
+        for (uint32_t i = 0; i < m.edge_count; ++i) {
+            const MeshEdge& e = m.edges[i];
+            if (e.a >= nv || e.b >= nv) continue;
+            uint32_t f = kNoFace;
+            for (uint32_t g : e.faces)
+                if (f == kNoFace && g < m.triangle_count && front_[g]) f = g;
+            if (f == kNoFace) continue;
+            draw_edge(ds, verts_[e.a], verts_[e.b], ds.gouraud ? nullptr : &face_colour_[f]);
+        }
     if (box.x0 < box.x1) grow(drawn_, box.x0, box.y0, box.x1, box.y1);
+}
+
+void build_edges(const Mesh& m, std::vector<MeshEdge>& out) {
+    out.clear();
+    if (!m.indices) return;
+    // (low vertex, high vertex, triangle, edge) for every allowed edge, sorted.
+    struct Item {
+        uint32_t lo, hi, tri, k;
+        bool operator<(const Item& o) const {
+            return std::tie(lo, hi, tri, k) < std::tie(o.lo, o.hi, o.tri, o.k);
+        }
+    };
+    std::vector<Item> items;
+    items.reserve(size_t(m.triangle_count) * 3);
+    for (uint32_t t = 0; t < m.triangle_count; ++t) {
+        const uint32_t* ix = m.indices + size_t(t) * 3;
+        if (ix[0] >= m.vertex_count || ix[1] >= m.vertex_count || ix[2] >= m.vertex_count)
+            continue;
+        const uint8_t mask = m.edge_masks ? m.edge_masks[t] : 7;
+        for (uint32_t k = 0; k < 3; ++k)
+            if (mask & (1u << k)) {
+                const uint32_t a = ix[k], b = ix[k == 2 ? 0 : k + 1];
+                items.push_back({std::min(a, b), std::max(a, b), t, k});
+            }
+    }
+    std::sort(items.begin(), items.end());
+    for (size_t i = 0; i < items.size();) {
+        const Item& it = items[i];
+        const uint32_t* ix = m.indices + size_t(it.tri) * 3;
+        MeshEdge e{ix[it.k], ix[it.k == 2 ? 0 : it.k + 1], {it.tri, kNoFace}};
+        ++i;
+        if (i < items.size() && items[i].lo == it.lo && items[i].hi == it.hi) {
+            // The same triangle twice on one edge (a degenerate one) needs no second entry.
+            if (items[i].tri != it.tri) e.faces[1] = items[i].tri;
+            ++i;
+        }
+        out.push_back(e);
+    }
 }
 
 Rect Renderer::drawn() const {

@@ -102,6 +102,14 @@ struct Lighting {
     } directional[8];
 };
 
+// A wireframe edge between vertices a and b, drawn by up to two triangles: once when either of
+// them faces the camera. faces[1] is kNoFace for an edge of one triangle.
+struct MeshEdge {
+    uint32_t a, b;
+    uint32_t faces[2];
+};
+constexpr uint32_t kNoFace = 0xFFFFFFFF;
+
 struct Mesh {
     const Vec3* positions;
     const Vec3* normals; // vertex_count entries, or null: lighting uses the ambient term only
@@ -109,7 +117,17 @@ struct Mesh {
     const uint32_t* indices; // 3 per triangle
     uint32_t triangle_count;
     const uint8_t* edge_masks; // triangle_count entries, bit i = draw edge i->i+1; null = all
+    // Optional, for FILL_WIREFRAME: the mesh's edges from build_edges(), so an edge two front
+    // faces share is drawn once. Null: every front face draws its own allowed edges.
+    const MeshEdge* edges = nullptr;
+    uint32_t edge_count = 0;
 };
+
+// Wireframe edges of a mesh for Mesh::edges (built once per mesh, not per frame): each edge its
+// triangles' masks allow, listed once with the triangles that draw it (a third triangle on the
+// same edge starts another entry). Triangles with out-of-range indices are left out. Drawing
+// with the list covers the same pixels as drawing without it.
+void build_edges(const Mesh&, std::vector<MeshEdge>& out);
 
 struct DrawParams {
     Mat4 model_to_camera;
@@ -140,7 +158,9 @@ struct Vertex {
 // - FILL_SOLID: pixel centres inside the triangle, top-left rule. SHADE_FLAT colours a triangle
 //   with the average of its vertex colours; SHADE_GOURAUD interpolates (screen-linear).
 // - FILL_WIREFRAME: 1-pixel lines along the edges allowed by edge_masks, both ends drawn; edges
-//   shared by two front faces are drawn by both. FILL_POINTS: the vertex pixels of front faces.
+//   shared by two front faces are drawn by both (once with Mesh::edges, in the flat colour of
+//   the first of its faces that is drawn). Lines along the same edge cover the same pixels
+//   whichever way they run. FILL_POINTS: the vertex pixels of front faces.
 // - Depth (when the target has a buffer): z' = back / (back - front) * (1 - front / z) scaled
 //   to 0..65535, tested LESS against the buffer and written where it passes.
 // Unusable targets or projections (null pixels, too small pitch, more than 16384 pixels a side,
@@ -155,6 +175,8 @@ class Renderer {
 
   private:
     std::vector<detail::Vertex> verts_;
+    std::vector<uint32_t> face_colour_; // wireframe with edges: flat colour of front faces
+    std::vector<uint8_t> front_;        // wireframe with edges: triangle faces the camera
     Rect drawn_{0, 0, 0, 0};
 };
 
