@@ -8,7 +8,7 @@ Use from a test script (add scripts/e2e to sys.path):
         x.wait_for_window("Tessival")
         x.key("a")
         code = wait_exit(proc, 10)
-        image = x.screenshot(probe, path)      # PPM via the x11probe helper
+        image = x.screenshot(probe, path)      # PPM via tools/xshot
 
 Command line: `python3 xsession.py [--screen 1280x720x24] -- COMMAND...` runs
 COMMAND with DISPLAY set to a fresh server and returns its exit code.
@@ -237,8 +237,8 @@ class XSession:
         self.run(["xdotool", "mousemove", str(x), str(y)])
 
     def screenshot(self, probe, path):
-        """Saves the screen as PPM through the x11probe helper; (width, height, pixels)."""
-        self.run([probe, "screenshot", path])
+        """Saves the screen as PPM through tools/xshot; (width, height, pixels)."""
+        self.run([probe, "ppm", path])
         return read_ppm(path)
 
     def cursor_hidden(self, probe):

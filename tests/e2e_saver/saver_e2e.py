@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end runs of the built saver under a private X server.
 
-    saver_e2e.py --program build/windows/Plumora.scr [--probe x11probe] CASE
+    saver_e2e.py --program build/windows/Plumora.scr [--probe build/tools/xshot] CASE
 
 Every case runs in a fresh folder holding a copy of the program beside a stand-in
 settings program (a script that records that it ran), with its own X server and
@@ -138,7 +138,7 @@ def case_covers_screen(c):
         c.x.mousemove(640, 360)
         expect(c.x.cursor_hidden(c.args.probe), "the cursor is visible over the saver")
     else:
-        print("cursor check skipped: no x11probe helper built (Xlib/XFixes missing)")
+        print("cursor check skipped: no screen reader (tools/xshot) built")
     c.x.key("a")
     c.expect_ends(proc, 0, "key")
     if c.args.probe:
@@ -193,7 +193,7 @@ def case_no_display(c):
 
 def case_renders(c):
     if not c.args.probe:
-        print("skipped: no x11probe helper built")
+        print("skipped: no screen reader (tools/xshot) built")
         sys.exit(SKIP)
     if not c.install.has_models:
         print("skipped: the default model was not built (XFile/ beside windows/)")

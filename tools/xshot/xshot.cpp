@@ -1,10 +1,13 @@
-// xshot: reads the X root window for end-to-end tests and the run script.
+// xshot: reads what an X server shows, for end-to-end tests and the run script.
 //   xshot png FILE             write the screen as a PNG
+//   xshot ppm FILE             write the screen as a binary PPM (P6)
 //   xshot stats [X Y W H]      one line of key=value figures about the pixels
+//   xshot cursor               "hidden" when the pointer's image is fully transparent
 // Stats: nonblack (pixels brighter than a small threshold), total, their mean
 // colour and centroid, and a hash of the whole region to tell frames apart.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -74,7 +77,8 @@ bool grab(Shot& shot, int x, int y, int w, int h) {
 }
 
 void put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(static_cast<uint8_t>(v >> s));
 }
 
 void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
@@ -121,6 +125,40 @@ bool write_png(const Shot& shot, const char* path) {
     return std::fclose(f) == 0 && ok;
 }
 
+bool write_ppm(const Shot& shot, const char* path) {
+    FILE* f = std::fopen(path, "wb");
+    if (!f) {
+        std::fprintf(stderr, "xshot: cannot write %s\n", path);
+        return false;
+    }
+    std::fprintf(f, "P6\n%d %d\n255\n", shot.width, shot.height);
+    static_assert(sizeof(Rgb) == 3, "pixels are written as packed RGB");
+    bool ok = std::fwrite(shot.pixels.data(), 3, shot.pixels.size(), f) == shot.pixels.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+bool print_cursor() {
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        std::fprintf(stderr, "xshot: cannot open display\n");
+        return false;
+    }
+    int event_base, error_base;
+    XFixesCursorImage* image =
+        XFixesQueryExtension(dpy, &event_base, &error_base) ? XFixesGetCursorImage(dpy) : nullptr;
+    if (image) {
+        bool visible = false;
+        for (int i = 0; i < int(image->width) * int(image->height); ++i)
+            if ((image->pixels[i] >> 24) & 0xFF) visible = true;
+        XFree(image);
+        std::printf("%s\n", visible ? "visible" : "hidden");
+    } else {
+        std::fprintf(stderr, "xshot: cannot read the cursor\n");
+    }
+    XCloseDisplay(dpy);
+    return image != nullptr;
+}
+
 void print_stats(const Shot& shot) {
     uint64_t count = 0, sr = 0, sg = 0, sb = 0, sx = 0, sy = 0;
     uint64_t hash = 1469598103934665603ull;
@@ -140,8 +178,8 @@ void print_stats(const Shot& shot) {
     std::printf("nonblack=%llu total=%llu mean_r=%.0f mean_g=%.0f mean_b=%.0f cx=%.0f cy=%.0f "
                 "hash=%016llx\n",
                 static_cast<unsigned long long>(count),
-                static_cast<unsigned long long>(shot.pixels.size()), sr / n, sg / n, sb / n,
-                sx / n, sy / n, static_cast<unsigned long long>(hash));
+                static_cast<unsigned long long>(shot.pixels.size()), sr / n, sg / n, sb / n, sx / n,
+                sy / n, static_cast<unsigned long long>(hash));
 }
 
 } // namespace
@@ -151,15 +189,21 @@ int main(int argc, char** argv) {
         Shot shot;
         return grab(shot, 0, 0, 0, 0) && write_png(shot, argv[2]) ? 0 : 1;
     }
+    if (argc >= 3 && std::strcmp(argv[1], "ppm") == 0) {
+        Shot shot;
+        return grab(shot, 0, 0, 0, 0) && write_ppm(shot, argv[2]) ? 0 : 1;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "cursor") == 0) return print_cursor() ? 0 : 1;
     if (argc >= 2 && std::strcmp(argv[1], "stats") == 0) {
         int r[4] = {0, 0, 0, 0};
         if (argc >= 6)
-            for (int i = 0; i < 4; ++i) r[i] = std::atoi(argv[2 + i]);
+            for (int i = 0; i < 4; ++i)
+                r[i] = std::atoi(argv[2 + i]);
         Shot shot;
         if (!grab(shot, r[0], r[1], r[2], r[3])) return 1;
         print_stats(shot);
         return 0;
     }
-    std::fprintf(stderr, "usage: xshot png FILE | xshot stats [X Y W H]\n");
+    std::fprintf(stderr, "usage: xshot png FILE | ppm FILE | stats [X Y W H] | cursor\n");
     return 2;
 }
