@@ -183,6 +183,14 @@ TEST(Fill, NonFiniteAndAbsurdInputIsSkippedSafely) {
     t.tri_screen(5, 5, 30, 5, 5, 30);
     t.idx.insert(t.idx.end(), {0, 1, 99});
     EXPECT_GT(count(t, 40, 40).count_not(0), 0);
+    // Bad indices among many good ones (vertex count 3): just past the end, past 2^24, top bit.
+    Scene u = t;
+    u.idx.clear();
+    for (uint32_t bad : {3u, (1u << 24) + 1, 0x80000000u, 0xFFFFFFFFu, 0u})
+        for (int k = 0; k < 4; ++k)
+            u.idx.insert(u.idx.end(), {0, 1, 2, bad, 1, 2, 0, bad, 2, 0, 1, bad});
+    Canvas cu = count(u, 40, 40);
+    EXPECT_EQ(cu.count_not(0), count(t, 40, 40).count_not(0));
 
     // Unusable matrix or projection: nothing drawn, nothing broken.
     Canvas c(20, 20);

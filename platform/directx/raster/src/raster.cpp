@@ -957,6 +957,31 @@ inline void line_end(const Vertex& v, const uint32_t* flat, float out[4]) {
 }
 
 // An edge of a triangle: clipped in camera space unless both ends are inside.
+// Whether every one of n values is below limit, in one pass of a few instructions per four
+// values: a float maximum is exact below 2^24 (larger limits answer false), and values with the
+// top bit set, negative as float, are caught by an OR.
+bool all_below(const uint32_t* v, size_t n, uint32_t limit) {
+    if (limit > (1u << 24)) return false;
+    __m128 m0 = _mm_setzero_ps(), m1 = m0;
+    __m128i top = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 4));
+        top = _mm_or_si128(top, _mm_or_si128(a, b));
+        m0 = _mm_max_ps(m0, _mm_cvtepi32_ps(a));
+        m1 = _mm_max_ps(m1, _mm_cvtepi32_ps(b));
+    }
+    if (_mm_movemask_ps(_mm_castsi128_ps(top))) return false;
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, _mm_max_ps(m0, m1));
+    const float most = std::max({lanes[0], lanes[1], lanes[2], lanes[3]});
+    if (!(most < float(limit))) return false;
+    for (; i < n; ++i)
+        if (v[i] >= limit) return false;
+    return true;
+}
+
 // Lines run from the end with the smaller camera position, so an edge covers the same pixels
 // whichever of its triangles draws it.
 void draw_edge(const DrawState& ds, const Vertex& a0, const Vertex& b0, const uint32_t* flat) {
@@ -1316,12 +1341,18 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
         }
         std::memset(front_.data(), 0, m.triangle_count);
     }
-    for (uint32_t tri = 0; tri < m.triangle_count; ++tri) {
-        const uint32_t* ix = m.indices + size_t(tri) * 3;
-        if (ix[0] >= nv || ix[1] >= nv || ix[2] >= nv) continue;
-        const Vertex& a = verts_[ix[0]];
-        const Vertex& b = verts_[ix[1]];
-        const Vertex& c = verts_[ix[2]];
+    // Locals: stores through the targets' pointers could otherwise alias them.
+    const uint32_t* const indices = m.indices;
+    const uint32_t triangles = m.triangle_count;
+    const Vertex* const verts = verts_.data();
+    const bool checked = all_below(indices, size_t(triangles) * 3, nv);
+    for (uint32_t tri = 0; tri < triangles; ++tri) {
+        const uint32_t* ix = indices + size_t(tri) * 3;
+        const uint32_t i0 = ix[0], i1 = ix[1], i2 = ix[2];
+        if (!checked && (i0 >= nv || i1 >= nv || i2 >= nv)) continue;
+        const Vertex& a = verts[i0];
+        const Vertex& b = verts[i1];
+        const Vertex& c = verts[i2];
         const uint32_t any = a.outcode | b.outcode | c.outcode;
         if ((any & OUT_BAD) || (a.outcode & b.outcode & c.outcode)) continue;
         // Back faces go before any further work. Inside the guard band the snapped screen
@@ -1399,8 +1430,7 @@ void build_edges(const Mesh& m, std::vector<MeshEdge>& out) {
     items.reserve(size_t(m.triangle_count) * 3);
     for (uint32_t t = 0; t < m.triangle_count; ++t) {
         const uint32_t* ix = m.indices + size_t(t) * 3;
-        if (ix[0] >= m.vertex_count || ix[1] >= m.vertex_count || ix[2] >= m.vertex_count)
-            continue;
+        if (ix[0] >= m.vertex_count || ix[1] >= m.vertex_count || ix[2] >= m.vertex_count) continue;
         const uint8_t mask = m.edge_masks ? m.edge_masks[t] : 7;
         for (uint32_t k = 0; k < 3; ++k)
             if (mask & (1u << k)) {
