@@ -416,42 +416,46 @@ inline void small_rows(const SmallTri& s, const Span& sp, uint32_t flat, int min
                        int maxx, int maxy) {
     const Target& t = *sp.t;
     __m128i er0 = s.er[0], er1 = s.er[1], er2 = s.er[2];
-    Quad qr = s.q;
+    // Colour of pixels 0-1 only; pixels 2-3 are two steps on (c2), added when shading.
+    __m128 zr = s.q.z;
+    __m128i cr = s.q.c01;
+    const __m128i c2 = _mm_sub_epi16(s.q.c23, s.q.c01);
     uint8_t* row = t.pixels + size_t(miny) * size_t(t.pitch);
     uint16_t* zrow = t.depth ? t.depth + size_t(miny) * size_t(t.depth_pitch) : nullptr;
     const int last = minx + ((maxx - minx) & ~3); // left pixel of the last group
+    // Lanes where no edge value is negative: the sign bits of the OR.
+    auto outside = [](__m128i e) { return _mm_movemask_ps(_mm_castsi128_ps(e)); };
     for (int y = miny; y <= maxy; ++y) {
         __m128i e0 = er0, e1 = er1, e2 = er2;
-        Quad q = qr;
+        Quad q;
+        q.z = zr;
+        q.c01 = cr;
         int x = minx;
-        __m128i in = edge_mask(e0, e1, e2);
+        __m128i in = _mm_or_si128(_mm_or_si128(e0, e1), e2);
         for (;;) {
-            const bool any = _mm_movemask_epi8(in) != 0;
-            if (any) shade4<F, Gouraud, Fast>(flat, sp, row, zrow, x, q, in);
+            const bool any = outside(in) != 15;
+            if (any) {
+                if constexpr (Gouraud) q.c23 = _mm_add_epi16(q.c01, c2);
+                shade4<F, Gouraud, Fast>(flat, sp, row, zrow, x, q,
+                                         _mm_cmpgt_epi32(in, _mm_set1_epi32(-1)));
+            }
             if (x == last) break;
             e0 = _mm_add_epi32(e0, s.ex[0]);
             e1 = _mm_add_epi32(e1, s.ex[1]);
             e2 = _mm_add_epi32(e2, s.ex[2]);
             q.z = _mm_add_ps(q.z, s.st.zx);
-            if constexpr (Gouraud) {
-                q.c01 = _mm_add_epi16(q.c01, s.cx4);
-                q.c23 = _mm_add_epi16(q.c23, s.cx4);
-            }
+            if constexpr (Gouraud) q.c01 = _mm_add_epi16(q.c01, s.cx4);
             x += 4;
-            const __m128i next = edge_mask(e0, e1, e2);
-            if (any && !_mm_movemask_epi8(next)) break;
-            in = next;
+            in = _mm_or_si128(_mm_or_si128(e0, e1), e2);
+            if (any && outside(in) == 15) break;
         }
         er0 = _mm_add_epi32(er0, s.ey[0]);
         er1 = _mm_add_epi32(er1, s.ey[1]);
         er2 = _mm_add_epi32(er2, s.ey[2]);
-        qr.z = _mm_add_ps(qr.z, s.st.zy);
-        if constexpr (Gouraud) {
-            qr.c01 = _mm_add_epi16(qr.c01, s.cy);
-            qr.c23 = _mm_add_epi16(qr.c23, s.cy);
-        }
+        zr = _mm_add_ps(zr, s.st.zy);
+        if constexpr (Gouraud) cr = _mm_add_epi16(cr, s.cy);
         row += t.pitch;
-        if (zrow) zrow += t.depth_pitch;
+        if (Fast || zrow) zrow += t.depth_pitch;
     }
 }
 
