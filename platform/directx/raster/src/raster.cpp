@@ -467,15 +467,19 @@ inline __m128i wrap16(__m128i v) {
 
 // Box minx..maxx, miny..maxy (inside the target); cross: twice the area in 1/256 pixel^2 (> 0).
 template <Format F, bool Gouraud>
-void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& c, int minx,
-                int miny, int maxx, int maxy, int32_t cross, uint32_t flat) {
+inline void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& c, int minx,
+                       int miny, int maxx, int maxy, int32_t cross, uint32_t flat) {
     SmallTri s;
     const int32_t px = minx * 16 + 8, py = miny * 16 + 8;
-    const int32_t X[3] = {a.fx, b.fx, c.fx}, Y[3] = {a.fy, b.fy, c.fy};
-    // The three edges side by side, lane k from vertex k to the next. The products go through
-    // float, exact here: deltas are below 2^11, so edge values stay below 2^22.
-    const __m128i vx = _mm_setr_epi32(X[0], X[1], X[2], X[0]);
-    const __m128i vy = _mm_setr_epi32(Y[0], Y[1], Y[2], Y[0]);
+    // The three edges side by side, lane k from vertex k to the next (lane 3 unused). The
+    // products go through float, exact here: deltas are below 2^11, so edge values stay below
+    // 2^22.
+    const __m128 ab = _mm_castsi128_ps(
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&a.fx)),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&b.fx))));
+    const __m128 cc = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&c.fx)));
+    const __m128i vx = _mm_castps_si128(_mm_shuffle_ps(ab, cc, _MM_SHUFFLE(0, 0, 2, 0)));
+    const __m128i vy = _mm_castps_si128(_mm_shuffle_ps(ab, cc, _MM_SHUFFLE(1, 1, 3, 1)));
     const __m128i dx = _mm_sub_epi32(_mm_shuffle_epi32(vx, _MM_SHUFFLE(3, 0, 2, 1)), vx);
     const __m128i dy = _mm_sub_epi32(_mm_shuffle_epi32(vy, _MM_SHUFFLE(3, 0, 2, 1)), vy);
     const __m128i zero = _mm_setzero_si128();
@@ -483,9 +487,10 @@ void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& 
     const __m128i top_left =
         _mm_or_si128(_mm_cmplt_epi32(dy, zero),
                      _mm_and_si128(_mm_cmpeq_epi32(dy, zero), _mm_cmpgt_epi32(dx, zero)));
-    const __m128 ef = _mm_sub_ps(
-        _mm_mul_ps(_mm_cvtepi32_ps(dx), _mm_cvtepi32_ps(_mm_sub_epi32(_mm_set1_epi32(py), vy))),
-        _mm_mul_ps(_mm_cvtepi32_ps(dy), _mm_cvtepi32_ps(_mm_sub_epi32(_mm_set1_epi32(px), vx))));
+    const __m128 fdx = _mm_cvtepi32_ps(dx), fdy = _mm_cvtepi32_ps(dy);
+    const __m128 rx = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_set1_epi32(px), vx));
+    const __m128 ry = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_set1_epi32(py), vy));
+    const __m128 ef = _mm_sub_ps(_mm_mul_ps(fdx, ry), _mm_mul_ps(fdy, rx));
     const __m128i e =
         _mm_sub_epi32(_mm_add_epi32(_mm_cvtps_epi32(ef), _mm_set1_epi32(-1)), top_left);
     const __m128i sx = _mm_slli_epi32(_mm_sub_epi32(zero, dy), 4); // per pixel right
@@ -509,13 +514,16 @@ void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const Vertex& 
     const __m128 A = attributes(a.rgb, a.z);
     const __m128 B = attributes(b.rgb, b.z), C = attributes(c.rgb, c.z);
     const __m128 d1 = _mm_sub_ps(B, A), d2 = _mm_sub_ps(C, A);
-    const __m128 dX1 = _mm_set1_ps(float(X[1] - X[0])), dY1 = _mm_set1_ps(float(Y[1] - Y[0]));
-    const __m128 dX2 = _mm_set1_ps(float(X[2] - X[0])), dY2 = _mm_set1_ps(float(Y[2] - Y[0]));
+    // Vertex 1 - vertex 0 is lane 0 of the deltas; vertex 0 - vertex 2 (negated) lane 2.
+    const __m128 dX1 = _mm_shuffle_ps(fdx, fdx, 0x00), dY1 = _mm_shuffle_ps(fdy, fdy, 0x00);
+    const __m128 nX2 = _mm_shuffle_ps(fdx, fdx, 0xAA), nY2 = _mm_shuffle_ps(fdy, fdy, 0xAA);
     const __m128 inv = _mm_set1_ps(16.0f / float(cross));
-    __m128 ddx = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d1, dY2), _mm_mul_ps(d2, dY1)), inv);
-    __m128 ddy = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d2, dX1), _mm_mul_ps(d1, dX2)), inv);
-    const __m128 ax = _mm_set1_ps(float(px - X[0]) * 0.0625f);
-    const __m128 ay = _mm_set1_ps(float(py - Y[0]) * 0.0625f);
+    __m128 ddx = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(d1, nY2), _mm_mul_ps(d2, dY1)),
+                            _mm_sub_ps(_mm_setzero_ps(), inv));
+    __m128 ddy = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(d2, dX1), _mm_mul_ps(d1, nX2)), inv);
+    const __m128 k16 = _mm_set1_ps(0.0625f);
+    const __m128 ax = _mm_mul_ps(_mm_shuffle_ps(rx, rx, 0x00), k16);
+    const __m128 ay = _mm_mul_ps(_mm_shuffle_ps(ry, ry, 0x00), k16);
     __m128 at = _mm_add_ps(A, _mm_add_ps(_mm_mul_ps(ddx, ax), _mm_mul_ps(ddy, ay)));
 
     const __m128 zdx = _mm_shuffle_ps(ddx, ddx, 0xFF);
@@ -601,30 +609,18 @@ void fill_large(const Tri& s, const Span& sp, int minx, int miny, int maxx, int 
     }
 }
 
-using SmallFn = void (*)(const Span&, const Vertex&, const Vertex&, const Vertex&, int, int, int,
-                         int, int32_t, uint32_t);
+struct DrawState;
+// Fills a projected front face; cross = screen_cross(a, b, c) > 0.
+using TriFn = void (*)(const DrawState&, const Vertex&, const Vertex&, const Vertex&, int64_t,
+                       uint32_t);
 using LargeFn = void (*)(const Tri&, const Span&, int, int, int, int);
 
 struct Fillers {
-    SmallFn small;
+    TriFn tri;
     LargeFn large;
 };
 
-template <bool G> Fillers pick_fill(Format f) {
-    switch (f) {
-    case Format::Indexed8:
-        return {fill_small<Format::Indexed8, G>, fill_large<Format::Indexed8, G>};
-    case Format::RGB565:
-        return {fill_small<Format::RGB565, G>, fill_large<Format::RGB565, G>};
-    case Format::RGB888:
-        return {fill_small<Format::RGB888, G>, fill_large<Format::RGB888, G>};
-    case Format::XRGB8888:
-        return {fill_small<Format::XRGB8888, G>, fill_large<Format::XRGB8888, G>};
-    case Format::Count8:
-        return {fill_small<Format::Count8, G>, fill_large<Format::Count8, G>};
-    }
-    return {nullptr, nullptr};
-}
+template <bool G> Fillers pick_fill(Format f);
 
 struct LineSteps {
     int32_t x, y, xs, ys; // 16.16 pixels
@@ -810,9 +806,10 @@ inline int64_t screen_cross(const Vertex& a, const Vertex& b, const Vertex& c) {
     ds.fill.large(s, ds.span, minx, miny, maxx, maxy);
 }
 
-// Fills one projected front face; cross = screen_cross(a, b, c) > 0.
-inline void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
-                          int64_t cross, uint32_t flat) {
+// The pixel box of a front face, then the small path inline or the large one.
+template <Format F, bool Gouraud>
+void fill_tri(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c, int64_t cross,
+              uint32_t flat) {
     // Pixels whose centre (16 * px + 8) lies within the vertex box.
     const int32_t lx = std::min({a.fx, b.fx, c.fx}), hx = std::max({a.fx, b.fx, c.fx});
     const int32_t ly = std::min({a.fy, b.fy, c.fy}), hy = std::max({a.fy, b.fy, c.fy});
@@ -821,11 +818,31 @@ inline void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b,
     const int maxy = std::min(ds.view.height - 1, (hy - 8) >> 4);
     if (minx > maxx || miny > maxy) return;
     ds.drawn->add(minx, miny, maxx + 1, maxy + 1);
-    if (hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16) {
-        ds.fill.small(ds.span, a, b, c, minx, miny, maxx, maxy, int32_t(cross), flat);
-        return;
+    if (hx - lx <= kSmall * 16 && hy - ly <= kSmall * 16)
+        fill_small<F, Gouraud>(ds.span, a, b, c, minx, miny, maxx, maxy, int32_t(cross), flat);
+    else
+        fill_large_triangle(ds, a, b, c, minx, miny, maxx, maxy, cross, flat);
+}
+
+template <bool G> Fillers pick_fill(Format f) {
+    switch (f) {
+    case Format::Indexed8:
+        return {fill_tri<Format::Indexed8, G>, fill_large<Format::Indexed8, G>};
+    case Format::RGB565:
+        return {fill_tri<Format::RGB565, G>, fill_large<Format::RGB565, G>};
+    case Format::RGB888:
+        return {fill_tri<Format::RGB888, G>, fill_large<Format::RGB888, G>};
+    case Format::XRGB8888:
+        return {fill_tri<Format::XRGB8888, G>, fill_large<Format::XRGB8888, G>};
+    case Format::Count8:
+        return {fill_tri<Format::Count8, G>, fill_large<Format::Count8, G>};
     }
-    fill_large_triangle(ds, a, b, c, minx, miny, maxx, maxy, cross, flat);
+    return {nullptr, nullptr};
+}
+
+inline void fill_triangle(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c,
+                          int64_t cross, uint32_t flat) {
+    ds.fill.tri(ds, a, b, c, cross, flat);
 }
 
 inline ClipVert clip_vert(const Vertex& v) {
@@ -1264,7 +1281,7 @@ void Renderer::draw(Target& t, const Mesh& m, const DrawParams& p) {
     ds.linefn = pick_line(t.format);
     Bounds box;
     ds.drawn = &box;
-    if (!ds.fill.small || !ds.linefn) return;
+    if (!ds.fill.tri || !ds.linefn) return;
 
     // Vertices: transform, outcode, project (lighting comes later, per used vertex).
     if (verts_.size() < m.vertex_count) verts_.resize(m.vertex_count);
