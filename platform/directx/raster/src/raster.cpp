@@ -282,10 +282,13 @@ template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
 }
 
 // Shades the four pixels x..x+3 of a row whose lanes are set in `inside` (32-bit lanes).
-// Fast: the caller knows all four pixels are inside the row and there is a depth buffer.
-template <Format F, bool Gouraud, bool Fast = false>
+// Fast: the caller knows all four pixels are inside the row and there is a depth buffer; then
+// `inside` may instead be an outside mask (Outside), and a group that fails the depth test is
+// written back unchanged rather than tested for.
+template <Format F, bool Gouraud, bool Fast = false, bool Outside = false>
 inline void shade4(uint32_t flat, const Span& sp, uint8_t* row, uint16_t* zrow, int x,
                    const Quad& q, __m128i inside) {
+    static_assert(Fast || !Outside, "outside masks only on the fast path");
     const bool full = Fast || x + 4 <= sp.width;
     if (!full) {
         const __m128i lx = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
@@ -305,8 +308,9 @@ inline void shade4(uint32_t flat, const Span& sp, uint8_t* row, uint16_t* zrow, 
         }
         const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(zp));
         const __m128i pass = _mm_cmplt_epi16(zi, _mm_xor_si128(old, bias));
-        const __m128i m16 = _mm_and_si128(pass, _mm_packs_epi32(inside, inside));
-        if (_mm_movemask_epi8(m16) == 0) return;
+        const __m128i m16 = Outside ? _mm_andnot_si128(_mm_packs_epi32(inside, inside), pass)
+                                    : _mm_and_si128(pass, _mm_packs_epi32(inside, inside));
+        if (!Fast && _mm_movemask_epi8(m16) == 0) return;
         const __m128i nz =
             _mm_or_si128(_mm_and_si128(m16, _mm_xor_si128(zi, bias)), _mm_andnot_si128(m16, old));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(zp), nz);
@@ -436,8 +440,9 @@ inline void small_rows(const SmallTri& s, const Span& sp, uint32_t flat, int min
             const bool any = outside(in) != 15;
             if (any) {
                 if constexpr (Gouraud) q.c23 = _mm_add_epi16(q.c01, c2);
-                shade4<F, Gouraud, Fast>(flat, sp, row, zrow, x, q,
-                                         _mm_cmpgt_epi32(in, _mm_set1_epi32(-1)));
+                shade4<F, Gouraud, Fast, Fast>(flat, sp, row, zrow, x, q,
+                                               Fast ? _mm_srai_epi32(in, 31)
+                                                    : _mm_cmpgt_epi32(in, _mm_set1_epi32(-1)));
             }
             if (x == last) break;
             e0 = _mm_add_epi32(e0, s.ex[0]);
