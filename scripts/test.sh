@@ -56,7 +56,7 @@ if cmake -S . -B "$ASAN_BUILD" -DPLUMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithD
    # Test discovery runs each test program to list its tests: leaks are
    # checked when the tests run, below.
    ASAN_OPTIONS=detect_leaks=0 cmake --build "$ASAN_BUILD" -j2 >"$ASAN_BUILD/build.log" 2>&1; then
-  ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1" \
+  ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1" \
   LSAN_OPTIONS="suppressions=$PWD/tests/reliability/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     run_ctest "sanitizer tests in $ASAN_BUILD" "$ASAN_BUILD" --timeout 600
