@@ -414,10 +414,13 @@ struct SmallTri {
 
 // Rows of a small triangle: in each row, groups of four from the first one with a covered pixel
 // to the last (a triangle's pixels in a row are contiguous). Fast: no group crosses the right
-// edge of the target and there is a depth buffer.
-template <Format F, bool Gouraud, bool Fast>
+// edge of the target and there is a depth buffer. Dense (narrow boxes, Fast only): every group
+// of the box is shaded, empty ones written back unchanged, since on narrow triangles the
+// branches on coverage mispredict so often that they cost more than the groups they skip.
+template <Format F, bool Gouraud, bool Fast, bool Dense = false>
 inline void small_rows(const SmallTri& s, const Span& sp, uint32_t flat, int minx, int miny,
                        int maxx, int maxy) {
+    static_assert(Fast || !Dense, "dense rows write whole groups: fast path only");
     const Target& t = *sp.t;
     __m128i er0 = s.er[0], er1 = s.er[1], er2 = s.er[2];
     // Colour of pixels 0-1 only; pixels 2-3 are two steps on (c2), added when shading.
@@ -437,7 +440,7 @@ inline void small_rows(const SmallTri& s, const Span& sp, uint32_t flat, int min
         int x = minx;
         __m128i in = _mm_or_si128(_mm_or_si128(e0, e1), e2);
         for (;;) {
-            const bool any = outside(in) != 15;
+            const bool any = Dense || outside(in) != 15;
             if (any) {
                 if constexpr (Gouraud) q.c23 = _mm_add_epi16(q.c01, c2);
                 shade4<F, Gouraud, Fast, Fast>(flat, sp, row, zrow, x, q,
@@ -452,7 +455,7 @@ inline void small_rows(const SmallTri& s, const Span& sp, uint32_t flat, int min
             if constexpr (Gouraud) q.c01 = _mm_add_epi16(q.c01, s.cx4);
             x += 4;
             in = _mm_or_si128(_mm_or_si128(e0, e1), e2);
-            if (any && outside(in) == 15) break;
+            if (!Dense && any && outside(in) == 15) break;
         }
         er0 = _mm_add_epi32(er0, s.ey[0]);
         er1 = _mm_add_epi32(er1, s.ey[1]);
@@ -593,6 +596,8 @@ inline void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const V
     const bool fast = maxx + 3 < sp.width && sp.t->depth;
     if (fast && maxx - minx < 4 && maxy - miny < 4 && miny + 3 < sp.t->height)
         block4<F, Gouraud>(s, sp, flat, minx, miny);
+    else if (fast && maxx - minx < 12)
+        small_rows<F, Gouraud, true, true>(s, sp, flat, minx, miny, maxx, maxy);
     else if (fast)
         small_rows<F, Gouraud, true>(s, sp, flat, minx, miny, maxx, maxy);
     else
