@@ -850,8 +850,12 @@ template <Format F, bool Gouraud>
 void fill_tri(const DrawState& ds, const Vertex& a, const Vertex& b, const Vertex& c, int64_t cross,
               uint32_t flat) {
     // Pixels whose centre (16 * px + 8) lies within the vertex box.
-    const int32_t lx = std::min({a.fx, b.fx, c.fx}), hx = std::max({a.fx, b.fx, c.fx});
-    const int32_t ly = std::min({a.fy, b.fy, c.fy}), hy = std::max({a.fy, b.fy, c.fy});
+    // Nested two-value min/max compile to conditional moves; the list forms branch, and those
+    // branches mispredict on every other small triangle.
+    const int32_t lx = std::min(a.fx, std::min(b.fx, c.fx)),
+                  hx = std::max(a.fx, std::max(b.fx, c.fx));
+    const int32_t ly = std::min(a.fy, std::min(b.fy, c.fy)),
+                  hy = std::max(a.fy, std::max(b.fy, c.fy));
     const int minx = std::max(0, (lx + 7) >> 4), miny = std::max(0, (ly + 7) >> 4);
     const int maxx = std::min(ds.view.width - 1, (hx - 8) >> 4);
     const int maxy = std::min(ds.view.height - 1, (hy - 8) >> 4);
