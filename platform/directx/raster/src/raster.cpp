@@ -1,20 +1,27 @@
 // Triangle rasteriser.
 //
-// Pipeline per draw: every vertex is transformed and given an outcode against the near and far
-// planes and a guard band around the target; triangles are culled (back faces, all outside one
-// plane), their vertices lit on first use, and those entirely inside the band are projected and
-// filled directly. The rest are clipped in camera space, which never divides by a small z, and
-// fanned into triangles.
+// Pipeline per draw: vertices are transformed, given an outcode against the near and far planes
+// and a guard band around the target, projected and lit, four at a time in SSE (the remainder
+// one by one with the same operations, so results do not depend on a vertex's place). Triangles
+// are culled (back faces, all outside one plane) and those entirely inside the band are filled
+// directly. The rest are clipped in camera space, which never divides by a small z, and fanned
+// into triangles.
 //
 // Fill: half-space edge functions over vertices snapped to 1/16 pixel (28.4 fixed point), sampled
 // at pixel centres (x + 0.5, y + 0.5), with the top-left rule as an integer bias, so triangles
 // sharing an edge cover each pixel exactly once. Precision and range: the guard band keeps
 // snapped coordinates below 2^19 units, so edge deltas fit 21 bits and an edge function (a cross
-// product of two deltas) fits 42 bits; it is set up in 64 bits. The per-pixel loops run in 32
-// bits on values that are known to be small: triangles at most 64 pixels across over their
-// bounding box (|value| < 2^22), larger ones per 8x8 block and only in blocks an edge crosses,
-// where the value never exceeds the change across one block (< 2^29). Pixels go four at a time
-// (SSE2, the x86-64 baseline).
+// product of two deltas) fits 42 bits; the cross product and large triangles are set up in 64
+// bits. Triangles at most 64 pixels across are set up in 32 bits: their deltas are below 2^11
+// and edge values over the box below 2^22, so the products can even go through float (exact
+// below 2^24). Larger triangles go per 8x8 block and only test blocks an edge crosses, where the
+// value never exceeds the change across one block (< 2^29). Pixels go four at a time (SSE2, the
+// x86-64 baseline).
+//
+// Small triangles are where the time goes on dense meshes, and there mispredicted branches cost
+// more than arithmetic: narrow boxes shade every four-pixel group of their rows (boxes of at
+// most 4x4 a fixed 4x4 block), writing uncovered pixels back unchanged, instead of branching on
+// coverage.
 //
 // Depth is z' = back / (back - front) * (1 - front / z) * 65535, affine in screen space, so it is
 // a float plane; the test is LESS and passing pixels write depth. Gouraud colour is a plane too,
