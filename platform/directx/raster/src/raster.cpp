@@ -603,7 +603,7 @@ inline void fill_small(const Span& sp, const Vertex& a, const Vertex& b, const V
     const bool fast = maxx + 3 < sp.width && sp.t->depth;
     if (fast && maxx - minx < 4 && maxy - miny < 4 && miny + 3 < sp.t->height)
         block4<F, Gouraud>(s, sp, flat, minx, miny);
-    else if (fast && maxx - minx < 12)
+    else if (fast && maxx - minx < 16)
         small_rows<F, Gouraud, true, true>(s, sp, flat, minx, miny, maxx, maxy);
     else if (fast)
         small_rows<F, Gouraud, true>(s, sp, flat, minx, miny, maxx, maxy);
