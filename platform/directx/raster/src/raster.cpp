@@ -685,14 +685,28 @@ template <Format F, bool Depth> void line_inside(const Target& t, const LineStep
         const int px = x >> 16, py = y >> 16;
         const __m128i v = _mm_packs_epi32(_mm_srai_epi32(c, 16), _mm_setzero_si128());
         const uint32_t colour = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
-        bool pass = true;
-        if constexpr (Depth) {
+        uint8_t* prow = t.pixels + size_t(py) * size_t(t.pitch);
+        if constexpr (Depth && F == Format::XRGB8888) {
+            // Selects, not branches: where lines cross or retrace each other (edges shared by
+            // two faces) passing and failing alternate unpredictably.
             uint16_t* d = t.depth + size_t(py) * size_t(t.depth_pitch) + px;
+            uint32_t* p = reinterpret_cast<uint32_t*>(prow) + px;
             const int zi = static_cast<int>(z + 0.5f);
-            pass = zi < *d;
-            if (pass) *d = uint16_t(zi);
+            const uint16_t old = *d;
+            const uint32_t was = *p;
+            const uint32_t keep = uint32_t(zi < old) - 1; // all ones where the test fails
+            *d = uint16_t((uint32_t(zi) & ~keep) | (old & keep));
+            *p = (colour & ~keep) | (was & keep);
+        } else {
+            bool pass = true;
+            if constexpr (Depth) {
+                uint16_t* d = t.depth + size_t(py) * size_t(t.depth_pitch) + px;
+                const int zi = static_cast<int>(z + 0.5f);
+                pass = zi < *d;
+                if (pass) *d = uint16_t(zi);
+            }
+            if (pass) store_pixel<F>(t, prow, px, colour);
         }
-        if (pass) store_pixel<F>(t, t.pixels + size_t(py) * size_t(t.pitch), px, colour);
         x += l.xs, y += l.ys, z += l.zs;
         c = _mm_add_epi32(c, l.cs);
     }
