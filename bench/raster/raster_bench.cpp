@@ -1,5 +1,5 @@
-// Frame timings of the software renderer at 1920x1080 (one case at 3840x2160) XRGB8888 with a
-// 16-bit depth buffer:
+// Frame timings of the software renderer at 1920x1080 (one case at 3840x2160) XRGB8888 (one case
+// RGB565) with a 16-bit depth buffer:
 // a UV sphere one third of the screen high, tumbling, cleared over the previous frame's drawn
 // rectangle, drawn, and copied out as a presentation would. Prints the median ms per frame.
 //
@@ -71,6 +71,7 @@ double median(std::vector<double> v) {
 
 struct Buffers {
     int W, H;
+    raster::Format format = raster::Format::XRGB8888;
     std::vector<uint32_t> colour = std::vector<uint32_t>(size_t(W) * H);
     std::vector<uint16_t> depth = std::vector<uint16_t>(size_t(W) * H);
     std::vector<uint32_t> screen = std::vector<uint32_t>(size_t(W) * H);
@@ -78,8 +79,8 @@ struct Buffers {
         return {reinterpret_cast<uint8_t*>(colour.data()),
                 W,
                 H,
-                W * 4,
-                raster::Format::XRGB8888,
+                W * (format == raster::Format::RGB565 ? 2 : 4),
+                format,
                 depth.data(),
                 W,
                 nullptr};
@@ -158,7 +159,7 @@ double run(Buffers& buf, const Sphere* s, const std::vector<raster::MeshEdge>* e
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
-    Buffers buf{1920, 1080}, big{3840, 2160};
+    Buffers buf{1920, 1080}, big{3840, 2160}, b565{1920, 1080, raster::Format::RGB565};
     const Sphere s10k = make_sphere(100, 51), s100k = make_sphere(250, 201);
     using namespace raster;
     const uint32_t gouraud = SHADE_GOURAUD | LIGHT_ON | FILL_SOLID;
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
                  uint32_t(s10k.idx.size() / 3), nullptr},
                 edges10k);
 
-    std::printf("raster_bench XRGB8888, 16-bit depth, median of %d frames\n", frames);
+    std::printf("raster_bench XRGB8888 unless named, 16-bit depth, median of %d frames\n", frames);
     if (argc <= 2) {
         const double floor_ms = run(buf, nullptr, nullptr, gouraud, frames, true, nullptr, nullptr);
         std::printf("  %-40s %7.3f ms\n", "floor: full clear + copy", floor_ms);
@@ -185,7 +186,8 @@ int main(int argc, char** argv) {
                  {"10k triangles, wireframe", &s10k, wire, &buf},
                  {"10k triangles, edge list", &s10k, wire, &buf, &edges10k},
                  {"10k triangles, flat", &s10k, SHADE_FLAT | LIGHT_ON | FILL_SOLID, &buf},
-                 {"3840x2160 10k Gouraud", &s10k, gouraud, &big}};
+                 {"3840x2160 10k Gouraud", &s10k, gouraud, &big},
+                 {"RGB565 10k Gouraud", &s10k, gouraud, &b565}};
     for (const Case& c : cases) {
         if (argc > 2 && !std::strstr(c.name, argv[2])) continue;
         double draw_ms = 0;

@@ -350,6 +350,49 @@ TEST(Formats, AllFormatsStoreTheColour) {
     }
 }
 
+TEST(Formats, SixteenBitPixelsAreTheTrueColourOnesTruncated) {
+    // Gouraud triangles of several sizes (all fill paths), drawn in XRGB8888 and in RGB565:
+    // every 565 pixel holds the high bits of the true-colour one.
+    Lighting light{};
+    light.ambient[0] = light.ambient[1] = light.ambient[2] = 0.1f;
+    light.directional_count = 1;
+    light.directional[0].dir = {0.5f, -0.3f, 1};
+    light.directional[0].color[0] = light.directional[0].color[1] = 0.9f;
+    light.directional[0].color[2] = 0.7f;
+    Scene s;
+    auto tri = [&](float x0, float y0, float x1, float y1, float x2, float y2) {
+        const uint32_t a = s.vertex(Scene::at(x0, y0), {-0.6f, 0.2f, -1});
+        const uint32_t b = s.vertex(Scene::at(x1, y1), {0.7f, 0.5f, -1});
+        const uint32_t c = s.vertex(Scene::at(x2, y2), {0.1f, -0.8f, -1});
+        s.idx.insert(s.idx.end(), {a, b, c});
+    };
+    tri(2.2f, 2.1f, 5.4f, 2.6f, 2.5f, 5.3f);   // 4x4 block
+    tri(8.3f, 2.2f, 19.6f, 3.1f, 9.1f, 12.7f); // whole-row groups
+    tri(24, 2, 60, 9, 27, 40);                 // span walk
+    tri(2, 44, 120, 46, 30, 150);              // large
+    Canvas full(128, 160), small(128, 160, Format::RGB565);
+    for (Canvas* c : {&full, &small}) {
+        c->clear_all(kBg, 0xFFFF);
+        Target t = c->target();
+        Renderer r;
+        DrawParams p = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1, 0.9f, 0.8f);
+        p.lighting = &light;
+        r.draw(t, s.mesh(), p);
+    }
+    auto widen = [](uint32_t v) {
+        const uint32_t R = v >> 19 & 31, G = v >> 10 & 63, B = v >> 3 & 31;
+        return ((R << 3 | R >> 2) << 16) | ((G << 2 | G >> 4) << 8) | (B << 3 | B >> 2);
+    };
+    int drawn = 0;
+    for (int y = 0; y < full.h; ++y)
+        for (int x = 0; x < full.w; ++x) {
+            drawn += full.at(x, y) != kBg;
+            ASSERT_EQ(small.at(x, y), widen(full.at(x, y))) << x << "," << y;
+        }
+    EXPECT_GT(drawn, 2000);
+    EXPECT_TRUE(small.guards_intact());
+}
+
 TEST(Palette, RendererWritesOnlyWritableEntries) {
     Canvas c(64, 64, Format::Indexed8);
     Palette8& pal = c.palette;

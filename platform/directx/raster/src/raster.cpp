@@ -288,6 +288,12 @@ template <bool Gouraud> inline Quad quad_at(const Tri& s, int x, int y) {
     return q;
 }
 
+// Lanes reduced modulo 2^16 and sign-extended, so a saturating pack keeps their low 16 bits
+// (8.8 colour, see Quad; 565 pixels).
+inline __m128i wrap16(__m128i v) {
+    return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
+}
+
 // Shades the four pixels x..x+3 of a row whose lanes are set in `inside` (32-bit lanes).
 // Fast: the caller knows all four pixels are inside the row and there is a depth buffer; then
 // `inside` may instead be an outside mask (Outside), and a group that fails the depth test is
@@ -338,6 +344,20 @@ inline void shade4(uint32_t flat, const Span& sp, uint8_t* row, uint16_t* zrow, 
             const __m128i old = _mm_loadu_si128(p);
             _mm_storeu_si128(
                 p, _mm_or_si128(_mm_and_si128(mask, colour), _mm_andnot_si128(mask, old)));
+            return;
+        }
+    } else if constexpr (F == Format::RGB565) {
+        if (full) {
+            // to565 on four lanes, then the 16-bit values packed without saturation.
+            const __m128i c565 = _mm_or_si128(
+                _mm_or_si128(_mm_and_si128(_mm_srli_epi32(colour, 8), _mm_set1_epi32(0xF800)),
+                             _mm_and_si128(_mm_srli_epi32(colour, 5), _mm_set1_epi32(0x07E0))),
+                _mm_and_si128(_mm_srli_epi32(colour, 3), _mm_set1_epi32(0x001F)));
+            const __m128i c16 = _mm_packs_epi32(wrap16(c565), wrap16(c565));
+            const __m128i m = _mm_packs_epi32(mask, mask);
+            __m128i* p = reinterpret_cast<__m128i*>(row + 2 * size_t(x));
+            const __m128i old = _mm_loadl_epi64(p);
+            _mm_storel_epi64(p, _mm_or_si128(_mm_and_si128(m, c16), _mm_andnot_si128(m, old)));
             return;
         }
     }
@@ -498,12 +518,6 @@ inline void block4(const SmallTri& s, const Span& sp, uint32_t flat, int x, int 
         row += t.pitch;
         zrow += t.depth_pitch;
     }
-}
-
-// Eight-bit-fraction lanes reduced modulo 2^16 and sign-extended, so a saturating pack keeps
-// their bits (see Quad).
-inline __m128i wrap16(__m128i v) {
-    return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
 }
 
 // Box minx..maxx, miny..maxy (inside the target); cross: twice the area in 1/256 pixel^2 (> 0).
