@@ -692,18 +692,26 @@ struct LineSteps {
 
 // Lines whose end pixels are inside the target: positions step linearly, so every pixel is.
 template <Format F, bool Depth> void line_inside(const Target& t, const LineSteps& l) {
+    // Locals, not reloads: the pixel stores could alias the target's and the steps' fields.
+    uint8_t* const pixels = t.pixels;
+    uint16_t* const depth = t.depth;
+    const size_t pitch = size_t(t.pitch), dpitch = size_t(t.depth_pitch);
+    const int32_t xs = l.xs, ys = l.ys;
+    const float zs = l.zs;
+    const __m128i cs = l.cs;
+    const int n = l.n;
     int32_t x = l.x, y = l.y;
     float z = l.z;
     __m128i c = l.c;
-    for (int i = 0; i <= l.n; ++i) {
+    for (int i = 0; i <= n; ++i) {
         const int px = x >> 16, py = y >> 16;
         const __m128i v = _mm_packs_epi32(_mm_srai_epi32(c, 16), _mm_setzero_si128());
         const uint32_t colour = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
-        uint8_t* prow = t.pixels + size_t(py) * size_t(t.pitch);
+        uint8_t* prow = pixels + size_t(py) * pitch;
         if constexpr (Depth && F == Format::XRGB8888) {
             // Selects, not branches: where lines cross or retrace each other (edges shared by
             // two faces) passing and failing alternate unpredictably.
-            uint16_t* d = t.depth + size_t(py) * size_t(t.depth_pitch) + px;
+            uint16_t* d = depth + size_t(py) * dpitch + px;
             uint32_t* p = reinterpret_cast<uint32_t*>(prow) + px;
             const int zi = static_cast<int>(z + 0.5f);
             const uint16_t old = *d;
@@ -714,15 +722,15 @@ template <Format F, bool Depth> void line_inside(const Target& t, const LineStep
         } else {
             bool pass = true;
             if constexpr (Depth) {
-                uint16_t* d = t.depth + size_t(py) * size_t(t.depth_pitch) + px;
+                uint16_t* d = depth + size_t(py) * dpitch + px;
                 const int zi = static_cast<int>(z + 0.5f);
                 pass = zi < *d;
                 if (pass) *d = uint16_t(zi);
             }
             if (pass) store_pixel<F>(t, prow, px, colour);
         }
-        x += l.xs, y += l.ys, z += l.zs;
-        c = _mm_add_epi32(c, l.cs);
+        x += xs, y += ys, z += zs;
+        c = _mm_add_epi32(c, cs);
     }
 }
 
