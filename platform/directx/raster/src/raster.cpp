@@ -1330,33 +1330,33 @@ struct Transform4 {
     }
 };
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// Compiled for AVX2 whatever the baseline; called only after a run-time check.
+#define RASTER_AVX2 __attribute__((target("avx2")))
 
-inline __m256 wide(__m128 v) {
+RASTER_AVX2 inline __m256 wide(__m128 v) {
     return _mm256_set_m128(v, v);
 }
-inline __m256 finite8(__m256 v) {
+RASTER_AVX2 inline __m256 finite8(__m256 v) {
     return _mm256_cmp_ps(_mm256_sub_ps(v, v), _mm256_setzero_ps(), _CMP_EQ_OQ);
 }
-inline __m256i below_zero8(__m256 d, int b) {
+RASTER_AVX2 inline __m256i below_zero8(__m256 d, int b) {
     return _mm256_and_si256(_mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_LT_OQ)),
                             _mm256_set1_epi32(b));
 }
 
 // Transform4 and Shading4 eight vertices at a time, for processors with AVX2: the same
 // operations in the same order (no fused multiply-add), so results are identical.
-void vertices8(const Transform4& t, const Shading4* sh, __m128i same, const Vec3* pos,
-               const Vec3* nrm, Vertex* out, uint32_t groups) {
-    const auto w = wide;
+RASTER_AVX2 void vertices8(const Transform4& t, const Shading4* sh, __m128i same, const Vec3* pos,
+                           const Vec3* nrm, Vertex* out, uint32_t groups) {
     __m256 m[4][3];
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 3; ++j)
-            m[i][j] = w(t.m[i][j]);
-    const __m256 front = w(t.front), back = w(t.back), zscale = w(t.zscale), sx = w(t.sx),
-                 sy = w(t.sy), cx = w(t.cx), cy = w(t.cy), gx0 = w(t.gx0), gx1 = w(t.gx1),
-                 gy0 = w(t.gy0), gy1 = w(t.gy1), gx0c = w(t.gx0c), gx1c = w(t.gx1c),
-                 gy0c = w(t.gy0c), gy1c = w(t.gy1c), nsy = w(t.nsy);
+            m[i][j] = wide(t.m[i][j]);
+    const __m256 front = wide(t.front), back = wide(t.back), zscale = wide(t.zscale),
+                 sx = wide(t.sx), sy = wide(t.sy), cx = wide(t.cx), cy = wide(t.cy),
+                 gx0 = wide(t.gx0), gx1 = wide(t.gx1), gy0 = wide(t.gy0), gy1 = wide(t.gy1),
+                 gx0c = wide(t.gx0c), gx1c = wide(t.gx1c), gy0c = wide(t.gy0c), gy1c = wide(t.gy1c),
+                 nsy = wide(t.nsy);
     const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
     const __m256i bad = _mm256_set1_epi32(int(OUT_BAD));
     for (uint32_t g = 0; g < groups; ++g, pos += 8, out += 8) {
@@ -1372,25 +1372,24 @@ void vertices8(const Transform4& t, const Shading4* sh, __m128i same, const Vec3
                               _mm256_mul_ps(z, m[2][j])),
                 m[3][j]);
         const __m256 X = c[0], Y = c[1], Z = c[2];
-        const auto finite = finite8;
-        const __m256 fin = _mm256_and_ps(_mm256_and_ps(finite(X), finite(Y)), finite(Z));
+        const __m256 fin = _mm256_and_ps(_mm256_and_ps(finite8(X), finite8(Y)), finite8(Z));
         const __m256 sxX = _mm256_mul_ps(sx, X), syY = _mm256_mul_ps(sy, Y);
-        const auto bit = below_zero8;
         __m256i code = _mm256_or_si256(
             _mm256_or_si256(
-                _mm256_or_si256(bit(_mm256_sub_ps(Z, front), OUT_NEAR),
-                                bit(_mm256_sub_ps(back, Z), OUT_FAR)),
-                _mm256_or_si256(bit(_mm256_sub_ps(sxX, _mm256_mul_ps(gx0c, Z)), OUT_LEFT),
-                                bit(_mm256_sub_ps(_mm256_mul_ps(gx1c, Z), sxX), OUT_RIGHT))),
+                _mm256_or_si256(below_zero8(_mm256_sub_ps(Z, front), OUT_NEAR),
+                                below_zero8(_mm256_sub_ps(back, Z), OUT_FAR)),
+                _mm256_or_si256(
+                    below_zero8(_mm256_sub_ps(sxX, _mm256_mul_ps(gx0c, Z)), OUT_LEFT),
+                    below_zero8(_mm256_sub_ps(_mm256_mul_ps(gx1c, Z), sxX), OUT_RIGHT))),
             _mm256_or_si256(
-                bit(_mm256_sub_ps(_mm256_mul_ps(nsy, Y), _mm256_mul_ps(gy0c, Z)), OUT_TOP),
-                bit(_mm256_add_ps(_mm256_mul_ps(gy1c, Z), syY), OUT_BOTTOM)));
+                below_zero8(_mm256_sub_ps(_mm256_mul_ps(nsy, Y), _mm256_mul_ps(gy0c, Z)), OUT_TOP),
+                below_zero8(_mm256_add_ps(_mm256_mul_ps(gy1c, Z), syY), OUT_BOTTOM)));
         const __m256i fi = _mm256_castps_si256(fin);
         code = _mm256_or_si256(_mm256_and_si256(fi, code), _mm256_andnot_si256(fi, bad));
         const __m256 iz = _mm256_div_ps(one, Z);
         const __m256 PX = _mm256_add_ps(cx, _mm256_mul_ps(sxX, iz));
         const __m256 PY = _mm256_sub_ps(cy, _mm256_mul_ps(syY, iz));
-        const __m256 pfin = _mm256_and_ps(finite(PX), finite(PY));
+        const __m256 pfin = _mm256_and_ps(finite8(PX), finite8(PY));
         const __m256i inside = _mm256_cmpeq_epi32(code, _mm256_setzero_si256());
         code = _mm256_or_si256(
             code, _mm256_andnot_si256(_mm256_castps_si256(pfin), _mm256_and_si256(inside, bad)));
@@ -1412,32 +1411,32 @@ void vertices8(const Transform4& t, const Shading4* sh, __m128i same, const Vec3
                          e = _mm256_set_m128(nzh, nzl);
             __m256 n[3];
             for (int j = 0; j < 3; ++j)
-                n[j] = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(a, w(sh->C[0][j])),
-                                                   _mm256_mul_ps(b, w(sh->C[1][j]))),
-                                     _mm256_mul_ps(e, w(sh->C[2][j])));
+                n[j] = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(a, wide(sh->C[0][j])),
+                                                   _mm256_mul_ps(b, wide(sh->C[1][j]))),
+                                     _mm256_mul_ps(e, wide(sh->C[2][j])));
             const __m256 len2 =
                 _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(n[0], n[0]), _mm256_mul_ps(n[1], n[1])),
                               _mm256_mul_ps(n[2], n[2]));
             const __m256 usable =
-                _mm256_and_ps(_mm256_cmp_ps(len2, zero, _CMP_GT_OQ), finite(len2));
+                _mm256_and_ps(_mm256_cmp_ps(len2, zero, _CMP_GT_OQ), finite8(len2));
             const __m256 il = _mm256_div_ps(one, _mm256_sqrt_ps(len2));
             const __m256 nx = _mm256_mul_ps(n[0], il), ny = _mm256_mul_ps(n[1], il),
                          nz = _mm256_mul_ps(n[2], il);
-            __m256 sum[3] = {w(sh->ambient[0]), w(sh->ambient[1]), w(sh->ambient[2])};
+            __m256 sum[3] = {wide(sh->ambient[0]), wide(sh->ambient[1]), wide(sh->ambient[2])};
             for (int l = 0; l < sh->nlights; ++l) {
-                __m256 dl = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, w(sh->dir[l][0])),
-                                                        _mm256_mul_ps(ny, w(sh->dir[l][1]))),
-                                          _mm256_mul_ps(nz, w(sh->dir[l][2])));
+                __m256 dl = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, wide(sh->dir[l][0])),
+                                                        _mm256_mul_ps(ny, wide(sh->dir[l][1]))),
+                                          _mm256_mul_ps(nz, wide(sh->dir[l][2])));
                 dl = _mm256_and_ps(dl, _mm256_and_ps(usable, _mm256_cmp_ps(dl, zero, _CMP_GT_OQ)));
                 for (int k = 0; k < 3; ++k)
-                    sum[k] = _mm256_add_ps(sum[k], _mm256_mul_ps(dl, w(sh->color[l][k])));
+                    sum[k] = _mm256_add_ps(sum[k], _mm256_mul_ps(dl, wide(sh->color[l][k])));
             }
             __m256i ch[3];
             for (int k = 0; k < 3; ++k) {
                 const __m256 u = _mm256_and_ps(_mm256_cmp_ps(sum[k], zero, _CMP_GE_OQ),
                                                _mm256_min_ps(sum[k], one));
                 const __m256 v =
-                    _mm256_mul_ps(_mm256_mul_ps(w(sh->base[k]), u), _mm256_set1_ps(255.0f));
+                    _mm256_mul_ps(_mm256_mul_ps(wide(sh->base[k]), u), _mm256_set1_ps(255.0f));
                 ch[k] = _mm256_cvttps_epi32(_mm256_add_ps(v, _mm256_set1_ps(0.5f)));
             }
             const __m256i rgb = _mm256_or_si256(
@@ -1455,7 +1454,7 @@ void vertices8(const Transform4& t, const Shading4* sh, __m128i same, const Vec3
     }
 }
 
-#pragma GCC pop_options
+#undef RASTER_AVX2
 
 } // namespace
 
