@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -151,6 +153,35 @@ TEST(BoundedResources, HugeDeclaredCountsFailWithinTheBudget) {
     // Within the inflate limit the declaration alone must not be trusted either.
     Put32(z, 16, (1u << 30) - 16);
     ExpectCleanFailure("a compressed body declared as 1 GiB", z);
+}
+
+// A model path can name anything: none of these may block, stream without end
+// or be read whole into memory.
+TEST(BoundedResources, SpecialAndHugeFilesFailAtOnce) {
+    char folder[] = "/tmp/reliability-special-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string fifo = std::string(folder) + "/model.x";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Larger than the reader's file limit, but sparse: costs no disk.
+    const std::string sparse = std::string(folder) + "/huge.x";
+    int fd = open(sparse.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, off_t(600) << 20), 0);
+    ASSERT_EQ(write(fd, "xof 0303txt 0032", 16), 16);
+    close(fd);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/urandom"),
+                                    std::string(folder), sparse}) {
+        Outcome out = LoadInChild(path, !kAddressSanitizer);
+        ASSERT_TRUE(out.exited) << path << ": the load crashed";
+        EXPECT_NE(out.result, int(xfile::Result::Ok)) << path;
+        EXPECT_NE(out.reason[0], '\0') << path;
+        EXPECT_LT(out.growthKiB, kBudgetKiB) << path << ": " << out.reason;
+        printf("bench: %s: %.2f ms, peak growth %ld KiB: %s\n", path.c_str(), out.ms, out.growthKiB,
+               out.reason);
+    }
+    unlink(fifo.c_str());
+    unlink(sparse.c_str());
+    rmdir(folder);
 }
 
 struct NestingRun {
