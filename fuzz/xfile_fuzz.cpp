@@ -1,8 +1,9 @@
 // Fuzz target: any bytes through the .x reader. Beyond "no crash", a model the
-// reader accepts must be internally consistent, since the renderer indexes with
-// it unchecked.
+// reader accepts must be internally consistent and finite, since the renderer
+// indexes and transforms with it unchecked.
 #include <xfile/xfile.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,15 @@ namespace {
     abort();
 }
 
+bool Finite(const xfile::Vec3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 void CheckModel(const xfile::Model& m) {
+    for (const xfile::Vec3& p : m.positions)
+        if (!Finite(p)) Broken("position not finite");
+    for (const xfile::Vec3& n : m.normals)
+        if (!Finite(n)) Broken("normal not finite");
     if (!m.texcoords.empty() && m.texcoords.size() != m.positions.size())
         Broken("texcoords not one per position");
     for (const xfile::Triangle& t : m.triangles) {
