@@ -228,9 +228,14 @@ void Viewport::draw_mesh(const RenderMesh& mesh, D3DRMRENDERQUALITY quality, ras
                          raster::DrawParams& params) {
     params.quality = effective_quality(quality, device_->GetQuality());
     for (const RenderGroup& g : mesh.groups) {
-        const raster::Mesh m{mesh.positions.data(),           mesh.normals.data(),
-                             uint32_t(mesh.positions.size()), g.indices.data(),
-                             uint32_t(g.indices.size() / 3),  g.edges.data()};
+        const raster::Mesh m{mesh.positions.data(),
+                             mesh.normals.data(),
+                             uint32_t(mesh.positions.size()),
+                             g.indices.data(),
+                             uint32_t(g.indices.size() / 3),
+                             g.edges.data(),
+                             g.wire.data(),
+                             uint32_t(g.wire.size())};
         for (int c = 0; c < 3; ++c)
             params.color[c] = g.color[c];
         renderer_.draw(target, m, params);

@@ -33,6 +33,7 @@ struct RenderGroup {
     float color[3];
     std::vector<uint32_t> indices;
     std::vector<uint8_t> edges;
+    std::vector<raster::MeshEdge> wire; // shared edges listed once, for wireframe
 };
 
 struct RenderMesh {
