@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
