@@ -96,6 +96,13 @@ TEST_F(ProfileWriteTest, DeletingAKeyRemovesItsDuplicatesSoItReadsAsAbsent) {
     EXPECT_EQ(ReadBytes(SettingsPath()), "[S]\nj=3\n");
 }
 
+TEST_F(ProfileWriteTest, RewritingABlankLedValueLeavesTheFileAsItWas) {
+    Settings("[SETTING]\nFILENAME = old\n");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(Write(SECTION_SETTING, KEY_FILENAME, " /a b.x "));
+    EXPECT_EQ(ReadBytes(SettingsPath()), "[SETTING]\nFILENAME = /a b.x \n");
+}
+
 TEST_F(ProfileWriteTest, KeepsTheFileMode) {
     Settings("[S]\nk=1\n");
     chmod(SettingsPath().c_str(), 0640);

@@ -21,9 +21,11 @@ namespace {
 
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(uintptr_t(0x400000));
 
-struct DeathTestStyle {
-    DeathTestStyle() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-} g_style;
+// Set once gtest is up: its flags don't exist yet during static initialisation.
+class DeathTestStyle : public ::testing::Environment {
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+::testing::Environment* const g_style = ::testing::AddGlobalTestEnvironment(new DeathTestStyle);
 
 void PushKeyDown(SDL_Keycode sym) {
     SDL_Event e{};

@@ -105,7 +105,7 @@ std::string Win32MapPath(const char* path) {
     }
     for (size_t i = first; i < parts.size(); ++i)
         base = MatchComponent(base, parts[i]);
-    if (base.empty()) base = ".";
+    if (base.empty()) base.push_back('.');
     if (trailingSlash && base.back() != '/') base += '/';
     return base;
 }

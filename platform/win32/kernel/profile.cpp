@@ -319,10 +319,16 @@ bool Edit(std::string& text, const char* section, const char* key, const char* v
     if (auto index = FindKey(parsed, *range, key)) {
         // Replace only the value; the key's spelling and the blanks around '='
         // stay as the user wrote them.
+        // A value that brings its own leading blanks replaces the ones there, or
+        // every write of it would add more.
         const Line& line = lines[*index];
-        std::string_view old(text.data() + line.valueBegin, line.end - line.valueBegin);
+        size_t from = line.valueBegin;
+        if (win32k::IsBlank(value[0]))
+            while (from > line.begin && text[from - 1] != '=')
+                --from;
+        std::string_view old(text.data() + from, line.end - from);
         if (old == value) return false;
-        text.replace(line.valueBegin, line.end - line.valueBegin, value);
+        text.replace(from, line.end - from, value);
         return true;
     }
 

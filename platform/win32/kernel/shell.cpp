@@ -106,6 +106,14 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR operation, LPCSTR file, LPCSTR parameters, 
     std::string folder = directory && *directory ? Win32MapPath(directory) : Win32ProgramDir();
     struct stat st;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Result(SE_ERR_PNF);
+    // Only the programs beside this one are ever started, whatever folder is named.
+    struct stat own;
+    if (stat(Win32ProgramDir().c_str(), &own) != 0 || own.st_dev != st.st_dev ||
+        own.st_ino != st.st_ino) {
+        win32k::Warn("ShellExecuteA: refused to start \"%s\" from %s: not the program folder", file,
+                     folder.c_str());
+        return Result(SE_ERR_ACCESSDENIED);
+    }
     std::string path = FindEntry(folder, file);
     if (path.empty()) return Result(SE_ERR_FNF);
     if (stat(path.c_str(), &st) != 0) return Result(SE_ERR_FNF);
