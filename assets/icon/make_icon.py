@@ -57,11 +57,11 @@ def sample(px, py):
     diffuse = max(0.0, dx * lxv + dy * lyv + dz * lzv)
     # Reflection of the light about the normal, seen along +z.
     rz = 2 * diffuse * dz - lzv
-    spec = max(0.0, rz) ** 24
+    highlight = max(0.0, rz) ** 24
     base = (142, 52, 118)
     ambient = 0.25
     k = ambient + (1 - ambient) * diffuse
-    return tuple(base[i] * k + 255 * spec * 0.9 for i in range(3))
+    return tuple(base[i] * k + 255 * highlight * 0.9 for i in range(3))
 
 
 def png(width, height, rows):
