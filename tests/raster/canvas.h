@@ -11,16 +11,7 @@ namespace rt {
 using namespace raster;
 
 inline int bytes_per_pixel(Format f) {
-    switch (f) {
-    case Format::XRGB8888:
-        return 4;
-    case Format::RGB888:
-        return 3;
-    case Format::RGB565:
-        return 2;
-    default:
-        return 1;
-    }
+    return f == Format::XRGB8888 ? 4 : f == Format::RGB888 ? 3 : f == Format::RGB565 ? 2 : 1;
 }
 
 // Pixels and depth with padding after every row and guard bytes before and after.
@@ -33,11 +24,11 @@ struct Canvas {
     std::vector<uint16_t> zmem;
     Palette8 palette;
 
-    Canvas(int w_, int h_, Format f = Format::XRGB8888)
+    Canvas(int w_, int h_, Format f = Format::XRGB8888, uint32_t background = 0)
         : w(w_), h(h_), pitch(w_ * bytes_per_pixel(f) + 12), dpitch(w_ + 5), format(f),
           mem(size_t(pitch) * h_ + 2 * kGuard, kFill),
           zmem(size_t(dpitch) * h_ + 2 * kGuard, 0xA5A5) {
-        clear_all(0, 0xFFFF);
+        clear_all(background, 0xFFFF);
     }
     Target target() {
         return {mem.data() + kGuard, w, h, pitch, format, zmem.data() + kGuard, dpitch, &palette};
@@ -46,8 +37,20 @@ struct Canvas {
         Target t = target();
         raster::clear(t, {0, 0, w, h}, rgb, z);
     }
+    // Draws with a fresh renderer (without the depth buffer if asked) and returns its drawn().
+    Rect draw(const Mesh& m, const DrawParams& p, bool with_depth = true) {
+        Target t = target();
+        if (!with_depth) t.depth = nullptr;
+        Renderer r;
+        r.draw(t, m, p);
+        return r.drawn();
+    }
     uint8_t* row(int y) { return mem.data() + kGuard + size_t(y) * pitch; }
     uint16_t depth(int x, int y) const { return zmem[kGuard + size_t(y) * dpitch + x]; }
+    static uint32_t widen565(uint32_t v) {
+        const uint32_t R = v >> 11, G = (v >> 5) & 63, B = v & 31;
+        return ((R << 3 | R >> 2) << 16) | ((G << 2 | G >> 4) << 8) | (B << 3 | B >> 2);
+    }
     // Pixel as 0xRRGGBB (565 widened by replicating high bits; palette looked up).
     uint32_t at(int x, int y) {
         const uint8_t* r = row(y);
@@ -62,8 +65,7 @@ struct Canvas {
         case Format::RGB565: {
             uint16_t v;
             std::memcpy(&v, r + 2 * x, 2);
-            const uint32_t R = v >> 11, G = (v >> 5) & 63, B = v & 31;
-            return ((R << 3 | R >> 2) << 16) | ((G << 2 | G >> 4) << 8) | (B << 3 | B >> 2);
+            return widen565(v);
         }
         case Format::Indexed8: {
             const PaletteEntry e = palette.entries[r[x]];
@@ -138,7 +140,7 @@ inline Mat4 identity() {
 }
 
 inline DrawParams params(uint32_t quality = FILL_SOLID | SHADE_FLAT | LIGHT_OFF, float r = 1,
-                         float g = 1, float b = 1) {
+                         float g = 1, float b = 1, const Lighting* lighting = nullptr) {
     DrawParams p{};
     p.model_to_camera = identity();
     p.projection = Scene::projection();
@@ -146,7 +148,20 @@ inline DrawParams params(uint32_t quality = FILL_SOLID | SHADE_FLAT | LIGHT_OFF,
     p.color[0] = r;
     p.color[1] = g;
     p.color[2] = b;
+    p.lighting = lighting;
     return p;
+}
+
+// One directional light travelling along dir, over a grey ambient level.
+inline Lighting light(Vec3 dir, float ambient = 0, float r = 1, float g = 1, float b = 1) {
+    Lighting l{};
+    l.ambient[0] = l.ambient[1] = l.ambient[2] = ambient;
+    l.directional_count = 1;
+    l.directional[0].dir = dir;
+    l.directional[0].color[0] = r;
+    l.directional[0].color[1] = g;
+    l.directional[0].color[2] = b;
+    return l;
 }
 
 } // namespace rt
