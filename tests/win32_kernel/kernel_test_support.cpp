@@ -2,14 +2,14 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace fs = std::filesystem;
 
 void KernelTest::SetUp() {
     char pattern[] = "/tmp/plumora-kernel-XXXXXX";
@@ -26,13 +26,12 @@ void KernelTest::SetUp() {
 
 void KernelTest::TearDown() {
     Win32TestSetProgramDir(nullptr);
-    Win32TestSetDebugSink(nullptr, nullptr);
     std::error_code ignored;
     // Restore write permission that a test took away before removing everything.
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+    for (auto it = fs::recursive_directory_iterator(root, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored))
         if (it->is_directory(ignored) && !it->is_symlink(ignored)) chmod(it->path().c_str(), 0755);
-    std::filesystem::remove_all(root, ignored);
+    fs::remove_all(root, ignored);
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -43,9 +42,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool Exists(const std::string& path) {
@@ -55,12 +52,9 @@ bool Exists(const std::string& path) {
 
 std::vector<std::string> ListFolder(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (struct dirent* e = readdir(dir))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(dir);
-    }
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename());
     return names;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 class KernelTest : public ::testing::Test {
   protected:
