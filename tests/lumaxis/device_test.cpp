@@ -27,12 +27,7 @@ TEST_F(Device, FullBringUpSaysWhatItMade) {
     EXPECT_TRUE(std::regex_match(debug.Text(), expected)) << debug.Text();
 
     LumaxisState& s = State();
-    EXPECT_EQ(s.lpD3DRM, nullptr);
-    EXPECT_NE(s.lpD3DRM2, nullptr);
-    EXPECT_NE(s.lpD3D2, nullptr);
-    EXPECT_NE(s.lpD3DDevice2, nullptr);
-    EXPECT_NE(s.lpRMDevice2, nullptr);
-    EXPECT_NE(s.lpViewport, nullptr);
+    EXPECT_TRUE(!s.lpD3DRM && s.lpD3DRM2 && s.lpD3D2 && s.lpD3DDevice2 && s.lpViewport);
     EXPECT_EQ(s.lpDDPalette, nullptr);
     EXPECT_EQ(s.lpRMDevice2->GetQuality(), (D3DRMRENDERQUALITY)D3DRMRENDER_GOURAUD);
     EXPECT_EQ(s.lpRMDevice2->GetWidth(), 640u);
@@ -41,8 +36,7 @@ TEST_F(Device, FullBringUpSaysWhatItMade) {
 
     // The z-buffer: the back surface's size, 16 bits, system memory.
     ASSERT_NE(s.lpDDSZBuffer, nullptr);
-    DDSURFACEDESC desc;
-    memset(&desc, 0, sizeof desc);
+    DDSURFACEDESC desc = {};
     desc.dwSize = sizeof desc;
     ASSERT_EQ(s.lpDDSZBuffer->GetSurfaceDesc(&desc), DD_OK);
     EXPECT_EQ(desc.dwWidth, 640u);
@@ -62,39 +56,30 @@ TEST_F(Device, EightBitDesktopGetsASharedPaletteAndFlatQuality) {
     ASSERT_TRUE(BringUpDevice());
     EXPECT_NE(debug.Text().find("LMX:CreateD3DRM\nLMX:palettized \n"), std::string::npos);
     LumaxisState& s = State();
+    EXPECT_EQ(s.bitsPerPixel, 8);
     ASSERT_NE(s.lpDDPalette, nullptr);
-    int readOnly = 0, reserved = 0;
-    for (int i = 0; i < 256; ++i) {
-        BYTE flags = s.palEntries[i].peFlags;
-        bool edge = i < 10 || i >= 246;
-        EXPECT_EQ(flags, edge ? 0x40 : 0x01) << "entry " << i;
-        readOnly += flags == 0x40;
-        reserved += flags == 0x01;
-    }
-    EXPECT_EQ(readOnly, 20);
-    EXPECT_EQ(reserved, 236);
+    // 20 read-only system entries at the ends, 236 reserved for the device.
+    for (int i = 0; i < 256; ++i)
+        EXPECT_EQ(s.palEntries[i].peFlags, i < 10 || i >= 246 ? 0x40 : 0x01) << "entry " << i;
     // Held by the layer and by both surfaces it was set on.
     EXPECT_EQ(s.lpDDPalette->AddRef(), 4u);
     s.lpDDPalette->Release();
     EXPECT_EQ(s.lpRMDevice2->GetQuality(), (D3DRMRENDERQUALITY)D3DRMRENDER_FLAT);
-}
 
-TEST_F(Device, PaletteFailureIsNotFatal) {
-    UseDisplay(640, 480, 8);
+    // Without the palette the device is still made.
+    LumaxisCleanup();
     DXTestFailCall("CreatePalette", 1, DDERR_GENERIC);
     ASSERT_TRUE(BringUpDevice());
-    EXPECT_EQ(State().lpDDPalette, nullptr);
-    EXPECT_NE(State().lpRMDevice2, nullptr);
+    EXPECT_EQ(s.lpDDPalette, nullptr);
+    EXPECT_NE(s.lpRMDevice2, nullptr);
 }
 
 TEST_F(Device, RampDeviceWhenMMXIsMissing) {
     DXTestSetMMXAvailable(FALSE);
     ASSERT_TRUE(BringUpDevice());
-    const std::string& text = debug.Text();
-    EXPECT_EQ(text.find("MMX(HEL)"), std::string::npos);
-    const std::string tail = "LMX:Created Direct3DDevice with RAMP(HEL)\n";
-    ASSERT_GE(text.size(), tail.size());
-    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    std::regex expected(std::string(kSurfaceLines) + "LMX:CreateD3DRM\\n(" + kEnumeratedDevice +
+                        ")?LMX:DeviceGuid 0\\nLMX:Created Direct3DDevice with RAMP\\(HEL\\)\\n");
+    EXPECT_TRUE(std::regex_match(debug.Text(), expected)) << debug.Text();
     EXPECT_NE(State().lpD3DDevice2, nullptr);
 }
 
@@ -127,28 +112,24 @@ D3DDEVICEDESC DeviceDesc(D3DCOLORMODEL model, DWORD depths) {
 
 const GUID kHardware = {0x1a2b3c4d, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
 
-TEST_F(Device, HardwareDeviceWithAZBufferLatchesTheEnumeration) {
-    D3DDEVICEDESC none = DeviceDesc(0, 0);
-    DXTestAddDevice(kHardware, "Test Accelerator", DeviceDesc(D3DCOLOR_MONO, DDBD_16), none);
+TEST_F(Device, HardwareDeviceIsLatchedOnlyWithAUsableDepth) {
+    // The shallow device's emulation description would match, but it is skipped whole.
+    D3DDEVICEDESC none = DeviceDesc(0, 0), mono = DeviceDesc(D3DCOLOR_MONO, DDBD_16);
+    DXTestAddDevice(kHardware, "Shallow Accelerator", DeviceDesc(D3DCOLOR_MONO, DDBD_8), mono);
     ASSERT_TRUE(BringUpDevice());
-    EXPECT_NE(debug.Text().find("LMX:CreateD3DRM\nLMX:HAL DeviceName :Test Accelerator 1a2b3c4d\n"
-                                "LMX:DeviceGuid 0\n"),
-              std::string::npos)
-        << debug.Text();
-    EXPECT_EQ(debug.Text().find("LMX:DeviceName"), std::string::npos);
-    EXPECT_TRUE(LMXGetDeviceLatch());
-    // The enumeration only reports: the software device is still the one made.
-    EXPECT_NE(debug.Text().find("with MMX(HEL)"), std::string::npos);
-}
-
-TEST_F(Device, HardwareDeviceWithoutUsableDepthIsPassedOver) {
-    // Its emulation description would match, but the device is skipped whole.
-    DXTestAddDevice(kHardware, "Shallow Accelerator", DeviceDesc(D3DCOLOR_MONO, DDBD_8),
-                    DeviceDesc(D3DCOLOR_MONO, DDBD_16));
-    ASSERT_TRUE(BringUpDevice());
-    EXPECT_EQ(debug.Text().find("HAL DeviceName"), std::string::npos);
     EXPECT_EQ(debug.Text().find("Shallow Accelerator"), std::string::npos);
     EXPECT_FALSE(LMXGetDeviceLatch());
+
+    LumaxisCleanup();
+    DXTestClearDevices();
+    DXTestAddDevice(kHardware, "Test Accelerator", mono, none);
+    debug.Clear();
+    ASSERT_TRUE(BringUpDevice());
+    // The enumeration only reports: the software device is still the one made.
+    EXPECT_EQ(debug.Text(), std::string(kSurfaceLines) +
+                                "LMX:CreateD3DRM\nLMX:HAL DeviceName :Test Accelerator 1a2b3c4d\n"
+                                "LMX:DeviceGuid 0\nLMX:Created Direct3DDevice with MMX(HEL)\n");
+    EXPECT_TRUE(LMXGetDeviceLatch());
 }
 
 TEST(EnumDeviceCallback, FirstEmulationDeviceOnlyThenLatchOnHardware) {
@@ -176,49 +157,41 @@ TEST(EnumDeviceCallback, FirstEmulationDeviceOnlyThenLatchOnHardware) {
     EXPECT_EQ(debug.Text(), "LMX:DeviceName :Emu A abc\nLMX:HAL DeviceName :Card 42\n");
 }
 
-struct FailingCreate {
-    const char* operation;
-    int nth;
-    HRESULT code;
-    const char* expectedTail; // regex for what follows "LMX:CreateD3DRM\n"
-};
-
-class DeviceFailure : public LayerTest, public ::testing::WithParamInterface<FailingCreate> {};
-
-TEST_P(DeviceFailure, TearsDownWithoutLeaks) {
-    const FailingCreate& step = GetParam();
-    ASSERT_TRUE(BringUpSurfaces());
-    debug.Clear();
-    DXTestFailCall(step.operation, step.nth, step.code);
-    EXPECT_EQ(CreateDirect3DRM(), 0);
-    EXPECT_TRUE(AllInterfacesNull(State()));
-    EXPECT_EQ(State().bRunning, 0);
-    EXPECT_EQ(DXTestLiveObjects(), 0);
-    std::regex expected(std::string("LMX:CreateD3DRM\\n") + step.expectedTail);
-    EXPECT_TRUE(std::regex_match(debug.Text(), expected)) << debug.Text();
+TEST_F(Device, FailureAtEachStepTearsDownWithoutLeaks) {
+    const char device[] = "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n";
+    const char failed[] = "LMX:Lumaxis Cleanup\\nLMX:Error:Fail to Direct3D create \\n ";
+    struct Step {
+        const char* operation;
+        int nth;
+        HRESULT code;
+        std::string expectedTail; // regex for what follows "LMX:CreateD3DRM\n"
+    };
+    const Step steps[] = {
+        {"Direct3DRMCreate", 1, D3DRMERR_BADALLOC, "LMX:Lumaxis Cleanup\\n"},
+        {"QueryInterface", 1, E_NOINTERFACE, "LMX:Lumaxis Cleanup\\n"},
+        {"QueryInterface", 2, E_NOINTERFACE,
+         std::string("LMX:Error:Failed to QI Direct3D2 from DirectDraw\\n") + failed},
+        {"AddAttachedSurface", 1, DDERR_CANNOTATTACHSURFACE, std::string(device) + failed},
+        {"CreateDeviceFromD3D", 1, D3DRMERR_BADDEVICE,
+         std::string(device) +
+             "LMX:Created Direct3DDevice with MMX\\(HEL\\)\\n"
+             "Direct3D-RM Error : D3DRMERR_BADDEVICE\\nin file .*device\\.cpp at line "
+             "[0-9]+\\nLMX:Lumaxis Cleanup\\n"}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.operation) + std::to_string(step.nth));
+        ASSERT_TRUE(BringUpSurfaces());
+        debug.Clear();
+        DXTestFailCall(step.operation, step.nth, step.code);
+        EXPECT_EQ(CreateDirect3DRM(), 0);
+        DXTestClearFailures();
+        EXPECT_TRUE(AllInterfacesNull(State()));
+        EXPECT_EQ(State().bRunning, 0);
+        EXPECT_EQ(DXTestLiveObjects(), 0);
+        EXPECT_TRUE(
+            std::regex_match(debug.Text(), std::regex("LMX:CreateD3DRM\\n" + step.expectedTail)))
+            << debug.Text();
+    }
 }
-
-const char kDeviceLines[] = "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    EachStep, DeviceFailure,
-    ::testing::Values(
-        FailingCreate{"Direct3DRMCreate", 1, D3DRMERR_BADALLOC, "LMX:Lumaxis Cleanup\\n"},
-        FailingCreate{"QueryInterface", 1, E_NOINTERFACE, "LMX:Lumaxis Cleanup\\n"},
-        FailingCreate{"QueryInterface", 2, E_NOINTERFACE,
-                      "LMX:Error:Failed to QI Direct3D2 from DirectDraw\\n"
-                      "LMX:Lumaxis Cleanup\\nLMX:Error:Fail to Direct3D create \\n "},
-        FailingCreate{"AddAttachedSurface", 1, DDERR_CANNOTATTACHSURFACE,
-                      "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n"
-                      "LMX:Lumaxis Cleanup\\nLMX:Error:Fail to Direct3D create \\n "},
-        FailingCreate{"CreateDeviceFromD3D", 1, D3DRMERR_BADDEVICE,
-                      "(LMX:DeviceName :[^\\n]+\\n)?LMX:DeviceGuid 0\\n"
-                      "LMX:Created Direct3DDevice with MMX\\(HEL\\)\\n"
-                      "Direct3D-RM Error : D3DRMERR_BADDEVICE\\nin file .*device\\.cpp at line "
-                      "[0-9]+\\nLMX:Lumaxis Cleanup\\n"}),
-    [](const ::testing::TestParamInfo<FailingCreate>& info) {
-        return std::string(info.param.operation) + std::to_string(info.param.nth);
-    });
 
 TEST_F(Device, ViewportFailuresTearTheLayerDown) {
     for (const char* operation : {"CreateViewport", "SetBack"}) {
@@ -231,10 +204,7 @@ TEST_F(Device, ViewportFailuresTearTheLayerDown) {
         DXTestFailCall(operation, 1, D3DRMERR_BADVALUE);
         EXPECT_EQ(LMXViewport(cam), 0);
         EXPECT_TRUE(AllInterfacesNull(State()));
-        Report report;
-        ASSERT_TRUE(FindReport(debug.Text(), &report)) << debug.Text();
-        EXPECT_EQ(report.heading, "Direct3D-RM Error : D3DRMERR_BADVALUE");
-        EXPECT_NE(SourceLine(report).find(operation), std::string::npos);
+        EXPECT_TRUE(ReportsAt(debug.Text(), "Direct3D-RM Error : D3DRMERR_BADVALUE", operation));
         EXPECT_EQ(debug.Text().rfind("LMX:Lumaxis Cleanup\n"),
                   debug.Text().size() - strlen("LMX:Lumaxis Cleanup\n"));
         bool madeViewport = std::string(operation) == "SetBack";

@@ -6,104 +6,72 @@
 
 namespace {
 
-std::string DDReport(HRESULT code, const char* path, int line) {
+std::string Reported(bool rm, HRESULT code, const char* path, int line) {
     DebugCapture debug;
-    LMXReportDDError(code, path, line);
+    (rm ? LMXReportRMError : LMXReportDDError)(code, path, line);
     return debug.Text();
 }
 
-std::string RMReport(HRESULT code, const char* path, int line) {
-    DebugCapture debug;
-    LMXReportRMError(code, path, line);
-    return debug.Text();
-}
-
-TEST(ErrorReport, LostSurfaceIsNamedWithItsLocation) {
-    EXPECT_EQ(DDReport((HRESULT)0x887601C2, "src/lumaxis.cpp", 12),
-              "DirectDraw Error DDERR_SURFACELOST\nin file src/lumaxis.cpp at line 12\n");
-}
-
-TEST(ErrorReport, EachReporterKnowsOnlyItsOwnFamily) {
-    EXPECT_EQ(DDReport(E_FAIL, "a.cpp", 1),
-              "DirectDraw Error DDERR_GENERIC\nin file a.cpp at line 1\n");
-    EXPECT_EQ(RMReport(E_FAIL, "a.cpp", 1),
-              "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 1\n");
-    EXPECT_EQ(RMReport((HRESULT)0x88760313, "b.cpp", 7),
-              "Direct3D-RM Error : D3DRMERR_FILENOTFOUND\nin file b.cpp at line 7\n");
-    // A lost surface reported by a retained-mode call has no retained-mode name.
-    EXPECT_STREQ(LMXRMErrorName(DDERR_SURFACELOST), "Unknown Error");
-    EXPECT_STREQ(LMXDDErrorName(D3DRMERR_BADFILE), "Unknown Error");
-}
-
-TEST(ErrorReport, CodesJustOutsideTheRetainedModeRangeAreUnknown) {
-    EXPECT_STREQ(LMXRMErrorName((HRESULT)0x8876030C), "Unknown Error");
-    EXPECT_STREQ(LMXRMErrorName((HRESULT)0x8876031A), "Unknown Error");
-    EXPECT_STREQ(LMXRMErrorName(D3DRM_OK), "Unknown Error");
-    EXPECT_STREQ(LMXDDErrorName(DD_OK), "Unknown Error");
-    EXPECT_STREQ(LMXDDErrorName((HRESULT)0x887602A9), "Unknown Error");
+TEST(ErrorReport, NamesAndLineFormat) {
+    struct Case {
+        bool rm;
+        HRESULT code;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {false, (HRESULT)0x887601C2,
+         "DirectDraw Error DDERR_SURFACELOST\nin file a.cpp at line 12\n"},
+        // Each reporter knows only its own family.
+        {false, E_FAIL, "DirectDraw Error DDERR_GENERIC\nin file a.cpp at line 12\n"},
+        {true, E_FAIL, "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
+        {true, (HRESULT)0x88760313,
+         "Direct3D-RM Error : D3DRMERR_FILENOTFOUND\nin file a.cpp at line 12\n"},
+        // Just outside the retained-mode range.
+        {true, (HRESULT)0x8876030C,
+         "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
+        {true, (HRESULT)0x8876031A,
+         "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
+        {true, DDERR_SURFACELOST, "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
+        {false, D3DRMERR_BADFILE, "DirectDraw Error Unknown Error\nin file a.cpp at line 12\n"},
+        {false, (HRESULT)0x887602A9, "DirectDraw Error Unknown Error\nin file a.cpp at line 12\n"},
+        {false, DD_OK, "DirectDraw Error Unknown Error\nin file a.cpp at line 12\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Reported(c.rm, c.code, "a.cpp", 12), c.expected) << std::hex << c.code;
 }
 
 TEST(ErrorReport, TablesCoverTheWholeFamilies) {
-    // The header's codes and a sample across the DirectDraw table.
-    EXPECT_STREQ(LMXDDErrorName(DDERR_UNSUPPORTED), "DDERR_UNSUPPORTED");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_NOTINITIALIZED), "DDERR_NOTINITIALIZED");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_OUTOFMEMORY), "DDERR_OUTOFMEMORY");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_INVALIDPARAMS), "DDERR_INVALIDPARAMS");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_ALREADYINITIALIZED), "DDERR_ALREADYINITIALIZED");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_NOCOOPERATIVELEVELSET), "DDERR_NOCOOPERATIVELEVELSET");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_HWNDALREADYSET), "DDERR_HWNDALREADYSET");
-    EXPECT_STREQ(LMXDDErrorName(DDERR_NOTPALETTIZED), "DDERR_NOTPALETTIZED");
-    EXPECT_STREQ(LMXDDErrorName(MAKE_DDHRESULT(588)), "DDERR_IMPLICITLYCREATED");
-    EXPECT_STREQ(LMXDDErrorName((HRESULT)0x8876026C), "DDERR_DCALREADYCREATED");
+    // Every DirectDraw-facility code up to the last one: exactly 95 names, all distinct.
+    std::set<std::string> names;
+    for (uint32_t n = 0; n <= 0x2A8; ++n)
+        names.insert(LMXDDErrorName(MAKE_DDHRESULT(n)));
+    names.erase("Unknown Error");
+    EXPECT_EQ(names.size(), 95u);
     EXPECT_STREQ(LMXDDErrorName((HRESULT)0x887602A8), "DDERR_NOTPAGELOCKED");
     EXPECT_STREQ(LMXDDErrorName((HRESULT)0x88760180), "DDERR_OVERLAYCOLORKEYONLYONEACTIVE");
 
-    // Every DirectDraw-facility code up to the last one: exactly 95 names, all distinct.
-    std::set<std::string> names;
-    for (uint32_t n = 0; n <= 0x2A8; ++n) {
-        const char* name = LMXDDErrorName(MAKE_DDHRESULT(n));
-        if (std::string(name) != "Unknown Error") names.insert(name);
-    }
-    EXPECT_EQ(names.size(), 95u);
-
-    const HRESULT rm[] = {
-        D3DRMERR_BADOBJECT,      D3DRMERR_BADTYPE,         D3DRMERR_BADALLOC,
-        D3DRMERR_FACEUSED,       D3DRMERR_NOTFOUND,        D3DRMERR_NOTDONEYET,
-        D3DRMERR_FILENOTFOUND,   D3DRMERR_BADFILE,         D3DRMERR_BADDEVICE,
-        D3DRMERR_BADVALUE,       D3DRMERR_BADMAJORVERSION, D3DRMERR_BADMINORVERSION,
-        D3DRMERR_UNABLETOEXECUTE};
-    std::set<std::string> rmNames;
-    for (HRESULT code : rm) {
-        std::string name = LMXRMErrorName(code);
-        EXPECT_EQ(name.rfind("D3DRMERR_", 0), 0u) << std::hex << code;
-        rmNames.insert(name);
-    }
-    EXPECT_EQ(rmNames.size(), 13u);
+    std::set<std::string> rm;
+    for (uint32_t n = 0x30C; n <= 0x31A; ++n)
+        rm.insert(LMXRMErrorName((HRESULT)(0x88760000u | n)));
+    rm.erase("Unknown Error");
+    EXPECT_EQ(rm.size(), 13u);
+    for (const std::string& name : rm)
+        EXPECT_EQ(name.rfind("D3DRMERR_", 0), 0u) << name;
     EXPECT_STREQ(LMXRMErrorName(D3DRMERR_UNABLETOEXECUTE), "D3DRMERR_UNABLETOEXECUTE");
 }
 
-TEST(DebugPrint, AddsOneNewline) {
+TEST(DebugPrint, OneNewlineAndBoundedBuffers) {
+    // The message holds at most 1023 characters, the line adds its newline.
+    EXPECT_EQ(Reported(false, DDERR_GENERIC, std::string(5000, 'p').c_str(), 99),
+              "DirectDraw Error DDERR_GENERIC\nin file " + std::string(1024 - 40, 'p') + "\n");
+
     DebugCapture debug;
     LMXDebugPrint("");
-    EXPECT_EQ(debug.Text(), "\n");
-    debug.Clear();
     LMXDebugPrint("phase 3");
-    EXPECT_EQ(debug.Text(), "phase 3\n");
+    EXPECT_EQ(debug.Text(), "\nphase 3\n");
     EXPECT_STREQ(LMXGetState()->debugLine, "phase 3\n");
-}
-
-TEST(DebugPrint, OverlongPathIsCutToTheBuffers) {
-    std::string path(5000, 'p');
-    std::string text = DDReport(DDERR_GENERIC, path.c_str(), 99);
-    // The message holds at most 1023 characters, the line adds its newline.
-    EXPECT_EQ(text.size(), 1024u);
-    EXPECT_EQ(text.rfind("DirectDraw Error DDERR_GENERIC\nin file ppp", 0), 0u);
-    EXPECT_EQ(text.back(), '\n');
-
-    std::string long_text(3000, 't');
-    DebugCapture debug;
-    LMXDebugPrint(long_text.c_str());
-    EXPECT_EQ(debug.Text().size(), 2047u);
+    debug.Clear();
+    LMXDebugPrint(std::string(3000, 't').c_str());
     EXPECT_EQ(debug.Text(), std::string(2047, 't'));
 }
 

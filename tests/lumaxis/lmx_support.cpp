@@ -18,23 +18,22 @@ void DebugCapture::Sink(const char* text, void* context) {
     static_cast<DebugCapture*>(context)->text_ += text;
 }
 
-bool FindReport(const std::string& text, Report* report) {
+::testing::AssertionResult ReportsAt(const std::string& text, const std::string& heading,
+                                     const char* callText, Report* out) {
     static const std::regex pattern(
         "((?:DirectDraw Error|Direct3D-RM Error :) [^\\n]*)\\nin file (.*) at line (-?[0-9]+)\\n");
     std::smatch match;
-    if (!std::regex_search(text, match, pattern)) return false;
-    report->heading = match[1];
-    report->path = match[2];
-    report->line = std::stoi(match[3]);
-    return true;
-}
-
-std::string SourceLine(const Report& report) {
+    if (!std::regex_search(text, match, pattern)) return ::testing::AssertionFailure() << text;
+    Report report{match[1], match[2], std::stoi(match[3])};
+    if (out) *out = report;
+    if (report.heading != heading) return ::testing::AssertionFailure() << report.heading;
     std::ifstream in(report.path);
     std::string line;
     for (int n = 1; std::getline(in, line); ++n)
-        if (n == report.line) return line;
-    return "";
+        if (n == report.line && line.find(callText) != std::string::npos)
+            return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << report.path << ":" << report.line << " lacks " << callText;
 }
 
 namespace {

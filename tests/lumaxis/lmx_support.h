@@ -27,10 +27,10 @@ struct Report {
     std::string path;
     int line = 0;
 };
-// Finds the first report in the text; false when there is none.
-bool FindReport(const std::string& text, Report* report);
-// The source line a report points at (empty when the file can't be read).
-std::string SourceLine(const Report& report);
+// The first report in the text has this heading and points at a source line
+// holding callText.
+::testing::AssertionResult ReportsAt(const std::string& text, const std::string& heading,
+                                     const char* callText, Report* report = nullptr);
 
 // Base for tests that bring the layer up on a headless window of the given
 // size and depth; tears everything down and checks for leaks afterwards.
