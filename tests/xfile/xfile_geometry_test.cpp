@@ -5,15 +5,15 @@ using namespace xtest;
 
 namespace {
 
-// A polygon given in 2D, placed in 3D by the rows of a rotation (and a reflection of the
-// winding when `reverse`).
-Model polygon(std::vector<std::pair<float, float>> pts, bool reverse, Format fmt = Format::Text,
-              bool mirror = false) {
+using Poly = std::vector<std::pair<float, float>>;
+
+// A polygon given in 2D, tilted out of every axis plane, listed backwards when `reverse`,
+// under a frame reflecting z when `mirror`.
+Model polygon(const Poly& pts, bool reverse, Format fmt = Format::Text, bool mirror = false) {
     MeshDesc d;
     if (mirror) d.frames = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1}};
-    const float c = 0.8f, s = 0.6f; // tilt out of every axis plane
     for (auto [x, y] : pts)
-        d.positions.push_back({x * c, y, x * s + y * 0.3f});
+        d.positions.push_back({x * 0.8f, y, x * 0.6f + y * 0.3f});
     std::vector<uint32_t> f;
     for (uint32_t i = 0; i < pts.size(); ++i)
         f.push_back(i);
@@ -22,141 +22,86 @@ Model polygon(std::vector<std::pair<float, float>> pts, bool reverse, Format fmt
     return read_ok(write(d, fmt));
 }
 
-float polygon_area_2d(const std::vector<std::pair<float, float>>& p) {
-    double a = 0;
-    for (size_t i = 0; i < p.size(); ++i) {
-        auto [x0, y0] = p[i];
-        auto [x1, y1] = p[(i + 1) % p.size()];
-        a += double(x0) * y1 - double(x1) * y0;
+// n-2 triangles covering the polygon's area, every one with its front on the side the winding
+// says (the mirror image of it under a mirror), the outline edges flagged once, no diagonal.
+void expect_clean_triangulation(const Poly& pts) {
+    double twice_area = 0;
+    for (size_t i = 0; i < pts.size(); ++i) {
+        auto [x0, y0] = pts[i];
+        auto [x1, y1] = pts[(i + 1) % pts.size()];
+        twice_area += double(x0) * y1 - double(x1) * y0;
     }
-    return float(std::fabs(a) / 2);
-}
-
-void expect_clean_triangulation(const std::vector<std::pair<float, float>>& pts) {
-    for (bool reverse : {false, true}) {
-        SCOPED_TRACE(reverse);
-        Model m = polygon(pts, reverse);
-        ASSERT_EQ(m.triangles.size(), pts.size() - 2);
-        // Scale of areas under the placement: |(c, 0, s) x (0, 1, 0.3)|.
-        Vec3 ex{0.8f, 0, 0.6f}, ey{0, 1, 0.3f};
-        Vec3 plane = cross(ex, ey);
-        float scale = std::sqrt(dot(plane, plane));
-        float total = 0;
-        Vec3 first = face_dir(m, m.triangles[0]);
-        int edge_bits = 0;
-        for (const Triangle& t : m.triangles) {
-            Vec3 fd = face_dir(m, t);
-            EXPECT_GT(dot(fd, first), 0) << "triangle turned over";
-            total += area(m, t);
-            for (int k = 0; k < 3; ++k) {
-                bool outline = (t.edges >> k) & 1;
-                uint32_t a = t.v[k], b = t.v[(k + 1) % 3];
-                uint32_t n = uint32_t(pts.size());
-                bool adjacent = (a + 1) % n == b || (b + 1) % n == a;
-                EXPECT_EQ(outline, adjacent);
-                edge_bits += outline;
+    const Vec3 plane = cross({0.8f, 0, 0.6f}, {0, 1, 0.3f}); // the placement's front and scale
+    for (bool mirror : {false, true})
+        for (bool reverse : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "mirror " << mirror << " reverse " << reverse);
+            Model m = polygon(pts, reverse, Format::Text, mirror);
+            ASSERT_EQ(m.triangles.size(), pts.size() - 2);
+            Vec3 want{plane.x, plane.y, mirror ? -plane.z : plane.z};
+            float sign = (twice_area > 0) != reverse ? 1.f : -1.f;
+            float total = 0;
+            int edge_bits = 0;
+            uint32_t n = uint32_t(pts.size());
+            for (const Triangle& t : m.triangles) {
+                EXPECT_GT(dot(face_dir(m, t), want) * sign, 0) << "triangle turned over";
+                total += area(m, t);
+                for (int k = 0; k < 3; ++k) {
+                    uint32_t a = t.v[k], b = t.v[(k + 1) % 3];
+                    bool outline = (t.edges >> k) & 1;
+                    EXPECT_EQ(outline, (a + 1) % n == b || (b + 1) % n == a);
+                    edge_bits += outline;
+                }
             }
+            EXPECT_NEAR(total, std::fabs(twice_area) / 2 * std::sqrt(dot(plane, plane)),
+                        1e-3 * total);
+            EXPECT_EQ(edge_bits, int(n));
         }
-        EXPECT_NEAR(total, polygon_area_2d(pts) * scale, 1e-3 * total);
-        EXPECT_EQ(edge_bits, int(pts.size())); // each outline edge once, no diagonal
-        // The front is the side the polygon's winding says.
-        Vec3 want = reverse ? Vec3{-plane.x, -plane.y, -plane.z} : plane;
-        double a2 = 0;
-        for (size_t i = 0; i < pts.size(); ++i)
-            a2 += double(pts[i].first) * pts[(i + 1) % pts.size()].second -
-                  double(pts[(i + 1) % pts.size()].first) * pts[i].second;
-        float sign = a2 > 0 ? 1.f : -1.f;
-        EXPECT_GT(dot(first, want) * sign, 0);
-    }
 }
 
 } // namespace
 
-TEST(XFileGeometry, ConvexPolygonsBecomeNMinusTwoTriangles) {
-    expect_clean_triangulation({{0, 0}, {0, 1}, {1, 1}, {1, 0}});
-    std::vector<std::pair<float, float>> circle;
+TEST(XFileGeometry, PolygonsTriangulateInsideTheirOutline) {
+    Poly circle, star;
     for (int i = 0; i < 40; ++i)
         circle.push_back({std::cos(i * 0.157f), std::sin(i * 0.157f)});
-    expect_clean_triangulation(circle);
-}
-
-TEST(XFileGeometry, ConcavePolygonsTriangulateInside) {
-    // An L, a dart (concave quad), a comb, and a ten-pointed star.
-    expect_clean_triangulation({{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}});
-    expect_clean_triangulation({{0, 0}, {1, 3}, {2, 0}, {1, 1}});
-    expect_clean_triangulation({{0, 0},
-                                {0, 3},
-                                {1, 3},
-                                {1, 1},
-                                {2, 1},
-                                {2, 3},
-                                {3, 3},
-                                {3, 1},
-                                {4, 1},
-                                {4, 3},
-                                {5, 3},
-                                {5, 0}});
-    std::vector<std::pair<float, float>> star;
     for (int i = 0; i < 20; ++i) {
         float r = i % 2 ? 0.4f : 1.f;
         star.push_back({r * std::cos(i * 0.31416f), r * std::sin(i * 0.31416f)});
     }
-    expect_clean_triangulation(star);
-}
-
-TEST(XFileGeometry, ConcavePolygonsReadTheSameInEveryEncoding) {
-    std::vector<std::pair<float, float>> l = {{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}};
-    Model ref = polygon(l, false);
+    const Poly L = {{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}};
+    // A square, a circle, an L, a dart (concave quad), a comb and a ten-pointed star.
+    // clang-format off
+    for (const Poly& p : {Poly{{0, 0}, {0, 1}, {1, 1}, {1, 0}}, circle, L,
+                          Poly{{0, 0}, {1, 3}, {2, 0}, {1, 1}},
+                          Poly{{0, 0}, {0, 3}, {1, 3}, {1, 1}, {2, 1}, {2, 3}, {3, 3}, {3, 1},
+                               {4, 1}, {4, 3}, {5, 3}, {5, 0}},
+                          star})
+        expect_clean_triangulation(p);
+    // clang-format on
+    Model ref = polygon(L, false);
     for (Format f : kFormats)
-        expect_same(ref, polygon(l, false, f));
-}
-
-TEST(XFileGeometry, MirroredPolygonsKeepOutlineEdgesAndStayUnfolded) {
-    std::vector<std::pair<float, float>> l = {{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}};
-    Model plain = polygon(l, false);
-    Model m = polygon(l, false, Format::Binary32, true);
-    ASSERT_EQ(m.triangles.size(), 4u);
-    Vec3 first = face_dir(m, m.triangles[0]);
-    for (size_t i = 0; i < m.triangles.size(); ++i) {
-        const Triangle& t = m.triangles[i];
-        EXPECT_GT(dot(face_dir(m, t), first), 0);
-        for (int k = 0; k < 3; ++k) {
-            uint32_t a = t.v[k], b = t.v[(k + 1) % 3];
-            bool adjacent = (a + 1) % 6 == b || (b + 1) % 6 == a;
-            EXPECT_EQ(bool((t.edges >> k) & 1), adjacent);
-        }
-        // The mirror image of the unmirrored front.
-        Vec3 p = face_dir(plain, plain.triangles[i]);
-        EXPECT_GT(dot(face_dir(m, t), Vec3{p.x, p.y, -p.z}), 0);
-    }
+        expect_same(ref, polygon(L, false, f));
 }
 
 TEST(XFileGeometry, DegeneratePolygonsStillGiveNMinusTwoTriangles) {
     // Collinear points, repeated points and a bow tie: no crash, the count stays right so
     // normals and materials still pair with faces.
-    for (auto pts : std::vector<std::vector<std::pair<float, float>>>{
-             {{0, 0}, {1, 0}, {2, 0}, {3, 0}},
-             {{0, 0}, {0, 0}, {1, 1}, {1, 1}, {0, 1}},
-             {{0, 0}, {1, 1}, {1, 0}, {0, 1}},
-             {{0, 0}, {1, 0}, {2, 0}, {2, 1}, {0, 1}}}) {
-        Model m = polygon(pts, false);
-        EXPECT_EQ(m.triangles.size(), pts.size() - 2);
-    }
+    for (const Poly& pts :
+         {Poly{{0, 0}, {1, 0}, {2, 0}, {3, 0}}, Poly{{0, 0}, {0, 0}, {1, 1}, {1, 1}, {0, 1}},
+          Poly{{0, 0}, {1, 1}, {1, 0}, {0, 1}}, Poly{{0, 0}, {1, 0}, {2, 0}, {2, 1}, {0, 1}}})
+        EXPECT_EQ(polygon(pts, false).triangles.size(), pts.size() - 2);
 }
 
-TEST(XFileGeometry, ComputedNormalsKeepCubeSidesFlat) {
+TEST(XFileGeometry, ComputedNormalsFlatOnCubesSmoothOnSpheres) {
     Model m = read_ok(write(cube(), Format::Text));
     ASSERT_EQ(m.triangles.size(), 12u);
+    EXPECT_EQ(m.normals.size(), 24u); // each corner of the cube split three ways
     for (const Triangle& t : m.triangles) {
         Vec3 fd = face_dir(m, t);
-        float len = std::sqrt(dot(fd, fd));
         for (uint32_t n : t.n)
-            EXPECT_NEAR(dot(m.normals[n], fd) / len, 1.f, 1e-5);
+            EXPECT_NEAR(dot(m.normals[n], fd) / std::sqrt(dot(fd, fd)), 1.f, 1e-5);
     }
-    EXPECT_EQ(m.normals.size(), 24u); // each corner of the cube split three ways
-}
 
-TEST(XFileGeometry, ComputedNormalsAreSmoothOnCurvedSurfaces) {
     MeshDesc s = make_uv_sphere(3000, 2);
     s.normals.clear();
     s.normal_faces.clear();
@@ -166,12 +111,11 @@ TEST(XFileGeometry, ComputedNormalsAreSmoothOnCurvedSurfaces) {
     for (auto& f : s.faces)
         for (auto& v : f)
             if (v == 5 && &f < &s.faces[s.faces.size() / 2]) v = dup;
-    Model m = read_ok(write(s, Format::Text));
+    m = read_ok(write(s, Format::Text));
     for (const Triangle& t : m.triangles)
         for (int k = 0; k < 3; ++k) {
             Vec3 p = m.positions[t.v[k]];
-            float len = std::sqrt(dot(p, p));
-            EXPECT_GT(dot(m.normals[t.n[k]], p) / len, 0.995f);
+            EXPECT_GT(dot(m.normals[t.n[k]], p) / std::sqrt(dot(p, p)), 0.995f);
         }
 }
 

@@ -11,6 +11,24 @@
 #include <string>
 #include <vector>
 
+// Exact equality, for comparing what two encodings of one model read as.
+namespace xfile {
+inline bool operator==(const Vec3& a, const Vec3& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+inline bool operator==(const Vec2& a, const Vec2& b) {
+    return a.u == b.u && a.v == b.v;
+}
+inline bool operator==(const Triangle& a, const Triangle& b) {
+    return std::equal(a.v, a.v + 3, b.v) && std::equal(a.n, a.n + 3, b.n) &&
+           a.material == b.material && a.edges == b.edges;
+}
+inline bool operator==(const Material& a, const Material& b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a && a.power == b.power &&
+           a.specular == b.specular && a.emissive == b.emissive && a.texture == b.texture;
+}
+} // namespace xfile
+
 namespace xtest {
 
 using namespace xfile;
@@ -77,45 +95,11 @@ inline MeshDesc cube() {
 }
 
 inline void expect_same(const Model& a, const Model& b) {
-    ASSERT_EQ(a.positions.size(), b.positions.size());
-    for (size_t i = 0; i < a.positions.size(); ++i) {
-        EXPECT_EQ(a.positions[i].x, b.positions[i].x);
-        EXPECT_EQ(a.positions[i].y, b.positions[i].y);
-        EXPECT_EQ(a.positions[i].z, b.positions[i].z);
-    }
-    ASSERT_EQ(a.normals.size(), b.normals.size());
-    for (size_t i = 0; i < a.normals.size(); ++i) {
-        EXPECT_EQ(a.normals[i].x, b.normals[i].x);
-        EXPECT_EQ(a.normals[i].y, b.normals[i].y);
-        EXPECT_EQ(a.normals[i].z, b.normals[i].z);
-    }
-    ASSERT_EQ(a.texcoords.size(), b.texcoords.size());
-    for (size_t i = 0; i < a.texcoords.size(); ++i) {
-        EXPECT_EQ(a.texcoords[i].u, b.texcoords[i].u);
-        EXPECT_EQ(a.texcoords[i].v, b.texcoords[i].v);
-    }
-    ASSERT_EQ(a.triangles.size(), b.triangles.size());
-    for (size_t i = 0; i < a.triangles.size(); ++i) {
-        const Triangle &s = a.triangles[i], &t = b.triangles[i];
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_EQ(s.v[k], t.v[k]);
-            EXPECT_EQ(s.n[k], t.n[k]);
-        }
-        EXPECT_EQ(s.material, t.material);
-        EXPECT_EQ(s.edges, t.edges);
-    }
-    ASSERT_EQ(a.materials.size(), b.materials.size());
-    for (size_t i = 0; i < a.materials.size(); ++i) {
-        const Material &s = a.materials[i], &t = b.materials[i];
-        EXPECT_EQ(s.r, t.r);
-        EXPECT_EQ(s.g, t.g);
-        EXPECT_EQ(s.b, t.b);
-        EXPECT_EQ(s.a, t.a);
-        EXPECT_EQ(s.power, t.power);
-        EXPECT_EQ(s.specular.x, t.specular.x);
-        EXPECT_EQ(s.emissive.z, t.emissive.z);
-        EXPECT_EQ(s.texture, t.texture);
-    }
+    EXPECT_TRUE(a.positions == b.positions);
+    EXPECT_TRUE(a.normals == b.normals);
+    EXPECT_TRUE(a.texcoords == b.texcoords);
+    EXPECT_TRUE(a.triangles == b.triangles);
+    EXPECT_TRUE(a.materials == b.materials);
 }
 
 inline const Format kFormats[] = {Format::Text, Format::Binary32, Format::Binary64, Format::TextZip,
