@@ -157,23 +157,6 @@ Stage::Stage(int w, int h, int bits, bool with_zbuffer) : width(w), height(h) {
     EXPECT_EQ(viewport->SetBack(5000.0f), DD_OK);
 }
 
-Stage::~Stage() {
-    // The device layer's teardown order.
-    models.clear();
-    viewport.reset();
-    camera.reset();
-    scene.reset();
-    rm_device.reset();
-    device.reset();
-    palette.reset();
-    zbuffer.reset();
-    rm.reset();
-    d3d.reset();
-    back.reset();
-    primary.reset();
-    dd.reset();
-}
-
 void Stage::add_lights(float ambient, float directional, float dx, float dy, float dz) {
     IDirect3DRMLight* light = nullptr;
     ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_AMBIENT, ambient, ambient, ambient, &light), DD_OK);
@@ -220,25 +203,16 @@ HRESULT Stage::frame() {
     return primary->Blt(&dst, back.get(), &src, DDBLT_WAIT, nullptr);
 }
 
-uint32_t Stage::pixel(int x, int y) {
+uint32_t Stage::pixel(int x, int y, IDirectDrawSurface* surface) {
+    if (!surface) surface = back.get();
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
-    if (back->Lock(nullptr, &d, DDLOCK_READONLY | DDLOCK_WAIT, nullptr) != DD_OK) return 0xDEAD;
+    if (surface->Lock(nullptr, &d, DDLOCK_READONLY | DDLOCK_WAIT, nullptr) != DD_OK) return 0xDEAD;
     const auto* row = static_cast<const uint8_t*>(d.lpSurface) + ptrdiff_t(y) * d.lPitch;
-    uint32_t c = 0;
-    switch (d.ddpfPixelFormat.dwRGBBitCount) {
-    case 8:
-        c = row[x];
-        break;
-    case 16: {
-        const uint32_t v = reinterpret_cast<const uint16_t*>(row)[x];
-        c = ((v >> 11) & 31) << 19 | ((v >> 5) & 63) << 10 | (v & 31) << 3;
-        break;
-    }
-    default:
-        c = reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-    }
-    back->Unlock(d.lpSurface);
+    const uint32_t c = d.ddpfPixelFormat.dwRGBBitCount == 8
+                           ? row[x]
+                           : reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+    surface->Unlock(d.lpSurface);
     return c;
 }
 

@@ -44,7 +44,6 @@ DDSURFACEDESC surface_desc(DWORD flags, DWORD caps, DWORD width = 0, DWORD heigh
 class Stage {
   public:
     Stage(int width, int height, int bits = 32, bool with_zbuffer = true);
-    ~Stage();
 
     // Ambient light on the scene and a directional light whose frame points along dir.
     void add_lights(float ambient, float directional, float dx = 0, float dy = 0, float dz = 1);
@@ -55,18 +54,22 @@ class Stage {
                                  D3DCOLOR color = 0);
     // Clear, Render, Update and the copy to the primary; the first failure is returned.
     HRESULT frame();
-    // A back-surface pixel as 0x00RRGGBB (or the index on 8-bit surfaces).
-    uint32_t pixel(int x, int y);
+    // A pixel of the back surface (or of another 8- or 32-bit one) as 0x00RRGGBB, or the index
+    // on 8-bit surfaces.
+    uint32_t pixel(int x, int y, IDirectDrawSurface* surface = nullptr);
     // Bounding box of the pixels that aren't black: left, top, right, bottom (exclusive).
     RECT lit_box();
 
+    // Declared so that they are released in the device layer's teardown order: models and
+    // viewport first, the DirectDraw object last.
     int width, height;
     Ptr<IDirectDraw> dd;
-    Ptr<IDirectDrawSurface> primary, back, zbuffer;
-    Ptr<IDirectDrawPalette> palette;
+    Ptr<IDirectDrawSurface> primary, back;
     Ptr<IDirect3D2> d3d;
-    Ptr<IDirect3DDevice2> device;
     Ptr<IDirect3DRM2> rm;
+    Ptr<IDirectDrawSurface> zbuffer;
+    Ptr<IDirectDrawPalette> palette;
+    Ptr<IDirect3DDevice2> device;
     Ptr<IDirect3DRMDevice2> rm_device;
     Ptr<IDirect3DRMFrame2> scene, camera;
     Ptr<IDirect3DRMViewport> viewport;
@@ -74,15 +77,9 @@ class Stage {
 };
 
 // Channels of 0x00RRGGBB.
-inline int red(uint32_t c) {
-    return int(c >> 16) & 0xFF;
-}
-inline int green(uint32_t c) {
-    return int(c >> 8) & 0xFF;
-}
-inline int blue(uint32_t c) {
-    return int(c) & 0xFF;
-}
+inline constexpr auto red = [](uint32_t c) { return int(c >> 16) & 0xFF; };
+inline constexpr auto green = [](uint32_t c) { return int(c >> 8) & 0xFF; };
+inline constexpr auto blue = [](uint32_t c) { return int(c) & 0xFF; };
 
 // Every test starts from a clean stand-in: no failures armed, default switches.
 class DxTest : public ::testing::Test {
