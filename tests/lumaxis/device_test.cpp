@@ -101,8 +101,7 @@ TEST_F(Device, NoSoftwareDeviceEndsTheProcess) {
 }
 
 D3DDEVICEDESC DeviceDesc(D3DCOLORMODEL model, DWORD depths) {
-    D3DDEVICEDESC desc;
-    memset(&desc, 0, sizeof desc);
+    D3DDEVICEDESC desc = {};
     desc.dwSize = sizeof desc;
     desc.dwFlags = D3DDD_COLORMODEL | D3DDD_DEVICEZBUFFERBITDEPTH;
     desc.dcmColorModel = model;
@@ -136,24 +135,29 @@ TEST(EnumDeviceCallback, FirstEmulationDeviceOnlyThenLatchOnHardware) {
     DebugCapture debug;
     LumaxisInitialize();
     debug.Clear();
-    DeviceSearch search;
-    memset(&search, 0, sizeof search);
+    DeviceSearch search = {};
     search.colorModel = D3DCOLOR_MONO;
     GUID first = {0xabc, 0, 0, {}}, second = {0xdef, 0, 0, {}}, hal = {0x42, 0, 0, {}};
     D3DDEVICEDESC none = DeviceDesc(0, 0), mono = DeviceDesc(D3DCOLOR_MONO, DDBD_16);
     D3DDEVICEDESC rgb = DeviceDesc(D3DCOLOR_RGB, DDBD_16);
     char desc[] = "d", a[] = "Emu A", b[] = "Emu B", c[] = "RGB only", h[] = "Card";
-
-    EXPECT_EQ(EnumDeviceCallback(&first, desc, c, &none, &rgb, &search), D3DENUMRET_OK);
-    EXPECT_EQ(search.emulationGuid, nullptr);
-    EXPECT_EQ(EnumDeviceCallback(&first, desc, a, &none, &mono, &search), D3DENUMRET_OK);
-    EXPECT_EQ(EnumDeviceCallback(&second, desc, b, &none, &mono, &search), D3DENUMRET_OK);
+    // An emulation device of another colour model, the first and a second matching one,
+    // a hardware device, and a second hardware device that finds the search latched.
+    const struct {
+        GUID* guid;
+        char* name;
+        D3DDEVICEDESC *hw, *sw;
+    } calls[] = {{&first, c, &none, &rgb},
+                 {&first, a, &none, &mono},
+                 {&second, b, &none, &mono},
+                 {&hal, h, &mono, &none},
+                 {&second, h, &mono, &none}};
+    for (const auto& call : calls)
+        EXPECT_EQ(EnumDeviceCallback(call.guid, desc, call.name, call.hw, call.sw, &search),
+                  D3DENUMRET_OK);
     EXPECT_EQ(search.emulationGuid, &first);
-    EXPECT_EQ(EnumDeviceCallback(&hal, desc, h, &mono, &none, &search), D3DENUMRET_OK);
     EXPECT_EQ(search.hardwareGuid, &hal);
     EXPECT_EQ(search.hardwareDesc.dwDeviceZBufferBitDepth, (DWORD)DDBD_16);
-    EXPECT_EQ(EnumDeviceCallback(&second, desc, h, &mono, &none, &search), D3DENUMRET_OK);
-    EXPECT_EQ(search.hardwareGuid, &hal);
     EXPECT_EQ(debug.Text(), "LMX:DeviceName :Emu A abc\nLMX:HAL DeviceName :Card 42\n");
 }
 

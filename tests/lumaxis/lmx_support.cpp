@@ -7,15 +7,12 @@
 #include <regex>
 
 DebugCapture::DebugCapture() {
-    Win32TestSetDebugSink(&DebugCapture::Sink, this);
+    Win32TestSetDebugSink(
+        [](const char* text, void* self) { static_cast<DebugCapture*>(self)->text += text; }, this);
 }
 
 DebugCapture::~DebugCapture() {
     Win32TestSetDebugSink(nullptr, nullptr);
-}
-
-void DebugCapture::Sink(const char* text, void* context) {
-    static_cast<DebugCapture*>(context)->text_ += text;
 }
 
 ::testing::AssertionResult ReportsAt(const std::string& text, const std::string& heading,
@@ -66,7 +63,6 @@ void LayerTest::SetUp() {
 void LayerTest::TearDown() {
     if (camera) camera->Release();
     if (root) root->Release();
-    camera = root = nullptr;
     LumaxisCleanup();
     if (window_) DestroyWindow(window_);
     window_ = nullptr;
@@ -109,6 +105,9 @@ bool LayerTest::BringUpDevice() {
 }
 
 bool LayerTest::BringUpViewport() {
+    if (camera) camera->Release();
+    if (root) root->Release();
+    camera = root = nullptr;
     if (!BringUpDevice()) return false;
     LPDIRECT3DRM2 rm = State().lpD3DRM2;
     if (rm->CreateFrame(nullptr, &root) != D3DRM_OK) return false;

@@ -9,16 +9,12 @@
 #include <string>
 
 // Collects everything sent to the debug output while alive.
-class DebugCapture {
-  public:
+struct DebugCapture {
     DebugCapture();
     ~DebugCapture();
-    const std::string& Text() const { return text_; }
-    void Clear() { text_.clear(); }
-
-  private:
-    static void Sink(const char* text, void* context);
-    std::string text_;
+    const std::string& Text() const { return text; }
+    void Clear() { text.clear(); }
+    std::string text;
 };
 
 // A two-line error report as the layer sends it.

@@ -69,44 +69,24 @@ std::string BoxModel(double w, double h, double d) {
     return text;
 }
 
-namespace {
-
-int Shift(DWORD mask) {
-    int shift = 0;
-    while (mask && !(mask & 1)) {
-        mask >>= 1;
-        ++shift;
-    }
-    return shift;
-}
-
-double Channel(uint32_t pixel, DWORD mask) {
-    if (!mask) return 0;
-    return double((pixel & mask) >> Shift(mask)) * 255.0 / double(mask >> Shift(mask));
-}
-
-} // namespace
-
 PixelStats ReadPixels(LPDIRECTDRAWSURFACE surface) {
     PixelStats stats;
-    DDSURFACEDESC desc;
-    memset(&desc, 0, sizeof desc);
+    DDSURFACEDESC desc = {};
     desc.dwSize = sizeof desc;
     if (surface->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr) != DD_OK)
         return stats;
-    const DDPIXELFORMAT& pf = desc.ddpfPixelFormat;
-    int bytes = int(pf.dwRGBBitCount) / 8;
-    DWORD colour = pf.dwRBitMask | pf.dwGBitMask | pf.dwBBitMask;
+    // The fixture's display is 32-bit 0x00RRGGBB.
+    EXPECT_EQ(desc.ddpfPixelFormat.dwRBitMask, 0xFF0000u);
     for (DWORD y = 0; y < desc.dwHeight; ++y) {
         const uint8_t* row = static_cast<const uint8_t*>(desc.lpSurface) + y * desc.lPitch;
         for (DWORD x = 0; x < desc.dwWidth; ++x) {
-            uint32_t pixel = 0;
-            memcpy(&pixel, row + x * bytes, bytes);
-            if (colour ? !(pixel & colour) : !pixel) continue;
+            uint32_t pixel;
+            memcpy(&pixel, row + 4 * x, 4);
+            if (!(pixel & 0xFFFFFF)) continue;
             ++stats.lit;
-            stats.r += Channel(pixel, pf.dwRBitMask);
-            stats.g += Channel(pixel, pf.dwGBitMask);
-            stats.b += Channel(pixel, pf.dwBBitMask);
+            stats.r += pixel >> 16 & 0xFF;
+            stats.g += pixel >> 8 & 0xFF;
+            stats.b += pixel & 0xFF;
         }
     }
     surface->Unlock(desc.lpSurface);

@@ -22,8 +22,8 @@ class Scene : public SceneTest {
         LumaxisCleanup();
         ASSERT_TRUE(BringUpDevice());
     }
-    std::string Settings(const std::string& model, const std::string& extra = "") {
-        return "[SS_SECTION]\nSPEED=5\n" + extra + "[SETTING]\nFILENAME=" + model + "\n";
+    std::string Settings(const std::string& model) {
+        return "[SS_SECTION]\nSPEED=5\n[SETTING]\nFILENAME=" + model + "\n";
     }
 };
 
@@ -95,13 +95,10 @@ TEST(SceneColour, EveryChannelValueSurvivesTheFraction) {
     SceneState& s = *SceneGetState();
     s.alpha = 1.0;
     for (int n = 0; n <= 255; ++n) {
-        s.red = n / 255.0;
-        s.green = n / 255.0;
-        s.blue = n / 255.0;
-        D3DCOLOR c = SceneColor();
-        ASSERT_EQ(c, 0xFF000000u | (DWORD)n << 16 | (DWORD)n << 8 | (DWORD)n) << n;
+        s.red = s.green = s.blue = n / 255.0;
+        ASSERT_EQ(SceneColor(), 0xFF000000u | (DWORD)n << 16 | (DWORD)n << 8 | (DWORD)n) << n;
     }
-    *SceneGetState() = saved;
+    s = saved;
 }
 
 TEST_F(Scene, UnreadableModelsShowNothingAndDontScale) {
@@ -193,7 +190,7 @@ class RenderPass : public Scene {
     }
 };
 
-TEST_F(RenderPass, NothingBeforeTheLayerRuns) {
+TEST_F(RenderPass, NothingBeforeTheLayerRunsThenAFailedMoveIsReported) {
     ASSERT_EQ(BuildScene(), 1);
     LMXSetRunning(0);
     debug.Clear();
@@ -205,10 +202,19 @@ TEST_F(RenderPass, NothingBeforeTheLayerRuns) {
     EXPECT_NE(State().lpDDSPrimary->IsLost(), DD_OK); // no restore either
     LMXSetRunning(1);
     EXPECT_EQ(RenderFrame(), 0);
-    EXPECT_NE(debug.Text().find("D3DRMERR_BADVALUE"), std::string::npos);
+    Report report;
+    EXPECT_TRUE(ReportsAt(debug.Text(), "Direct3D-RM Error : D3DRMERR_BADVALUE", "Move(", &report));
+    EXPECT_NE(report.path.find("render.cpp"), std::string::npos);
+    EXPECT_TRUE(AllInterfacesNull(State()));
+    debug.Clear();
+    for (int i = 0; i < 3; ++i) {
+        StepMotion();
+        EXPECT_EQ(RenderFrame(), 1);
+    }
+    EXPECT_EQ(debug.Text(), "");
 }
 
-TEST_F(RenderPass, DrawsTheModelInItsColourAndRecoversLostSurfaces) {
+TEST_F(RenderPass, DrawsInItsColourSolidOrWireframeAndRecoversLostSurfaces) {
     ASSERT_EQ(BuildScene(), 1);
     debug.Clear();
     for (int i = 0; i < 3; ++i) {
@@ -229,36 +235,14 @@ TEST_F(RenderPass, DrawsTheModelInItsColourAndRecoversLostSurfaces) {
     EXPECT_EQ(debug.Text(), "");
     EXPECT_EQ(LMXIsRunning(), 1);
     EXPECT_GT(ReadPixels(State().lpDDSBack).lit, 0);
-}
 
-TEST_F(RenderPass, WireframeDrawsEdgesOnly) {
-    ASSERT_EQ(BuildScene(), 1);
-    RenderFrame();
-    long solid = ReadPixels(State().lpDDSBack).lit;
     Restart();
     WriteSettings("[SS_SECTION]\nSHADE=1\n[SETTING]\nFILENAME=" + dir + "/box.x\n");
     ASSERT_EQ(BuildScene(), 1);
     RenderFrame();
     long wire = ReadPixels(State().lpDDSBack).lit;
     EXPECT_GT(wire, 0);
-    EXPECT_LT(wire * 3, solid);
-}
-
-TEST_F(RenderPass, FailedAdvanceIsReportedFromTheMainModule) {
-    ASSERT_EQ(BuildScene(), 1);
-    debug.Clear();
-    DXTestFailCall("Move", 1, D3DRMERR_BADVALUE);
-    EXPECT_EQ(RenderFrame(), 0);
-    Report report;
-    EXPECT_TRUE(ReportsAt(debug.Text(), "Direct3D-RM Error : D3DRMERR_BADVALUE", "Move(", &report));
-    EXPECT_NE(report.path.find("render.cpp"), std::string::npos);
-    EXPECT_TRUE(AllInterfacesNull(State()));
-    debug.Clear();
-    for (int i = 0; i < 3; ++i) {
-        StepMotion();
-        EXPECT_EQ(RenderFrame(), 1);
-    }
-    EXPECT_EQ(debug.Text(), "");
+    EXPECT_LT(wire * 3, solid.lit);
 }
 
 } // namespace
