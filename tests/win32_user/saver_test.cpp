@@ -27,14 +27,6 @@ class DeathTestStyle : public ::testing::Environment {
 };
 ::testing::Environment* const g_style = ::testing::AddGlobalTestEnvironment(new DeathTestStyle);
 
-void PushKeyDown(SDL_Keycode sym) {
-    SDL_Event e{};
-    e.type = SDL_KEYDOWN;
-    e.key.state = SDL_PRESSED;
-    e.key.keysym.sym = sym;
-    SDL_PushEvent(&e);
-}
-
 // Runs WinMain in this (child) process, prints what happened on standard error
 // and ends with WinMain's result.
 [[noreturn]] void RunAndReport(const char* commandLine) {
@@ -49,9 +41,14 @@ void PushKeyDown(SDL_Keycode sym) {
     std::_Exit(rc);
 }
 
-void EndOnFrame(int frame, SDL_Keycode key = SDLK_a) {
-    Fake().onStep = [frame, key](int n) {
-        if (n == frame) PushKeyDown(key);
+// A key press on that frame ends the run.
+void EndOnFrame(int frame) {
+    Fake().onStep = [frame](int n) {
+        SDL_Event e{};
+        e.type = SDL_KEYDOWN;
+        e.key.state = SDL_PRESSED;
+        e.key.keysym.sym = SDLK_a;
+        if (n == frame) SDL_PushEvent(&e);
     };
 }
 
@@ -59,49 +56,44 @@ const char kFullRun[] = "\\[calls: LumaxisInitialize CreateDirectDrawWin CreateD
                         "BuildScene LumaxisCleanup\\] \\[window: 1\\] \\[requeued quit: 1\\]";
 const char kNothingRan[] = "\\[calls: \\] \\[window: 0\\]";
 
-TEST(SaverEntry, ASaverSwitchRunsTheStartInOrderAndAKeyEndsWith0) {
-    for (const char* line : {"/s", "-S", "/S", "--s", "/x/s", "/p 1234 /s", "-s 123"}) {
+TEST(SaverEntry, OnlyASaverSwitchStartsTheRunAndConfigureWins) {
+    const struct {
+        const char* line;
+        int code;
+        const char* output;
+    } cases[] = {{"/s", 0, kFullRun},       {"-S", 0, kFullRun},       {"/S", 0, kFullRun},
+                 {"--s", 0, kFullRun},      {"/x/s", 0, kFullRun},     {"/p 1234 /s", 0, kFullRun},
+                 {"-s 123", 0, kFullRun},   {"", 1, kNothingRan},      {"/p 1234", 1, kNothingRan},
+                 {"/a", 1, kNothingRan},    {"s", 1, kNothingRan},     {"/", 1, kNothingRan},
+                 {"-", 1, kNothingRan},     {"/ s", 1, kNothingRan},   {"\\s", 1, kNothingRan},
+                 {"/p/a", 1, kNothingRan},  {"/c", 1, kNothingRan},    {"-C", 1, kNothingRan},
+                 {"/c /s", 1, kNothingRan}, {"/s /c", 1, kNothingRan}, {"/S-c", 1, kNothingRan}};
+    for (const auto& c : cases) {
         EXPECT_EXIT(
             {
                 EndOnFrame(3);
-                RunAndReport(line);
+                RunAndReport(c.line);
             },
-            ::testing::ExitedWithCode(0), kFullRun)
-            << line;
-    }
-}
-
-TEST(SaverEntry, WithoutASaverSwitchNothingStartsAndTheResultIs1) {
-    for (const char* line : {"", "/p 1234", "/a", "s", "/", "-", "/ s", "\\s", "/p/a"}) {
-        EXPECT_EXIT(RunAndReport(line), ::testing::ExitedWithCode(1), kNothingRan) << line;
-    }
-}
-
-TEST(SaverEntry, ConfigureWinsOverTheSaverSwitch) {
-    for (const char* line : {"/c", "-C", "/c /s", "/s /c", "/S-c"}) {
-        EXPECT_EXIT(RunAndReport(line), ::testing::ExitedWithCode(1), kNothingRan) << line;
+            ::testing::ExitedWithCode(c.code), c.output)
+            << c.line;
     }
 }
 
 TEST(SaverEntry, DeviceStartFailuresEndTheProcessWith1AndOneDebugLine) {
-    EXPECT_EXIT(
-        {
-            Fake().ddResult = 0;
-            RunAndReport("/s");
-        },
-        ::testing::ExitedWithCode(1), "^LMX:DDCreateError $");
-    EXPECT_EXIT(
-        {
-            Fake().rmResult = 0;
-            RunAndReport("/s");
-        },
-        ::testing::ExitedWithCode(1), "^LMX:CreateDirect3DRM Error!!!! $");
-    EXPECT_EXIT(
-        {
-            Fake().sceneResult = 0;
-            RunAndReport("/s");
-        },
-        ::testing::ExitedWithCode(1), "BuildScene\\] \\[window: 1\\]");
+    const struct {
+        int FakeDevice::*result;
+        const char* output;
+    } cases[] = {{&FakeDevice::ddResult, "^LMX:DDCreateError $"},
+                 {&FakeDevice::rmResult, "^LMX:CreateDirect3DRM Error!!!! $"},
+                 {&FakeDevice::sceneResult, "BuildScene\\] \\[window: 1\\]"}};
+    for (const auto& c : cases) {
+        EXPECT_EXIT(
+            {
+                Fake().*c.result = 0;
+                RunAndReport("/s");
+            },
+            ::testing::ExitedWithCode(1), c.output);
+    }
 }
 
 // The mend to the loop: with the device layer torn down it waits for messages
@@ -168,59 +160,50 @@ TEST_F(SaverWindow, WindowCoversTheScreenWithTheCursorHidden) {
     GetClientRect(hwnd, &rc);
     POINT origin{0, 0};
     ClientToScreen(hwnd, &origin);
-    EXPECT_EQ(origin.x, 0);
-    EXPECT_EQ(origin.y, 0);
-    EXPECT_EQ(rc.right, 320);
-    EXPECT_EQ(rc.bottom, 240);
+    EXPECT_EQ(std::vector<LONG>({origin.x, origin.y, rc.right, rc.bottom}),
+              std::vector<LONG>({0, 0, 320, 240}));
     EXPECT_EQ(GetActiveWindow(), hwnd);
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
     EXPECT_TRUE(SDL_GetWindowFlags(Win32GetSdlWindow(hwnd)) & SDL_WINDOW_SHOWN);
-
-    // Its destruction shows the cursor again and asks the loop to quit with 0.
-    DestroyWindow(hwnd);
+    DestroyWindow(hwnd); // what that does is the procedure's test below
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
-    EXPECT_EQ(Fake().cleanups, 1);
-    MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, UINT(WM_QUIT));
-    EXPECT_EQ(msg.wParam, 0u);
 }
 
-TEST_F(SaverWindow, EndingMessagesDestroyTheWindow) {
-    for (UINT message : {WM_NCMOUSEMOVE, WM_NCLBUTTONDOWN, WM_NCRBUTTONDOWN, WM_KEYDOWN,
-                         WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_CLOSE}) {
-        HWND hwnd = Make();
-        int cleanups = Fake().cleanups;
-        EXPECT_EQ(SaverWndProc(hwnd, message, 0, 0), 0);
-        EXPECT_FALSE(IsWindow(hwnd)) << std::hex << message;
-        EXPECT_EQ(Fake().cleanups, cleanups + 1);
-        std::vector<MSG> quits = TakeAll(WM_QUIT);
-        ASSERT_EQ(quits.size(), 1u);
-        EXPECT_EQ(quits[0].wParam, 0u);
-    }
-}
-
-TEST_F(SaverWindow, OnlyTheExactKeyboardMenuCommandIsSwallowed) {
-    HWND hwnd = Make();
-    EXPECT_EQ(SaverWndProc(hwnd, WM_SYSCOMMAND, 0xF100, 0), 0);
-    EXPECT_TRUE(IsWindow(hwnd));
-    EXPECT_EQ(SaverWndProc(hwnd, WM_SYSCOMMAND, 0xF101, 0), 0);
-    EXPECT_TRUE(IsWindow(hwnd));
-    // A close command is not swallowed: the default procedure closes.
-    EXPECT_EQ(SaverWndProc(hwnd, WM_SYSCOMMAND, 0xF060, 0), 0);
-    EXPECT_FALSE(IsWindow(hwnd));
-}
-
-TEST_F(SaverWindow, OtherMessagesLeaveTheWindowAlone) {
-    HWND hwnd = Make();
-    for (UINT message : {WM_MOUSEMOVE, WM_MBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONUP, WM_KEYUP,
-                         WM_SYSKEYUP, WM_CHAR, WM_PAINT, WM_MOUSEWHEEL, WM_SIZE, WM_ACTIVATE}) {
-        SaverWndProc(hwnd, message, 0, 0);
-        EXPECT_TRUE(IsWindow(hwnd)) << std::hex << message;
-    }
-    EXPECT_EQ(Fake().cleanups, 0);
+TEST_F(SaverWindow, ProcedureEndsTheRunOnInputAndCloseAndSwallowsOnlyTheMenuCommand) {
+    using Message = std::pair<UINT, WPARAM>;
+    const std::vector<Message> ending = {
+        {WM_NCMOUSEMOVE, 0}, {WM_NCLBUTTONDOWN, 0}, {WM_NCRBUTTONDOWN, 0},
+        {WM_KEYDOWN, 0},     {WM_SYSKEYDOWN, 0},    {WM_LBUTTONDOWN, 0},
+        {WM_RBUTTONDOWN, 0}, {WM_CLOSE, 0},         {WM_SYSCOMMAND, 0xF060}};
+    const std::vector<Message> staying = {
+        {WM_SYSCOMMAND, 0xF100}, {WM_SYSCOMMAND, 0xF101}, {WM_MOUSEMOVE, 0},
+        {WM_MBUTTONDOWN, 0},     {WM_LBUTTONUP, 0},       {WM_RBUTTONUP, 0},
+        {WM_KEYUP, 0},           {WM_SYSKEYUP, 0},        {WM_CHAR, 0},
+        {WM_PAINT, 0},           {WM_MOUSEWHEEL, 0},      {WM_SIZE, 0},
+        {WM_ACTIVATE, 0}};
+    for (bool ends : {true, false})
+        for (const auto& [message, wParam] : ends ? ending : staying) {
+            SCOPED_TRACE(testing::Message() << std::hex << message << " " << wParam);
+            HWND hwnd = Make();
+            Fake().calls.clear();
+            const int cursor = ShowCursor(FALSE);
+            EXPECT_EQ(SaverWndProc(hwnd, message, wParam, 0), 0);
+            EXPECT_NE(IsWindow(hwnd), ends);
+            EXPECT_EQ(Fake().calls, ends ? "LumaxisCleanup" : "");
+            // Ending tears the device layer down, shows the cursor once and asks
+            // the loop to quit with 0.
+            EXPECT_EQ(ShowCursor(TRUE), cursor + 1 + ends);
+            std::vector<MSG> quits = TakeAll(WM_QUIT);
+            ASSERT_EQ(quits.size(), size_t(ends));
+            if (ends) {
+                EXPECT_EQ(quits[0].wParam, 0u);
+                ShowCursor(FALSE);
+            }
+            ResetWindowLayer();
+        }
 
     // A motion event from SDL (as at window map) dispatched like the loop does.
+    HWND hwnd = Make();
     SDL_Event e{};
     e.type = SDL_MOUSEMOTION;
     e.motion.windowID = SdlId(hwnd);
@@ -229,18 +212,6 @@ TEST_F(SaverWindow, OtherMessagesLeaveTheWindowAlone) {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageA(&msg);
     EXPECT_TRUE(IsWindow(hwnd));
-}
-
-TEST_F(SaverWindow, DestroyTearsDownPostsQuitAndShowsTheCursor) {
-    HWND hwnd = Make();
-    int count = ShowCursor(FALSE);
-    EXPECT_EQ(SaverWndProc(hwnd, WM_DESTROY, 0, 0), 0);
-    EXPECT_EQ(Fake().calls, "LumaxisCleanup");
-    EXPECT_EQ(ShowCursor(FALSE), count) << "one increment";
-    ShowCursor(TRUE);
-    std::vector<MSG> quits = TakeAll(WM_QUIT);
-    ASSERT_EQ(quits.size(), 1u);
-    EXPECT_EQ(quits[0].wParam, 0u);
 }
 
 } // namespace

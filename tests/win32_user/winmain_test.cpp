@@ -5,49 +5,40 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 int EntryUnderTest(int argc, char** argv);
 
 namespace {
 
 std::string g_commandLine;
-HINSTANCE g_instance;
-HINSTANCE g_previous;
-int g_show;
+bool g_argumentsAsExpected;
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
-    g_instance = instance;
-    g_previous = previous;
     g_commandLine = commandLine;
-    g_show = showCommand;
+    g_argumentsAsExpected = instance && !previous && showCommand == SW_SHOWDEFAULT;
     return 42;
 }
 
 namespace {
 
-int CallEntry(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return EntryUnderTest(int(args.size()), argv.data());
-}
-
 TEST(ProcessEntry, ArgumentsAfterTheNameAreJoinedWithSingleBlanks) {
-    EXPECT_EQ(CallEntry({"Plumora.scr", "/p", "1234"}), 42);
-    EXPECT_EQ(g_commandLine, "/p 1234");
-    EXPECT_NE(g_instance, nullptr);
-    EXPECT_EQ(g_previous, nullptr);
-    EXPECT_EQ(g_show, SW_SHOWDEFAULT);
-
-    CallEntry({"Plumora.scr"});
-    EXPECT_EQ(g_commandLine, "");
-    CallEntry({"Plumora.scr", "/c /s"});
-    EXPECT_EQ(g_commandLine, "/c /s");
-    CallEntry({"Plumora.scr", "", "-S"});
-    EXPECT_EQ(g_commandLine, " -S");
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"Plumora.scr", "/p", "1234"}, "/p 1234"},
+        {{"Plumora.scr"}, ""},
+        {{"Plumora.scr", "/c /s"}, "/c /s"},
+        {{"Plumora.scr", "", "-S"}, " -S"}};
+    for (auto [args, line] : cases) {
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(EntryUnderTest(int(args.size()), argv.data()), 42);
+        EXPECT_EQ(g_commandLine, line);
+        EXPECT_TRUE(g_argumentsAsExpected);
+    }
 }
 
 } // namespace
