@@ -16,9 +16,7 @@ class Draw : public DxTest {
     void SetUp() override {
         DxTest::SetUp();
         Win32TestSetDisplay(640, 480, 32);
-        IDirectDraw* raw = nullptr;
-        ASSERT_EQ(DirectDrawCreate(nullptr, &raw, nullptr), DD_OK);
-        dd.reset(raw);
+        ASSERT_EQ(DirectDrawCreate(nullptr, out(dd), nullptr), DD_OK);
         ASSERT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
     }
     void TearDown() override {
@@ -31,16 +29,9 @@ class Draw : public DxTest {
         EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), expected);
         return Ptr<IDirectDrawSurface>(s);
     }
-    Ptr<IDirectDrawSurface> offscreen(int w, int h) {
-        return create(surface_desc(DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT,
-                                   DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE,
-                                   DWORD(w), DWORD(h)));
-    }
+    Ptr<IDirectDrawSurface> offscreen(int w, int h) { return create(offscreen_desc(w, h)); }
     Ptr<IDirectDrawSurface> zbuffer(int w, int h, DWORD bits = 16, HRESULT expected = DD_OK) {
-        DDSURFACEDESC d = surface_desc(DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH,
-                                       DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY, DWORD(w), DWORD(h));
-        d.dwZBufferBitDepth = bits;
-        return create(d, expected);
+        return create(zbuffer_desc(w, h, bits), expected);
     }
     Ptr<IDirectDrawSurface> primary(HRESULT expected = DD_OK) {
         return create(surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE), expected);
@@ -54,11 +45,11 @@ class Draw : public DxTest {
         hwnd = CreateWindowExA(0, "DxClipTest", "clip", WS_POPUP, x, y, w, h, nullptr, nullptr,
                                nullptr, nullptr);
         EXPECT_NE(hwnd, nullptr);
-        IDirectDrawClipper* raw = nullptr;
-        EXPECT_EQ(dd->CreateClipper(0, &raw, nullptr), DD_OK);
-        EXPECT_EQ(raw->SetHWnd(0, hwnd), DD_OK);
-        EXPECT_EQ(p->SetClipper(raw), DD_OK);
-        return Ptr<IDirectDrawClipper>(raw);
+        Ptr<IDirectDrawClipper> clipper;
+        EXPECT_EQ(dd->CreateClipper(0, out(clipper), nullptr), DD_OK);
+        EXPECT_EQ(clipper->SetHWnd(0, hwnd), DD_OK);
+        EXPECT_EQ(p->SetClipper(clipper.get()), DD_OK);
+        return clipper;
     }
 
     Ptr<IDirectDraw> dd;
@@ -79,17 +70,6 @@ void fill_pattern(IDirectDrawSurface* s, uint32_t tag) {
             reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(d.lpSurface) + y * d.lPitch)[x] =
                 pat(tag, x, y);
     s->Unlock(d.lpSurface);
-}
-
-uint32_t read(IDirectDrawSurface* s, int x, int y) {
-    DDSURFACEDESC d{};
-    d.dwSize = sizeof d;
-    if (s->Lock(nullptr, &d, DDLOCK_READONLY, nullptr) != DD_OK) return 0xDEADDEAD;
-    const uint8_t* row = static_cast<const uint8_t*>(d.lpSurface) + y * d.lPitch;
-    const uint32_t v =
-        d.ddpfPixelFormat.dwRGBBitCount == 8 ? row[x] : reinterpret_cast<const uint32_t*>(row)[x];
-    s->Unlock(d.lpSurface);
-    return v & 0xFFFFFF;
 }
 
 TEST_F(Draw, SurfacesFollowTheDisplayFormatAndCheckTheirDescriptor) {
@@ -122,9 +102,8 @@ TEST_F(Draw, SurfacesFollowTheDisplayFormatAndCheckTheirDescriptor) {
     EXPECT_FALSE(primary(DDERR_PRIMARYSURFACEALREADYEXISTS));
 
     // Without a cooperative level nothing can be created.
-    IDirectDraw* raw = nullptr;
-    ASSERT_EQ(DirectDrawCreate(nullptr, &raw, nullptr), DD_OK);
-    Ptr<IDirectDraw> fresh(raw);
+    Ptr<IDirectDraw> fresh;
+    ASSERT_EQ(DirectDrawCreate(nullptr, out(fresh), nullptr), DD_OK);
     IDirectDrawSurface* s = nullptr;
     d = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE);
     EXPECT_EQ(fresh->CreateSurface(&d, &s, nullptr), DDERR_NOCOOPERATIVELEVELSET);
@@ -153,23 +132,23 @@ TEST_F(Draw, CopyToThePrimaryIsClippedToTheWindowAndOnlyWhatChanged) {
     // Without a window the copy covers the display.
     RECT all{0, 0, 640, 480};
     ASSERT_EQ(p->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr), DD_OK);
-    EXPECT_EQ(read(p.get(), 600, 400), pat(0x100000, 600, 400));
+    EXPECT_EQ(pixel(p.get(), 600, 400), pat(0x100000, 600, 400));
 
     // Scribbled over, the screen isn't repainted from an unchanged back surface.
     fill_pattern(p.get(), 0x400000);
     ASSERT_EQ(p->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr), DD_OK);
-    EXPECT_EQ(read(p.get(), 10, 10), pat(0x400000, 10, 10));
+    EXPECT_EQ(pixel(p.get(), 10, 10), pat(0x400000, 10, 10));
 
     // A window at (100, 50), 200 x 100: a changed surface lands only inside it.
     HWND hwnd = nullptr;
     auto clipper = clip_to(p.get(), hwnd, 100, 50, 200, 100);
     fill_pattern(back.get(), 0x200000);
     ASSERT_EQ(p->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr), DD_OK);
-    EXPECT_EQ(read(p.get(), 100, 50), pat(0x200000, 100, 50));
-    EXPECT_EQ(read(p.get(), 299, 149), pat(0x200000, 299, 149));
-    EXPECT_EQ(read(p.get(), 99, 50) >> 20, 4u) << "left of the window";
-    EXPECT_EQ(read(p.get(), 300, 149) >> 20, 4u) << "right of the window";
-    EXPECT_EQ(read(p.get(), 150, 150) >> 20, 4u) << "below the window";
+    EXPECT_EQ(pixel(p.get(), 100, 50), pat(0x200000, 100, 50));
+    EXPECT_EQ(pixel(p.get(), 299, 149), pat(0x200000, 299, 149));
+    EXPECT_EQ(pixel(p.get(), 99, 50) >> 20, 4u) << "left of the window";
+    EXPECT_EQ(pixel(p.get(), 300, 149) >> 20, 4u) << "right of the window";
+    EXPECT_EQ(pixel(p.get(), 150, 150) >> 20, 4u) << "below the window";
     DestroyWindow(hwnd);
 }
 
@@ -231,7 +210,7 @@ TEST_F(Draw, FormatsAndPalettesAreAppliedOnTheWayToTheScreen) {
     ASSERT_EQ(p->Blt(&src, back565.get(), &src, DDBLT_WAIT, nullptr), DD_OK);
     const uint32_t want[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
     for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(read(p.get(), x, 0), want[x]) << x;
+        EXPECT_EQ(pixel(p.get(), x, 0), want[x]) << x;
     EXPECT_EQ(p->Blt(&stretched, back565.get(), &src, DDBLT_WAIT, nullptr), DDERR_NOSTRETCHHW);
     EXPECT_EQ(p->Blt(&src, back565.get(), &outside, DDBLT_WAIT, nullptr), DDERR_INVALIDRECT);
     p.reset();
@@ -242,11 +221,11 @@ TEST_F(Draw, FormatsAndPalettesAreAppliedOnTheWayToTheScreen) {
     auto back = offscreen(4, 1);
     PALETTEENTRY entries[256]{};
     entries[7] = {10, 20, 30, PC_RESERVED};
-    IDirectDrawPalette* raw = nullptr;
-    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, nullptr, &raw, nullptr),
+    Ptr<IDirectDrawPalette> palette;
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, nullptr, out(palette), nullptr),
               DDERR_INVALIDPARAMS);
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, &raw, nullptr), DD_OK);
-    Ptr<IDirectDrawPalette> palette(raw);
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, out(palette), nullptr),
+              DD_OK);
     ASSERT_EQ(back->SetPalette(palette.get()), DD_OK);
     ASSERT_EQ(p->SetPalette(palette.get()), DD_OK);
     PALETTEENTRY got{};
@@ -257,7 +236,7 @@ TEST_F(Draw, FormatsAndPalettesAreAppliedOnTheWayToTheScreen) {
     std::memset(l.lpSurface, 7, 4);
     back->Unlock(l.lpSurface);
     ASSERT_EQ(p->Blt(&src, back.get(), &src, DDBLT_WAIT, nullptr), DD_OK);
-    EXPECT_EQ(read(p.get(), 3, 0), 7u);
+    EXPECT_EQ(pixel(p.get(), 3, 0), 7u);
     // A palette can't go on a surface without indices.
     Win32TestSetDisplay(64, 64, 32);
     EXPECT_EQ(offscreen(4, 4)->SetPalette(palette.get()), DDERR_NOTPALETTIZED);
@@ -301,9 +280,8 @@ TEST_F(Draw, DevicesAreEnumeratedAndCreationFallsBackToRampWhenMMXIsMissing) {
     hw.dwDeviceZBufferBitDepth = DDBD_24;
     const GUID fake = {0x12345678, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
     DXTestAddDevice(fake, "Test HAL", hw, em);
-    void* obj = nullptr;
-    ASSERT_EQ(dd->QueryInterface(IID_IDirect3D2, &obj), DD_OK);
-    Ptr<IDirect3D2> d3d(static_cast<IDirect3D2*>(obj));
+    Ptr<IDirect3D2> d3d;
+    ASSERT_EQ(dd->QueryInterface(IID_IDirect3D2, out(d3d)), DD_OK);
     std::vector<std::tuple<std::string, GUID, D3DDEVICEDESC, D3DDEVICEDESC>> seen;
     ASSERT_EQ(d3d->EnumDevices(record_device, &seen), DD_OK);
     // Added devices first, then the emulation devices with no hardware description.
@@ -323,24 +301,22 @@ TEST_F(Draw, DevicesAreEnumeratedAndCreationFallsBackToRampWhenMMXIsMissing) {
 
     auto back = offscreen(32, 32);
     auto p = primary();
-    IDirect3DDevice2* dev = nullptr;
-    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DMMXDevice, p.get(), &dev), DDERR_INVALIDCAPS);
+    Ptr<IDirect3DDevice2> device;
+    Ptr<IDirectDrawSurface> target;
+    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DMMXDevice, p.get(), out(device)), DDERR_INVALIDCAPS);
     DXTestSetMMXAvailable(FALSE);
-    EXPECT_NE(d3d->CreateDevice(IID_IDirect3DMMXDevice, back.get(), &dev), DD_OK);
-    EXPECT_EQ(dev, nullptr);
-    ASSERT_EQ(d3d->CreateDevice(IID_IDirect3DRampDevice, back.get(), &dev), DD_OK);
-    Ptr<IDirect3DDevice2> device(dev);
-    IDirectDrawSurface* target = nullptr;
-    ASSERT_EQ(device->GetRenderTarget(&target), DD_OK);
-    EXPECT_EQ(target, back.get());
-    target->Release();
-    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DRGBDevice, back.get(), &dev), DDERR_INVALIDPARAMS);
+    EXPECT_NE(d3d->CreateDevice(IID_IDirect3DMMXDevice, back.get(), out(device)), DD_OK);
+    EXPECT_FALSE(device);
+    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DRGBDevice, back.get(), out(device)),
+              DDERR_INVALIDPARAMS);
+    ASSERT_EQ(d3d->CreateDevice(IID_IDirect3DRampDevice, back.get(), out(device)), DD_OK);
+    ASSERT_EQ(device->GetRenderTarget(out(target)), DD_OK);
+    EXPECT_EQ(target.get(), back.get());
 }
 
 TEST_F(Draw, InjectedFailuresHitTheNamedCallOnce) {
-    IDirectDrawClipper* raw = nullptr;
-    ASSERT_EQ(dd->CreateClipper(0, &raw, nullptr), DD_OK);
-    Ptr<IDirectDrawClipper> clipper(raw);
+    Ptr<IDirectDrawClipper> clipper;
+    ASSERT_EQ(dd->CreateClipper(0, out(clipper), nullptr), DD_OK);
     DXTestFailCall("SetHWnd", 2, DDERR_GENERIC);
     EXPECT_EQ(clipper->SetHWnd(0, nullptr), DD_OK);
     EXPECT_EQ(clipper->SetHWnd(0, nullptr), DDERR_GENERIC);
@@ -363,10 +339,10 @@ TEST_F(Draw, SurfacesKeepTheirOwnersAliveAndAllGoAway) {
     auto back = offscreen(16, 16);
     auto z = zbuffer(16, 16);
     ASSERT_EQ(back->AddAttachedSurface(z.get()), DD_OK);
-    IDirectDrawClipper* clipper = nullptr;
-    ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
-    ASSERT_EQ(p->SetClipper(clipper), DD_OK);
-    clipper->Release();
+    Ptr<IDirectDrawClipper> clipper;
+    ASSERT_EQ(dd->CreateClipper(0, out(clipper), nullptr), DD_OK);
+    ASSERT_EQ(p->SetClipper(clipper.get()), DD_OK);
+    clipper.reset();
     EXPECT_EQ(DXTestLiveObjects(), 5);
     z.reset();
     EXPECT_EQ(DXTestLiveObjects(), 5) << "the attached z-buffer lives on";

@@ -15,22 +15,13 @@ std::string make_temp(const char* tag) {
     return made ? std::string(made) : std::string("/tmp");
 }
 
+// A quad's corners, clockwise seen from outside, with its outward normal.
 void add_face(xfile::MeshDesc& m, std::vector<xfile::Vec3> corners, xfile::Vec3 outward) {
-    // Keep the corners clockwise seen from outside: the front normal, (v1-v0)x(v2-v0),
-    // must point outward.
-    const xfile::Vec3 a{corners[1].x - corners[0].x, corners[1].y - corners[0].y,
-                        corners[1].z - corners[0].z};
-    const xfile::Vec3 b{corners[2].x - corners[0].x, corners[2].y - corners[0].y,
-                        corners[2].z - corners[0].z};
-    const xfile::Vec3 n{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-    if (n.x * outward.x + n.y * outward.y + n.z * outward.z < 0) std::swap(corners[1], corners[3]);
-    const uint32_t base = uint32_t(m.positions.size());
-    for (const auto& c : corners)
-        m.positions.push_back(c);
+    const uint32_t base = uint32_t(m.positions.size()), n = uint32_t(m.normals.size());
+    m.positions.insert(m.positions.end(), corners.begin(), corners.end());
     m.faces.push_back({base, base + 1, base + 2, base + 3});
     m.normals.push_back(outward);
-    const uint32_t n_index = uint32_t(m.normals.size() - 1);
-    m.normal_faces.push_back({n_index, n_index, n_index, n_index});
+    m.normal_faces.push_back({n, n, n, n});
 }
 
 } // namespace
@@ -50,10 +41,10 @@ xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float
                          xfile::Material material) {
     xfile::MeshDesc m;
     add_face(m, {{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}}, {0, 0, -1});
-    add_face(m, {{x0, y0, z1}, {x0, y1, z1}, {x1, y1, z1}, {x1, y0, z1}}, {0, 0, 1});
+    add_face(m, {{x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}}, {0, 0, 1});
     add_face(m, {{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}}, {-1, 0, 0});
-    add_face(m, {{x1, y0, z0}, {x1, y0, z1}, {x1, y1, z1}, {x1, y1, z0}}, {1, 0, 0});
-    add_face(m, {{x0, y0, z0}, {x0, y0, z1}, {x1, y0, z1}, {x1, y0, z0}}, {0, -1, 0});
+    add_face(m, {{x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}}, {1, 0, 0});
+    add_face(m, {{x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}, {x0, y0, z1}}, {0, -1, 0});
     add_face(m, {{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}}, {0, 1, 0});
     m.materials.push_back({material, ""});
     m.face_materials.assign(m.faces.size(), 0);
@@ -79,119 +70,95 @@ DDSURFACEDESC surface_desc(DWORD flags, DWORD caps, DWORD width, DWORD height) {
     return d;
 }
 
+DDSURFACEDESC offscreen_desc(int w, int h) {
+    return surface_desc(DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT,
+                        DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE, DWORD(w),
+                        DWORD(h));
+}
+
+DDSURFACEDESC zbuffer_desc(int w, int h, DWORD bits) {
+    DDSURFACEDESC d = surface_desc(DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH,
+                                   DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY, DWORD(w), DWORD(h));
+    d.dwZBufferBitDepth = bits;
+    return d;
+}
+
 // ---- Stage ------------------------------------------------------------------------
 
 Stage::Stage(int w, int h, int bits, bool with_zbuffer) : width(w), height(h) {
     Win32TestSetDisplay(w, h, bits);
     DXTestSetHeadless(TRUE);
     DXTestSetUnpaced(TRUE);
-
-    IDirectDraw* raw_dd = nullptr;
-    EXPECT_EQ(DirectDrawCreate(nullptr, &raw_dd, nullptr), DD_OK);
-    dd.reset(raw_dd);
+    EXPECT_EQ(DirectDrawCreate(nullptr, out(dd), nullptr), DD_OK);
     EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
-
-    IDirectDrawSurface* s = nullptr;
     DDSURFACEDESC desc = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE);
-    EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), DD_OK);
-    primary.reset(s);
-    desc = surface_desc(DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT,
-                        DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE, DWORD(w),
-                        DWORD(h));
-    EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), DD_OK);
-    back.reset(s);
+    EXPECT_EQ(dd->CreateSurface(&desc, out(primary), nullptr), DD_OK);
+    desc = offscreen_desc(w, h);
+    EXPECT_EQ(dd->CreateSurface(&desc, out(back), nullptr), DD_OK);
 
     if (bits == 8) {
         PALETTEENTRY entries[256];
-        for (int i = 0; i < 256; ++i) {
+        for (int i = 0; i < 256; ++i)
             entries[i] = {BYTE(i), BYTE(255 - i), BYTE(i / 2),
                           BYTE(i < 10 || i >= 246 ? D3DPAL_READONLY : PC_RESERVED)};
-        }
         entries[0] = {0, 0, 0, D3DPAL_READONLY};
         entries[255] = {255, 255, 255, D3DPAL_READONLY};
-        IDirectDrawPalette* p = nullptr;
-        EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, &p, nullptr),
-                  DD_OK);
-        palette.reset(p);
+        EXPECT_EQ(
+            dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, out(palette), nullptr),
+            DD_OK);
         EXPECT_EQ(back->SetPalette(palette.get()), DD_OK);
         EXPECT_EQ(primary->SetPalette(palette.get()), DD_OK);
     }
-
     if (with_zbuffer) {
-        desc = surface_desc(DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH,
-                            DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY, DWORD(w), DWORD(h));
-        desc.dwZBufferBitDepth = 16;
-        EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), DD_OK);
-        zbuffer.reset(s);
+        desc = zbuffer_desc(w, h);
+        EXPECT_EQ(dd->CreateSurface(&desc, out(zbuffer), nullptr), DD_OK);
         EXPECT_EQ(back->AddAttachedSurface(zbuffer.get()), DD_OK);
     }
+    EXPECT_EQ(dd->QueryInterface(IID_IDirect3D2, out(d3d)), DD_OK);
+    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DMMXDevice, back.get(), out(device)), DD_OK);
 
-    void* obj = nullptr;
-    EXPECT_EQ(dd->QueryInterface(IID_IDirect3D2, &obj), DD_OK);
-    d3d.reset(static_cast<IDirect3D2*>(obj));
-    IDirect3DDevice2* dev = nullptr;
-    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DMMXDevice, back.get(), &dev), DD_OK);
-    device.reset(dev);
-
-    IDirect3DRM* rm1 = nullptr;
-    EXPECT_EQ(Direct3DRMCreate(&rm1), DD_OK);
-    EXPECT_EQ(rm1->QueryInterface(IID_IDirect3DRM2, &obj), DD_OK);
-    rm.reset(static_cast<IDirect3DRM2*>(obj));
-    rm1->Release();
-
-    IDirect3DRMDevice2* rdev = nullptr;
-    EXPECT_EQ(rm->CreateDeviceFromD3D(d3d.get(), device.get(), &rdev), DD_OK);
-    rm_device.reset(rdev);
+    Ptr<IDirect3DRM> rm1;
+    EXPECT_EQ(Direct3DRMCreate(out(rm1)), DD_OK);
+    EXPECT_EQ(rm1->QueryInterface(IID_IDirect3DRM2, out(rm)), DD_OK);
+    EXPECT_EQ(rm->CreateDeviceFromD3D(d3d.get(), device.get(), out(rm_device)), DD_OK);
     rm_device->SetQuality(bits == 8 ? D3DRMRENDER_FLAT : D3DRMRENDER_GOURAUD);
-
-    IDirect3DRMFrame2* f = nullptr;
-    EXPECT_EQ(rm->CreateFrame(nullptr, &f), DD_OK);
-    scene.reset(f);
-    EXPECT_EQ(rm->CreateFrame(scene.get(), &f), DD_OK);
-    camera.reset(f);
-
-    IDirect3DRMViewport* vp = nullptr;
-    EXPECT_EQ(rm->CreateViewport(rm_device.get(), camera.get(), 0, 0, DWORD(w), DWORD(h), &vp),
-              DD_OK);
-    viewport.reset(vp);
+    EXPECT_EQ(rm->CreateFrame(nullptr, out(scene)), DD_OK);
+    EXPECT_EQ(rm->CreateFrame(scene.get(), out(camera)), DD_OK);
+    EXPECT_EQ(
+        rm->CreateViewport(rm_device.get(), camera.get(), 0, 0, DWORD(w), DWORD(h), out(viewport)),
+        DD_OK);
     EXPECT_EQ(viewport->SetBack(5000.0f), DD_OK);
 }
 
 void Stage::add_lights(float ambient, float directional, float dx, float dy, float dz) {
-    IDirect3DRMLight* light = nullptr;
-    ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_AMBIENT, ambient, ambient, ambient, &light), DD_OK);
-    ASSERT_EQ(scene->AddLight(light), DD_OK);
-    light->Release();
-    IDirect3DRMFrame2* frame = nullptr;
-    ASSERT_EQ(rm->CreateFrame(scene.get(), &frame), DD_OK);
+    Ptr<IDirect3DRMLight> light;
+    Ptr<IDirect3DRMFrame2> frame;
+    ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_AMBIENT, ambient, ambient, ambient, out(light)), DD_OK);
+    ASSERT_EQ(scene->AddLight(light.get()), DD_OK);
+    ASSERT_EQ(rm->CreateFrame(scene.get(), out(frame)), DD_OK);
     const float ux = std::abs(dy) > 0.9f ? 1.0f : 0.0f, uy = 1.0f - ux;
     ASSERT_EQ(frame->SetOrientation(scene.get(), dx, dy, dz, ux, uy, 0), DD_OK);
-    ASSERT_EQ(
-        rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, directional, directional, directional, &light),
-        DD_OK);
-    ASSERT_EQ(frame->AddLight(light), DD_OK);
-    light->Release();
-    frame->Release();
+    ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, directional, directional, directional,
+                                 out(light)),
+              DD_OK);
+    ASSERT_EQ(frame->AddLight(light.get()), DD_OK);
 }
 
 IDirect3DRMFrame2* Stage::add_model(const std::string& path, float x, float y, float z,
                                     D3DRMRENDERQUALITY quality, D3DCOLOR color) {
-    IDirect3DRMFrame2* frame = nullptr;
-    EXPECT_EQ(rm->CreateFrame(scene.get(), &frame), DD_OK);
-    frame->SetPosition(scene.get(), x, y, z);
-    IDirect3DRMMeshBuilder2* builder = nullptr;
-    EXPECT_EQ(rm->CreateMeshBuilder(&builder), DD_OK);
+    Ptr<IDirect3DRMMeshBuilder2> builder;
+    Ptr<IDirect3DRMMesh> mesh;
+    models.emplace_back();
+    EXPECT_EQ(rm->CreateFrame(scene.get(), out(models.back())), DD_OK);
+    models.back()->SetPosition(scene.get(), x, y, z);
+    EXPECT_EQ(rm->CreateMeshBuilder(out(builder)), DD_OK);
     EXPECT_EQ(builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr),
               DD_OK);
     builder->SetQuality(quality);
     if (color) builder->SetColor(color);
-    IDirect3DRMMesh* mesh = nullptr;
-    EXPECT_EQ(builder->CreateMesh(&mesh), DD_OK);
-    EXPECT_EQ(frame->AddVisual(mesh), DD_OK);
-    mesh->Release();
-    builder->Release();
-    models.emplace_back(frame);
-    return frame;
+    EXPECT_EQ(builder->CreateMesh(out(mesh)), DD_OK);
+    EXPECT_EQ(models.back()->AddVisual(mesh.get()), DD_OK);
+    return models.back().get();
 }
 
 HRESULT Stage::frame() {
@@ -199,12 +166,11 @@ HRESULT Stage::frame() {
     if ((hr = viewport->Clear()) != DD_OK) return hr;
     if ((hr = viewport->Render(scene.get())) != DD_OK) return hr;
     if ((hr = rm_device->Update()) != DD_OK) return hr;
-    RECT src{0, 0, width, height}, dst{0, 0, width, height};
-    return primary->Blt(&dst, back.get(), &src, DDBLT_WAIT, nullptr);
+    RECT all{0, 0, width, height};
+    return primary->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr);
 }
 
-uint32_t Stage::pixel(int x, int y, IDirectDrawSurface* surface) {
-    if (!surface) surface = back.get();
+uint32_t pixel(IDirectDrawSurface* surface, int x, int y) {
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
     if (surface->Lock(nullptr, &d, DDLOCK_READONLY | DDLOCK_WAIT, nullptr) != DD_OK) return 0xDEAD;

@@ -22,6 +22,18 @@ struct Releaser {
 };
 template <class T> using Ptr = std::unique_ptr<T, Releaser>;
 
+// Lets a creating call store straight into an owning pointer: CreateX(..., out(p)).
+template <class T> struct OutPtr {
+    Ptr<T>& owner;
+    T* raw = nullptr;
+    ~OutPtr() { owner.reset(raw); }
+    operator T**() { return &raw; }
+    operator void**() { return reinterpret_cast<void**>(&raw); }
+};
+template <class T> OutPtr<T> out(Ptr<T>& owner) {
+    return {owner};
+}
+
 // A fresh temporary folder for fixtures, removed with its files at the end of the test run.
 std::string temp_dir();
 
@@ -37,6 +49,12 @@ xfile::MeshDesc quad_mesh(float x0, float y0, float x1, float y1, float z,
                           xfile::Material material = {});
 
 DDSURFACEDESC surface_desc(DWORD flags, DWORD caps, DWORD width = 0, DWORD height = 0);
+// A system-memory surface that 3D devices can render to, and a z-buffer.
+DDSURFACEDESC offscreen_desc(int w, int h);
+DDSURFACEDESC zbuffer_desc(int w, int h, DWORD bits = 16);
+
+// A pixel of an 8- or 32-bit surface: 0x00RRGGBB, or the index on 8-bit surfaces.
+uint32_t pixel(IDirectDrawSurface* surface, int x, int y);
 
 // A complete headless 3D set-up as the device layer builds it: display, primary,
 // back surface with z-buffer, MMX device, retained-mode device and a viewport
@@ -54,9 +72,7 @@ class Stage {
                                  D3DCOLOR color = 0);
     // Clear, Render, Update and the copy to the primary; the first failure is returned.
     HRESULT frame();
-    // A pixel of the back surface (or of another 8- or 32-bit one) as 0x00RRGGBB, or the index
-    // on 8-bit surfaces.
-    uint32_t pixel(int x, int y, IDirectDrawSurface* surface = nullptr);
+    uint32_t pixel(int x, int y) { return dxt::pixel(back.get(), x, y); }
     // Bounding box of the pixels that aren't black: left, top, right, bottom (exclusive).
     RECT lit_box();
 

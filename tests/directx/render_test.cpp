@@ -150,8 +150,8 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     model->SetPosition(s.scene.get(), 3, 0, 8);
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_EQ(s.pixel(20, 60), 0u);
-    EXPECT_EQ(s.pixel(20, 60, s.primary.get()), 0u);
-    EXPECT_NE(s.pixel(140, 60, s.primary.get()), 0u);
+    EXPECT_EQ(pixel(s.primary.get(), 20, 60), 0u);
+    EXPECT_NE(pixel(s.primary.get(), 140, 60), 0u);
 
     // A forced update repaints the whole viewport on screen.
     DDSURFACEDESC d{};
@@ -161,7 +161,7 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     s.primary->Unlock(d.lpSurface);
     ASSERT_EQ(s.viewport->ForceUpdate(0, 0, 160, 120), DD_OK);
     ASSERT_EQ(s.frame(), DD_OK);
-    EXPECT_EQ(s.pixel(0, 0, s.primary.get()), 0u);
+    EXPECT_EQ(pixel(s.primary.get(), 0, 0), 0u);
 }
 
 TEST_F(Render, PalettizedRenderingSetsOnlyReservedEntries) {

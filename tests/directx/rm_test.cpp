@@ -10,39 +10,48 @@
 namespace dxt {
 namespace {
 
+// A Retained Mode object with a scene frame and an empty mesh builder.
 class Frames : public DxTest {
   protected:
     void SetUp() override {
         DxTest::SetUp();
-        IDirect3DRM* rm1 = nullptr;
-        ASSERT_EQ(Direct3DRMCreate(&rm1), DD_OK);
-        void* obj = nullptr;
-        ASSERT_EQ(rm1->QueryInterface(IID_IDirect3DRM2, &obj), DD_OK);
-        rm1->Release();
-        rm.reset(static_cast<IDirect3DRM2*>(obj));
+        Ptr<IDirect3DRM> rm1;
+        ASSERT_EQ(Direct3DRMCreate(out(rm1)), DD_OK);
+        ASSERT_EQ(rm1->QueryInterface(IID_IDirect3DRM2, out(rm)), DD_OK);
         scene = frame(nullptr);
+        ASSERT_EQ(rm->CreateMeshBuilder(out(builder)), DD_OK);
     }
     void TearDown() override {
+        builder.reset();
         scene.reset();
         rm.reset();
         DxTest::TearDown();
     }
 
     Ptr<IDirect3DRMFrame2> frame(IDirect3DRMFrame* parent) {
-        IDirect3DRMFrame2* f = nullptr;
-        EXPECT_EQ(rm->CreateFrame(parent, &f), DD_OK);
-        return Ptr<IDirect3DRMFrame2>(f);
+        Ptr<IDirect3DRMFrame2> f;
+        EXPECT_EQ(rm->CreateFrame(parent, out(f)), DD_OK);
+        return f;
     }
-
     static D3DVECTOR position(IDirect3DRMFrame* f, IDirect3DRMFrame* ref) {
         D3DVECTOR v{};
         EXPECT_EQ(f->GetPosition(ref, &v), DD_OK);
         return v;
     }
+    HRESULT load(const std::string& path) {
+        return builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
+    }
+    D3DRMBOX box() {
+        D3DRMBOX b{{9, 9, 9}, {9, 9, 9}};
+        EXPECT_EQ(builder->GetBox(&b), DD_OK);
+        return b;
+    }
 
     Ptr<IDirect3DRM2> rm;
     Ptr<IDirect3DRMFrame2> scene;
+    Ptr<IDirect3DRMMeshBuilder2> builder;
 };
+using Builder = Frames;
 
 void expect_near(D3DVECTOR v, double x, double y, double z, double tolerance = 1e-4) {
     EXPECT_NEAR(v.x, x, tolerance);
@@ -139,34 +148,32 @@ TEST_F(Frames, OrientationStaysOrthonormalOverLongRuns) {
 }
 
 TEST_F(Frames, ParentsKeepChildrenLightsAndVisualsAlive) {
-    const int base = DXTestLiveObjects();
+    const int base = DXTestLiveObjects(); // the scene, the builder, Retained Mode itself
     {
         auto parent = frame(scene.get());
         auto child = frame(parent.get());
-        IDirect3DRMLight* light = nullptr;
-        ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, 1, 1, 1, &light), DD_OK);
-        ASSERT_EQ(child->AddLight(light), DD_OK);
-        light->Release();
-        IDirect3DRMMeshBuilder2* builder = nullptr;
-        ASSERT_EQ(rm->CreateMeshBuilder(&builder), DD_OK);
-        IDirect3DRMMesh* mesh = nullptr;
-        ASSERT_EQ(builder->CreateMesh(&mesh), DD_OK);
-        ASSERT_EQ(child->AddVisual(mesh), DD_OK);
-        ASSERT_EQ(child->AddVisual(builder), DD_OK);
+        Ptr<IDirect3DRMLight> light;
+        Ptr<IDirect3DRMMesh> mesh;
+        Ptr<IDirect3DRMFrame> got;
+        ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, 1, 1, 1, out(light)), DD_OK);
+        ASSERT_EQ(child->AddLight(light.get()), DD_OK);
+        ASSERT_EQ(builder->CreateMesh(out(mesh)), DD_OK);
+        ASSERT_EQ(child->AddVisual(mesh.get()), DD_OK);
+        ASSERT_EQ(child->AddVisual(builder.get()), DD_OK);
         EXPECT_EQ(child->AddVisual(scene.get()), D3DRMERR_BADOBJECT);
-        mesh->Release();
-        builder->Release();
-        EXPECT_EQ(DXTestLiveObjects(), base + 5);
-        IDirect3DRMFrame* got = nullptr;
-        ASSERT_EQ(child->GetParent(&got), DD_OK);
-        EXPECT_EQ(got, parent.get());
-        got->Release();
+        light.reset();
+        mesh.reset();
+        builder.reset();
+        EXPECT_EQ(DXTestLiveObjects(), base + 4);
+        ASSERT_EQ(child->GetParent(out(got)), DD_OK);
+        EXPECT_EQ(got.get(), parent.get());
+        got.reset();
         EXPECT_EQ(scene->AddChild(scene.get()), D3DRMERR_BADVALUE);
         EXPECT_EQ(child->AddChild(parent.get()), D3DRMERR_BADVALUE) << "a cycle";
     }
-    EXPECT_EQ(DXTestLiveObjects(), base + 5) << "the scene holds the parent, the parent the rest";
+    EXPECT_EQ(DXTestLiveObjects(), base + 4) << "the scene holds the parent, the parent the rest";
     scene.reset();
-    EXPECT_EQ(DXTestLiveObjects(), base - 1);
+    EXPECT_EQ(DXTestLiveObjects(), base - 2) << "Retained Mode alone is left";
 }
 
 TEST_F(Frames, InjectedFailuresComeBackFromTheNamedOperation) {
@@ -181,31 +188,6 @@ TEST_F(Frames, InjectedFailuresComeBackFromTheNamedOperation) {
     EXPECT_EQ(Direct3DRMCreate(&other), D3DRMERR_BADALLOC);
     EXPECT_EQ(other, nullptr);
 }
-
-// ---- Mesh builder ------------------------------------------------------------------
-
-class Builder : public Frames {
-  protected:
-    void SetUp() override {
-        Frames::SetUp();
-        IDirect3DRMMeshBuilder2* b = nullptr;
-        ASSERT_EQ(rm->CreateMeshBuilder(&b), DD_OK);
-        builder.reset(b);
-    }
-    void TearDown() override {
-        builder.reset();
-        Frames::TearDown();
-    }
-    HRESULT load(const std::string& path) {
-        return builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
-    }
-    D3DRMBOX box() {
-        D3DRMBOX b{{9, 9, 9}, {9, 9, 9}};
-        EXPECT_EQ(builder->GetBox(&b), DD_OK);
-        return b;
-    }
-    Ptr<IDirect3DRMMeshBuilder2> builder;
-};
 
 TEST_F(Builder, LoadsEveryFileFormatWithItsBox) {
     for (xfile::Format f : {xfile::Format::Text, xfile::Format::Binary32, xfile::Format::TextZip,
