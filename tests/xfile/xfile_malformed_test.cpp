@@ -226,8 +226,7 @@ TEST(XFileMalformed, NonFiniteNormalsAndColoursAreRepaired) {
 TEST(XFileMalformed, BadCompressedBlocks) {
     WriteOptions o;
     o.block_size = 200;
-    MeshDesc d = small_mesh();
-    std::vector<uint8_t> z = write(d, Format::TextZip, o);
+    std::vector<uint8_t> z = write(small_mesh(), Format::TextZip, o);
     ASSERT_EQ(attempt(z), Result::Ok);
     std::string why;
     auto b = z; // first block's signature
@@ -252,15 +251,6 @@ TEST(XFileMalformed, BadCompressedBlocks) {
         EXPECT_EQ(attempt(b), Result::BadFile);
         put32(b, 16, total - delta);
         EXPECT_EQ(attempt(b), Result::BadFile);
-    }
-    // Corrupt deflate data anywhere: no crash, no hang, and a failure reported when the
-    // data no longer makes a whole file.
-    std::mt19937 rng(7);
-    for (int i = 0; i < 2000; ++i) {
-        b = z;
-        size_t at = 26 + rng() % (b.size() - 26);
-        b[at] = uint8_t(b[at] ^ (1u << (rng() % 8)));
-        attempt(b);
     }
 }
 
@@ -303,8 +293,11 @@ TEST(XFileMalformed, HeadersAndGarbage) {
             attempt(b);
         }
     }
+    // Compressed bodies in several blocks: corrupt deflate data anywhere in any of them.
+    WriteOptions o;
+    o.block_size = 200;
     for (Format fmt : kFormats) {
-        std::vector<uint8_t> good = write(small_file(), fmt);
+        std::vector<uint8_t> good = write(small_file(), fmt, o);
         for (int i = 0; i < 1500; ++i) {
             auto b = good;
             for (int k = 0, flips = 1 + int(rng() % 4); k < flips; ++k) {

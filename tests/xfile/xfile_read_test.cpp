@@ -23,24 +23,13 @@ FileDesc rich_file() {
     FileDesc f;
     f.materials = {{"Red", colour(1, 0, 0)}, {"Green", colour(0, 1, 0)}, {"Blue", colour(0, 0, 1)}};
     f.trailing_materials = {{"Late", colour(0.5f, 0.25f, 0.125f)}};
-    MeshDesc c = cube();
-    c.normals = {{-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}, {0, 0, -1}, {0, 0, 1}};
-    // Faces of cube(): z-, z+, y-, y+, x-, x+.
-    const uint32_t axis_normal[6] = {4, 5, 2, 3, 0, 1};
-    for (size_t i = 0; i < c.faces.size(); ++i)
-        c.normal_faces.push_back(std::vector<uint32_t>(4, axis_normal[i]));
+    MeshDesc c = cube(true);
     for (size_t i = 0; i < c.positions.size(); ++i)
         c.texcoords.push_back({i * 0.125f, 1 - i * 0.0625f});
     Material yellow = colour(1, 1, 0);
     yellow.texture = "wood grain.bmp";
-    for (const char* name : {"Blue", "", "Red", "Late"}) {
-        MaterialSlot slot;
-        if (*name)
-            slot.ref = name;
-        else
-            slot.material = yellow;
-        c.materials.push_back(slot);
-    }
+    const Material none;
+    c.materials = {{none, "Blue"}, {yellow, ""}, {none, "Red"}, {none, "Late"}};
     c.face_materials = {2, 0, 1, 3, 0}; // one short: the last holds for face 5
     c.frames = {{2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 10, 20, 30, 1}};
     f.meshes.push_back(c);
@@ -106,17 +95,9 @@ TEST(XFileRead, NamedReferencesWithGuidsAndForwardDefinitions) {
     Model m = read_text(R"(
 Material Second { 0;1;0;1;; 1; 0;0;0;; 0;0;0;; }
 Material First { 1;0;0;1;; 1; 0;0;0;; 0;0;0;; }
-Mesh {
-  3; 0;0;0;, 0;1;0;, 1;0;0;;
-  4; 3;0,1,2;, 3;0,2,1;, 3;1,0,2;, 3;2,1,0;;
-  MeshMaterialList {
-    4; 4; 2,0,1,3;;
-    { Later }
-    { First <12345678-1234-1234-1234-123456789abc> }
-    {Second}
-    { Missing }
-  }
-}
+Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 4; 3;0,1,2;, 3;0,2,1;, 3;1,0,2;, 3;2,1,0;;
+  MeshMaterialList { 4; 4; 2,0,1,3;;
+    { Later } { First <12345678-1234-1234-1234-123456789abc> } {Second} { Missing } } }
 Material Later { 0;0;1;1;; 1; 0;0;0;; 0;0;0;; }
 )");
     ASSERT_EQ(m.triangles.size(), 4u);
@@ -130,11 +111,8 @@ Material Later { 0;0;1;1;; 1; 0;0;0;; 0;0;0;; }
 
 TEST(XFileRead, MaterialsDeclaredButNotGivenAreWhite) {
     Model m = read_text(R"(
-Mesh {
-  3; 0;0;0;, 0;1;0;, 1;0;0;;
-  3; 3;0,1,2;, 3;0,2,1;, 3;1,0,2;;
-  MeshMaterialList { 20; 3; 0, 19, 7;; Material { 0;0;1;1;; 1; 0;0;0;; 0;0;0;; } }
-}
+Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 3; 3;0,1,2;, 3;0,2,1;, 3;1,0,2;;
+  MeshMaterialList { 20; 3; 0, 19, 7;; Material { 0;0;1;1;; 1; 0;0;0;; 0;0;0;; } } }
 )");
     ASSERT_EQ(m.triangles.size(), 3u);
     EXPECT_EQ(mat(m, m.triangles[0]).r, 0.f);
@@ -170,27 +148,16 @@ TEST(XFileRead, FrameNormalsUseInverseTransposeAndMirrorsKeepFrontsOutside) {
     c.frames = {{3, 0, 0, 0, 0.5f, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
     for (bool mirror : {false, true}) {
         if (mirror) c.frames.push_back({-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-        for (bool own : {false, true}) {
-            MeshDesc d = c;
-            if (own) { // given normals, one per corner, as the untransformed face normals
-                for (auto& f : d.faces) {
-                    Vec3 n = cross(sub(d.positions[f[1]], d.positions[f[0]]),
-                                   sub(d.positions[f[2]], d.positions[f[0]]));
-                    float len = std::sqrt(dot(n, n));
-                    d.normals.push_back({n.x / len, n.y / len, n.z / len});
-                    d.normal_faces.push_back(
-                        std::vector<uint32_t>(4, uint32_t(d.normals.size() - 1)));
-                }
-            }
+        for (bool own : {false, true}) { // computed, or the file's own axis normals
+            MeshDesc d = cube(own);
+            d.frames = c.frames;
             Model m = read_ok(write(d, Format::Text));
             ASSERT_EQ(m.triangles.size(), 12u);
             for (const Triangle& t : m.triangles) {
                 Vec3 fd = face_dir(m, t);
-                Vec3 centre = {0, 0, 0};
-                for (uint32_t v : t.v)
-                    centre = {centre.x + m.positions[v].x, centre.y + m.positions[v].y,
-                              centre.z + m.positions[v].z};
-                EXPECT_GT(dot(fd, centre), 0) << "front side turned inwards, mirror " << mirror;
+                // The cube stays around the origin: outside is away from it.
+                EXPECT_GT(dot(fd, m.positions[t.v[0]]), 0)
+                    << "front turned inwards, mirror " << mirror;
                 float fl = std::sqrt(dot(fd, fd));
                 for (uint32_t n : t.n) {
                     const Vec3& nn = m.normals[n];
@@ -227,13 +194,8 @@ Mesh {
     EXPECT_EQ(m.normals[m.triangles[2].n[2]].y, 1.f);
 
     // Normal faces that don't pair with the faces: computed instead.
-    m = read_text(R"(
-Mesh {
-  3; 0;0;0;, 0;1;0;, 1;0;0;;
-  1; 3;0,1,2;;
-  MeshNormals { 1; 1;0;0;; 1; 4;0,0,0,0;; }
-}
-)");
+    m = read_text("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;"
+                  " MeshNormals { 1; 1;0;0;; 1; 4;0,0,0,0;; } }");
     ASSERT_EQ(m.triangles.size(), 1u);
     EXPECT_NEAR(m.normals[m.triangles[0].n[0]].z, -1.f, 1e-6); // the face's own front normal
 }

@@ -74,23 +74,23 @@ inline float area(const Model& m, const Triangle& t) {
     return 0.5f * std::sqrt(dot(c, c));
 }
 
-// Puts every face of a closed mesh around the origin clockwise seen from outside.
-inline void orient_outward(MeshDesc& d) {
-    for (auto& f : d.faces) {
-        Vec3 a = d.positions[f[0]], b = d.positions[f[1]], c = d.positions[f[2]];
-        Vec3 centre = {(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
-        if (dot(cross(sub(b, a), sub(c, a)), centre) < 0) std::reverse(f.begin(), f.end());
-    }
-}
-
-// A unit cube of quads, fronts outside.
-inline MeshDesc cube() {
+// A unit cube of quads, fronts outside, optionally with its own axis normals.
+inline MeshDesc cube(bool normals = false) {
     MeshDesc d;
     d.name = "Cube";
     for (int i = 0; i < 8; ++i)
         d.positions.push_back({i & 1 ? 1.f : -1.f, i & 2 ? 1.f : -1.f, i & 4 ? 1.f : -1.f});
     d.faces = {{0, 1, 3, 2}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
-    orient_outward(d);
+    for (auto& f : d.faces) // face_dir pointing away from the centre
+        if (dot(cross(sub(d.positions[f[1]], d.positions[f[0]]),
+                      sub(d.positions[f[2]], d.positions[f[0]])),
+                d.positions[f[0]]) < 0)
+            std::reverse(f.begin(), f.end());
+    if (normals) { // faces z-, z+, y-, y+, x-, x+
+        d.normals = {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}};
+        for (uint32_t i = 0; i < 6; ++i)
+            d.normal_faces.push_back(std::vector<uint32_t>(4, i));
+    }
     return d;
 }
 
