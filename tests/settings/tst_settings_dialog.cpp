@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,15 +101,10 @@ class SettingsDialogTest : public QObject {
 
     // Every key=value of the file, as "SECTION/key".
     std::map<QString, QString> iniValues() const {
+        QSettings ini(iniPath(), QSettings::IniFormat);
         std::map<QString, QString> values;
-        QString section;
-        for (const QByteArray& raw : iniBytes().split('\n')) {
-            const QString line = QString::fromUtf8(raw).trimmed();
-            if (line.startsWith('[') && line.endsWith(']'))
-                section = line.mid(1, line.size() - 2);
-            else if (line.contains('='))
-                values[section + "/" + line.section('=', 0, 0)] = line.section('=', 1);
-        }
+        for (const QString& key : ini.allKeys())
+            values[key] = ini.value(key).toString();
         return values;
     }
 
@@ -254,10 +250,8 @@ class SettingsDialogTest : public QObject {
     }
 
     void getPathFolder() {
-        const std::pair<QString, QString> cases[] = {{"C:\\XFile\\parasol.x", "C:\\XFile\\"},
-                                                     {"/home/u/models/ship.x", "/home/u/models/"},
-                                                     {"D:\\models/sub\\ship.x", "D:\\models/sub\\"},
-                                                     {"ship.x", ""},
+        // Beside the plain cases the chooser tests go through.
+        const std::pair<QString, QString> cases[] = {{"D:\\models/sub\\ship.x", "D:\\models/sub\\"},
                                                      {"", ""},
                                                      {"/ship.x", "/"},
                                                      {"C:\\XFile\\", "C:\\XFile\\"}};
@@ -379,13 +373,11 @@ class SettingsDialogTest : public QObject {
     void contextMenuOpensTheAboutBox() {
         for (bool keyboard : {false, true}) {
             TestDlg& dlg = open();
-            QStringList menuTexts;
-            bool separatorBeforeItem = false;
-            bool aboutShown = false;
+            QString lastItem;
+            bool separatorBeforeItem = false, aboutShown = false;
             WhenActive<QMenu>(&dlg, [&](QMenu* menu) {
                 const QList<QAction*> actions = menu->actions();
-                for (QAction* a : actions)
-                    menuTexts << a->text();
+                lastItem = actions.isEmpty() ? QString() : actions.last()->text();
                 separatorBeforeItem =
                     actions.size() >= 2 && actions[actions.size() - 2]->isSeparator();
                 WhenActive<CVersionInfoDlg>(&dlg, [&](CVersionInfoDlg* about) {
@@ -403,7 +395,7 @@ class SettingsDialogTest : public QObject {
                 QTest::mouseClick(dlg.windowHandle(), Qt::RightButton, {},
                                   QPoint(dlg.width() / 2, dlg.height() - 3));
             }
-            QCOMPARE(menuTexts.value(menuTexts.size() - 1), kAboutItem);
+            QCOMPARE(lastItem, kAboutItem);
             QVERIFY(separatorBeforeItem);
             QVERIFY(aboutShown);
             QVERIFY(QApplication::activeModalWidget() == nullptr);
