@@ -19,7 +19,7 @@ class MessageTest : public ::testing::Test {
         hwnd = MakeTestWindow(WS_POPUP | WS_VISIBLE, 0, 0, 320, 200);
         ASSERT_NE(hwnd, nullptr);
         TakeAll(); // creation's own events
-        SentLog().clear();
+        g_sent.clear();
     }
     void TearDown() override { ResetWindowLayer(); }
 
@@ -33,85 +33,62 @@ class MessageTest : public ::testing::Test {
     HWND hwnd = nullptr;
 };
 
-TEST_F(MessageTest, KeysButtonsAndMotionBecomeMessagesForTheWindow) {
-    constexpr WPARAM kVkMenu = 0x12, kVkEscape = 0x1B, kVkF10 = 0x79;
-    constexpr LPARAM kAltDown = 1 << 29;
-    const LPARAM kReleased = LPARAM(1u << 31) | (1 << 30);
+TEST_F(MessageTest, InputAndWindowEventsBecomeMessagesForTheWindow) {
+    constexpr WPARAM kVkMenu = 0x12, kVkEscape = 0x1B, kVkF10 = 0x79, kAll = ~WPARAM(0);
+    constexpr LPARAM kAltDown = 1 << 29, kKeyBits = LPARAM(0xE000FFFFu);
+    const LPARAM kUp = LPARAM(0xC0000000u);
+    const Uint32 id = SdlId(hwnd);
+    auto key = [](Uint32 type, SDL_Keycode sym, Uint16 mod, Uint32 window) {
+        SDL_Event e{};
+        Uint8 state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+        e.key = {type, 0, window, state, 0, 0, 0, {SDL_SCANCODE_UNKNOWN, sym, mod, 0}};
+        return e;
+    };
+    auto button = [id](Uint8 which, int x, int y) {
+        SDL_Event e{};
+        e.button = {SDL_MOUSEBUTTONDOWN, 0, id, 0, which, SDL_PRESSED, 1, 0, x, y};
+        return e;
+    };
+    auto window = [id](Uint32 type, Uint8 event) {
+        SDL_Event e{};
+        e.window = {type, 0, id, event, 0, 0, 0, 0, 0};
+        return e;
+    };
+    SDL_Event motion{};
+    motion.motion = {SDL_MOUSEMOTION, 0, id, 0, 0, 5, 7, 5, 0};
     const struct {
-        Uint32 type;
-        SDL_Keycode sym;
-        Uint16 mod;
+        SDL_Event event;
         UINT message;
-        WPARAM vk;
-        LPARAM flags; // context code and transition state
-    } keys[] = {{SDL_KEYDOWN, SDLK_a, KMOD_NONE, WM_KEYDOWN, 'A', 0},
-                {SDL_KEYDOWN, SDLK_ESCAPE, KMOD_NONE, WM_KEYDOWN, kVkEscape, 0},
-                {SDL_KEYDOWN, SDLK_LALT, KMOD_LALT, WM_SYSKEYDOWN, kVkMenu, kAltDown},
-                {SDL_KEYDOWN, SDLK_RALT, KMOD_NONE, WM_SYSKEYDOWN, kVkMenu, kAltDown},
-                {SDL_KEYDOWN, SDLK_x, KMOD_RALT, WM_SYSKEYDOWN, 'X', kAltDown},
-                {SDL_KEYDOWN, SDLK_F10, KMOD_NONE, WM_SYSKEYDOWN, kVkF10, 0},
-                {SDL_KEYUP, SDLK_a, KMOD_NONE, WM_KEYUP, 'A', kReleased},
-                {SDL_KEYUP, SDLK_LALT, KMOD_NONE, WM_SYSKEYUP, kVkMenu, kAltDown | kReleased}};
-    for (const auto& k : keys) {
-        SDL_Event e{};
-        e.type = k.type;
-        e.key.windowID = k.sym == SDLK_ESCAPE ? 0 : SdlId(hwnd); // none: the active window's
-        e.key.state = k.type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-        e.key.keysym.sym = k.sym;
-        e.key.keysym.mod = k.mod;
+        WPARAM wParam, wMask;
+        LPARAM lParam, lMask; // for keys: repeat count, context code, transition state
+    } cases[] = {
+        {key(SDL_KEYDOWN, SDLK_a, KMOD_NONE, id), WM_KEYDOWN, 'A', kAll, 1, kKeyBits},
+        // No window: the active window's.
+        {key(SDL_KEYDOWN, SDLK_ESCAPE, KMOD_NONE, 0), WM_KEYDOWN, kVkEscape, kAll, 1, kKeyBits},
+        {key(SDL_KEYDOWN, SDLK_LALT, KMOD_LALT, id), WM_SYSKEYDOWN, kVkMenu, kAll, kAltDown | 1,
+         kKeyBits},
+        {key(SDL_KEYDOWN, SDLK_RALT, KMOD_NONE, id), WM_SYSKEYDOWN, kVkMenu, kAll, kAltDown | 1,
+         kKeyBits},
+        {key(SDL_KEYDOWN, SDLK_x, KMOD_RALT, id), WM_SYSKEYDOWN, 'X', kAll, kAltDown | 1, kKeyBits},
+        {key(SDL_KEYDOWN, SDLK_F10, KMOD_NONE, id), WM_SYSKEYDOWN, kVkF10, kAll, 1, kKeyBits},
+        {key(SDL_KEYUP, SDLK_a, KMOD_NONE, id), WM_KEYUP, 'A', kAll, kUp | 1, kKeyBits},
+        {key(SDL_KEYUP, SDLK_LALT, KMOD_NONE, id), WM_SYSKEYUP, kVkMenu, kAll, kUp | kAltDown | 1,
+         kKeyBits},
+        {button(SDL_BUTTON_LEFT, 10, 20), WM_LBUTTONDOWN, 1, 1, LPARAM(20 << 16 | 10), -1},
+        {button(SDL_BUTTON_RIGHT, 300, 199), WM_RBUTTONDOWN, 0, 0, LPARAM(199 << 16 | 300), -1},
+        {button(SDL_BUTTON_MIDDLE, 1, 2), WM_MBUTTONDOWN, 0, 0, LPARAM(2 << 16 | 1), -1},
+        {motion, WM_MOUSEMOVE, 0, 0, LPARAM(7 << 16 | 5), -1},
+        {window(SDL_WINDOWEVENT, SDL_WINDOWEVENT_CLOSE), WM_CLOSE, 0, 0, 0, 0},
+        {window(SDL_QUIT, 0), WM_CLOSE, 0, 0, 0, 0},
+        {window(SDL_WINDOWEVENT, SDL_WINDOWEVENT_EXPOSED), WM_PAINT, 0, 0, 0, 0}};
+    for (const auto& c : cases) {
+        SDL_Event e = c.event;
         ASSERT_EQ(SDL_PushEvent(&e), 1);
-        MSG m = Only(k.message);
-        EXPECT_EQ(m.hwnd, hwnd) << k.sym;
-        EXPECT_EQ(m.wParam, k.vk) << k.sym;
-        EXPECT_EQ(m.lParam & 0xFFFF, 1) << "repeat count";
-        EXPECT_EQ(DWORD(m.lParam) & 0xE0000000u, DWORD(k.flags)) << k.sym;
+        MSG m = Only(c.message);
+        EXPECT_EQ(m.hwnd, hwnd) << std::hex << c.message << " " << c.wParam;
+        EXPECT_EQ(m.wParam & c.wMask, c.wParam) << std::hex << c.message;
+        EXPECT_EQ(m.lParam & c.lMask, c.lParam) << std::hex << c.message << " " << c.wParam;
     }
-
-    const struct {
-        Uint8 button;
-        int x, y;
-        UINT message;
-    } buttons[] = {{SDL_BUTTON_LEFT, 10, 20, WM_LBUTTONDOWN},
-                   {SDL_BUTTON_RIGHT, 300, 199, WM_RBUTTONDOWN},
-                   {SDL_BUTTON_MIDDLE, 1, 2, WM_MBUTTONDOWN},
-                   {0, 5, 7, WM_MOUSEMOVE}};
-    for (const auto& b : buttons) {
-        SDL_Event e{};
-        if (b.button) {
-            e.button = {SDL_MOUSEBUTTONDOWN, 0, SdlId(hwnd), 0,   b.button,
-                        SDL_PRESSED,         1, 0,           b.x, b.y};
-        } else {
-            e.motion = {SDL_MOUSEMOTION, 0, SdlId(hwnd), 0, 0, b.x, b.y, 5, 0};
-        }
-        ASSERT_EQ(SDL_PushEvent(&e), 1);
-        MSG m = Only(b.message);
-        EXPECT_EQ(m.hwnd, hwnd);
-        EXPECT_EQ(LOWORD(m.lParam), b.x);
-        EXPECT_EQ(HIWORD(m.lParam), b.y);
-        if (b.button == SDL_BUTTON_LEFT) {
-            EXPECT_EQ(m.wParam & 1, 1u) << "MK_LBUTTON";
-        }
-    }
-}
-
-TEST_F(MessageTest, CloseRequestsAndQuitBecomeWmCloseAndExposureOnePaint) {
-    for (Uint32 type : {Uint32(SDL_WINDOWEVENT), Uint32(SDL_QUIT)}) {
-        SDL_Event e{};
-        e.type = type;
-        e.window.windowID = SdlId(hwnd);
-        e.window.event = SDL_WINDOWEVENT_CLOSE;
-        ASSERT_EQ(SDL_PushEvent(&e), 1);
-        EXPECT_EQ(Only(WM_CLOSE).hwnd, hwnd) << type;
-    }
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
-    e.window.windowID = SdlId(hwnd);
-    e.window.event = SDL_WINDOWEVENT_EXPOSED;
-    ASSERT_EQ(SDL_PushEvent(&e), 1);
-    MSG m;
-    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(m.message, UINT(WM_PAINT));
-    EXPECT_EQ(TakeAll(WM_PAINT).size(), 1u);
 }
 
 TEST_F(MessageTest, PostedMessagesKeepOrderFiltersApplyAndQuitComesLast) {
@@ -130,9 +107,9 @@ TEST_F(MessageTest, PostedMessagesKeepOrderFiltersApplyAndQuitComesLast) {
     EXPECT_EQ(m.lParam, 2);
     EXPECT_TRUE(TranslateMessage(&m) == FALSE);
     DispatchMessageA(&m);
-    ASSERT_EQ(SentLog().size(), 1u);
-    EXPECT_EQ(SentLog()[0].message, UINT(0x400));
-    EXPECT_EQ(SentLog()[0].wParam, 1u);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(g_sent[0].message, UINT(0x400));
+    EXPECT_EQ(g_sent[0].wParam, 1u);
 
     ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
     EXPECT_EQ(m.message, UINT(WM_QUIT));

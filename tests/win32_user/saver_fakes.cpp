@@ -13,33 +13,28 @@ void ResetFake() {
 }
 
 namespace {
-void Note(const char* name) {
+int Note(const char* name, int result) {
     if (!Fake().calls.empty()) Fake().calls += ' ';
     Fake().calls += name;
+    return result;
 }
 } // namespace
 
 int LumaxisInitialize(void) {
-    Note("LumaxisInitialize");
-    return 1;
+    return Note("LumaxisInitialize", 1);
 }
 
-int CreateDirectDrawWin(HWND hwnd) {
-    Note("CreateDirectDrawWin");
-    Fake().ddWindow = hwnd;
-    return Fake().ddResult;
+int CreateDirectDrawWin(HWND) {
+    return Note("CreateDirectDrawWin", Fake().ddResult);
 }
 
 int CreateDirect3DRM(void) {
-    Note("CreateDirect3DRM");
-    return Fake().rmResult;
+    return Note("CreateDirect3DRM", Fake().rmResult);
 }
 
 int LumaxisCleanup(void) {
-    Note("LumaxisCleanup");
-    ++Fake().cleanups;
     Fake().running = false;
-    return 1;
+    return Note("LumaxisCleanup", 1);
 }
 
 int LMXIsRunning(void) {
@@ -47,8 +42,7 @@ int LMXIsRunning(void) {
 }
 
 int BuildScene(void) {
-    Note("BuildScene");
-    return Fake().sceneResult;
+    return Note("BuildScene", Fake().sceneResult);
 }
 
 int StepMotion(void) {
@@ -58,6 +52,6 @@ int StepMotion(void) {
 
 int RenderFrame(void) {
     ++Fake().frames;
-    if (!Fake().running) ++Fake().framesWhileIdle;
+    Fake().framesWhileIdle += !Fake().running;
     return 1;
 }

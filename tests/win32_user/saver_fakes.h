@@ -9,14 +9,10 @@
 
 struct FakeDevice {
     std::string calls; // names of the calls, blank-separated, in order
-    int ddResult = 1;
-    int rmResult = 1;
-    int sceneResult = 1;
+    int ddResult = 1, rmResult = 1, sceneResult = 1;
     bool running = true;
-    int frames = 0;          // RenderFrame calls
-    int framesWhileIdle = 0; // RenderFrame calls while not running
-    int cleanups = 0;
-    HWND ddWindow = nullptr;
+    int frames = 0;                        // RenderFrame calls
+    int framesWhileIdle = 0;               // RenderFrame calls while not running
     std::function<void(int frame)> onStep; // called by StepMotion with the frame number
 };
 

@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <string>
 
+std::vector<Sent> g_sent;
+bool g_failNextCreate = false;
+
 namespace {
 
 // Before any test (and before SDL starts): a headless video driver and a
@@ -22,18 +25,12 @@ struct HeadlessEnvironment {
     }
 } g_environment;
 
-bool g_failNextCreate = false;
 std::vector<HWND> g_made;
 
 } // namespace
 
-std::vector<Sent>& SentLog() {
-    static std::vector<Sent> log;
-    return log;
-}
-
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    SentLog().push_back(Sent{hwnd, message, wParam, lParam, IsWindow(hwnd) != FALSE});
+    g_sent.push_back(Sent{hwnd, message, wParam, IsWindow(hwnd) != FALSE});
     if (message == WM_CREATE && g_failNextCreate) {
         g_failNextCreate = false;
         return -1;
@@ -41,42 +38,27 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-void FailNextCreate() {
-    g_failNextCreate = true;
-}
-
-void EnsureTestClass() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = RecordingProc;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    wc.lpszClassName = "TestWindow";
-    registered = RegisterClassA(&wc) != 0;
-}
-
 HWND MakeTestWindow(DWORD style, int x, int y, int width, int height) {
-    EnsureTestClass();
+    static const bool registered = [] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = RecordingProc;
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        wc.lpszClassName = "TestWindow";
+        return RegisterClassA(&wc) != 0;
+    }();
     HWND hwnd = CreateWindowExA(0, "TestWindow", "test", style, x, y, width, height, nullptr,
                                 nullptr, nullptr, nullptr);
-    if (hwnd) g_made.push_back(hwnd);
+    if (hwnd && registered) g_made.push_back(hwnd);
     return hwnd;
-}
-
-std::vector<MSG> TakeAll() {
-    std::vector<MSG> out;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        out.push_back(msg);
-        if (msg.message == WM_QUIT) break;
-    }
-    return out;
 }
 
 std::vector<MSG> TakeAll(UINT message) {
     std::vector<MSG> out;
-    for (const MSG& m : TakeAll())
-        if (m.message == message) out.push_back(m);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!message || msg.message == message) out.push_back(msg);
+        if (msg.message == WM_QUIT) break;
+    }
     return out;
 }
 
@@ -88,7 +70,7 @@ void ResetWindowLayer() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-    SentLog().clear();
+    g_sent.clear();
 }
 
 Uint32 SdlId(HWND hwnd) {

@@ -13,26 +13,21 @@ struct Sent {
     HWND hwnd;
     UINT message;
     WPARAM wParam;
-    LPARAM lParam;
     bool windowAlive; // IsWindow(hwnd) while the message was handled
 };
 
-// Everything RecordingProc was sent, in order; cleared by each fixture.
-std::vector<Sent>& SentLog();
-// Records, then hands the message to DefWindowProcA. Returns -1 for WM_CREATE
-// when FailNextCreate() was called.
+// Everything RecordingProc was sent, in order; cleared by ResetWindowLayer.
+extern std::vector<Sent> g_sent;
+// RecordingProc makes the next WM_CREATE fail when this is set.
+extern bool g_failNextCreate;
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-void FailNextCreate();
 
-// Registers the recording class "TestWindow" once per process.
-void EnsureTestClass();
+// A window of the recording class "TestWindow", registered on first use.
 HWND MakeTestWindow(DWORD style = WS_POPUP | WS_VISIBLE, int x = 0, int y = 0, int width = 64,
                     int height = 48);
-
-// Takes every waiting message (PM_REMOVE) without dispatching.
-std::vector<MSG> TakeAll();
-// Takes every waiting message and keeps those with the given number.
-std::vector<MSG> TakeAll(UINT message);
+// Takes every waiting message (PM_REMOVE) without dispatching; keeps those with
+// the given number, or all for 0.
+std::vector<MSG> TakeAll(UINT message = 0);
 // Destroys the windows MakeTestWindow made and empties the queue, quit included.
 void ResetWindowLayer();
 

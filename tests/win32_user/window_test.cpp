@@ -15,7 +15,9 @@ class WindowTest : public ::testing::Test {
 };
 
 TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndCreationSendsWmCreate) {
-    EnsureTestClass();
+    g_failNextCreate = true;
+    EXPECT_EQ(MakeTestWindow(), nullptr) << "WM_CREATE asked to fail";
+    EXPECT_EQ(GetActiveWindow(), nullptr);
     WNDCLASSA wc{};
     ASSERT_TRUE(GetClassInfoA(nullptr, "TESTWINDOW", &wc));
     EXPECT_EQ(wc.lpfnWndProc, &RecordingProc);
@@ -27,16 +29,12 @@ TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndCreationSendsWmCreate) {
     EXPECT_EQ(CreateWindowExA(0, "Unregistered", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                               nullptr, nullptr),
               nullptr);
-    FailNextCreate();
-    EXPECT_EQ(MakeTestWindow(), nullptr) << "WM_CREATE asked to fail";
-    EXPECT_EQ(GetActiveWindow(), nullptr);
-
-    SentLog().clear();
+    g_sent.clear();
     HWND hwnd = MakeTestWindow(WS_POPUP, 30, 20, 200, 100);
     ASSERT_NE(hwnd, nullptr);
-    ASSERT_FALSE(SentLog().empty());
-    EXPECT_EQ(SentLog().front().message, UINT(WM_CREATE));
-    EXPECT_EQ(SentLog().front().hwnd, hwnd);
+    ASSERT_FALSE(g_sent.empty());
+    EXPECT_EQ(g_sent.front().message, UINT(WM_CREATE));
+    EXPECT_EQ(g_sent.front().hwnd, hwnd);
     RECT rc{};
     ASSERT_TRUE(GetClientRect(hwnd, &rc));
     POINT origin{0, 0};
@@ -63,12 +61,12 @@ TEST_F(WindowTest, DestroySendsWmDestroyWhileTheWindowStillExists) {
     HWND hwnd = MakeTestWindow();
     ASSERT_NE(hwnd, nullptr);
     EXPECT_EQ(GetActiveWindow(), hwnd);
-    SentLog().clear();
+    g_sent.clear();
 
     ASSERT_TRUE(DestroyWindow(hwnd));
-    ASSERT_EQ(SentLog().size(), 1u) << "sent synchronously, before DestroyWindow returns";
-    EXPECT_EQ(SentLog()[0].message, UINT(WM_DESTROY));
-    EXPECT_TRUE(SentLog()[0].windowAlive);
+    ASSERT_EQ(g_sent.size(), 1u) << "sent synchronously, before DestroyWindow returns";
+    EXPECT_EQ(g_sent[0].message, UINT(WM_DESTROY));
+    EXPECT_TRUE(g_sent[0].windowAlive);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(Win32GetSdlWindow(hwnd), nullptr);
     EXPECT_EQ(GetActiveWindow(), nullptr);
@@ -86,7 +84,7 @@ TEST_F(WindowTest, DefaultProcedureClosesOnWmCloseAndTheCloseCommandOnly) {
     SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_FALSE(IsWindow(hwnd));
     std::vector<std::pair<UINT, WPARAM>> sent;
-    for (const Sent& m : SentLog())
+    for (const Sent& m : g_sent)
         sent.emplace_back(m.message, m.message == WM_SYSCOMMAND ? m.wParam : 0);
     const std::vector<std::pair<UINT, WPARAM>> expected = {{WM_CREATE, 0},
                                                            {WM_SYSKEYUP, 0},
@@ -110,10 +108,10 @@ TEST_F(WindowTest, UpdatePaintsTheBackgroundBlackOnceAndSendsWmPaint) {
         SDL_GetRGB(static_cast<Uint32*>(surface->pixels)[0], surface->format, &r, &g, &b);
         return r + g + b;
     };
-    SentLog().clear();
+    g_sent.clear();
     EXPECT_EQ(whiteThenUpdate(), 0);
-    ASSERT_EQ(SentLog().size(), 1u);
-    EXPECT_EQ(SentLog()[0].message, UINT(WM_PAINT));
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(g_sent[0].message, UINT(WM_PAINT));
     EXPECT_EQ(whiteThenUpdate(), 3 * 255) << "painted once: nothing is invalid any more";
 }
 
