@@ -1,11 +1,12 @@
-// Rendered scenes through the whole stand-in, checked by their properties, and
-// the steady-state frame loop's freedom from allocation.
+// Rendered scenes through the whole stand-in, checked by their properties, the
+// steady-state frame loop's freedom from allocation, and failure injection.
 #include "dx_test_util.h"
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 
 // Every allocation of the test program, counted (alloc_counter.cpp).
@@ -31,8 +32,12 @@ TEST_F(Render, FacesAreLitAsTheLightDirectionImplies) {
     ASSERT_EQ(s.frame(), DD_OK);
     const RECT empty = s.lit_box();
     EXPECT_GE(empty.left, empty.right) << "an empty scene is black";
-    IDirect3DRMFrame2* box = s.add_model(save_model("lit.x", box_mesh(-1, -1, -1, 1, 1, 1)), 0, 0,
-                                         8, D3DRMRENDER_GOURAUD, RGBA_MAKE(255, 0, 0, 255));
+    // The file makes the front face blue; the colour set on the builder paints every face.
+    auto mesh = box_mesh(-1, -1, -1, 1, 1, 1);
+    mesh.materials.push_back({colour(0, 0, 1), ""});
+    mesh.face_materials[0] = 1;
+    IDirect3DRMFrame2* box = s.add_model(save_model("lit.x", mesh), 0, 0, 8, D3DRMRENDER_GOURAUD,
+                                         RGBA_MAKE(255, 0, 0, 255));
     ASSERT_EQ(s.frame(), DD_OK);
     const uint32_t facing = s.pixel(80, 60);
     EXPECT_GE(red(facing), 240) << std::hex << facing;
@@ -206,19 +211,46 @@ TEST_F(Render, SteadyStateFramesAllocateNothing) {
     EXPECT_EQ(g_allocations.load() - before, 0);
 }
 
-TEST_F(Render, FailuresOfTheFrameCallsAreInjectable) {
+TEST_F(Render, InjectedFailuresHitTheNamedCallOnceAndBadViewportsAreRefused) {
     Stage s(64, 48);
-    for (const char* op : {"Clear", "Render", "Update", "Blt"}) {
-        DXTestFailCall(op, 1, D3DRMERR_BADVALUE);
-        EXPECT_EQ(s.frame(), D3DRMERR_BADVALUE) << op;
-        EXPECT_EQ(s.frame(), DD_OK) << op;
+    Ptr<IDirectDraw> dd;
+    Ptr<IDirect3D2> d3d;
+    Ptr<IDirectDrawSurface> surface;
+    Ptr<IDirectDrawClipper> clipper;
+    Ptr<IDirect3DRM> rm;
+    Ptr<IDirect3DRMFrame2> frame;
+    Ptr<IDirect3DRMViewport> viewport;
+    ASSERT_EQ(s.dd->CreateClipper(0, out(clipper), nullptr), DD_OK);
+    DDSURFACEDESC desc = offscreen_desc(8, 8);
+    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
+        {"Clear", [&] { return s.frame(); }},
+        {"Render", [&] { return s.frame(); }},
+        {"Update", [&] { return s.frame(); }},
+        {"Blt", [&] { return s.frame(); }},
+        {"Move", [&] { return s.scene->Move(1.0f); }},
+        {"DirectDrawCreate", [&] { return DirectDrawCreate(nullptr, out(dd), nullptr); }},
+        {"QueryInterface", [&] { return s.dd->QueryInterface(IID_IDirect3D2, out(d3d)); }},
+        {"CreateSurface", [&] { return s.dd->CreateSurface(&desc, out(surface), nullptr); }},
+        {"SetHWnd", [&] { return clipper->SetHWnd(0, nullptr); }},
+        {"Direct3DRMCreate", [&] { return Direct3DRMCreate(out(rm)); }},
+        {"CreateFrame", [&] { return s.rm->CreateFrame(s.scene.get(), out(frame)); }},
+        {"CreateViewport",
+         [&] {
+             return s.rm->CreateViewport(s.rm_device.get(), s.camera.get(), 0, 0, 64, 48,
+                                         out(viewport));
+         }},
+    };
+    for (const auto& [op, call] : calls) {
+        DXTestFailCall(op, 2, D3DRMERR_BADALLOC);
+        EXPECT_EQ(call(), DD_OK) << op;
+        EXPECT_EQ(call(), D3DRMERR_BADALLOC) << op;
+        EXPECT_TRUE(!dd && !d3d && !surface && !rm && !frame && !viewport) << op << ": no object";
+        EXPECT_EQ(call(), DD_OK) << op;
+        dd.reset(), d3d.reset(), surface.reset(), rm.reset(), frame.reset(), viewport.reset();
     }
-    DXTestFailCall("CreateViewport", 1, D3DRMERR_BADOBJECT);
-    IDirect3DRMViewport* vp = nullptr;
-    EXPECT_EQ(s.rm->CreateViewport(s.rm_device.get(), s.camera.get(), 0, 0, 64, 48, &vp),
-              D3DRMERR_BADOBJECT);
-    EXPECT_EQ(s.rm->CreateViewport(s.rm_device.get(), s.camera.get(), 0, 0, 65, 48, &vp),
-              D3DRMERR_BADVALUE);
+    EXPECT_EQ(s.rm->CreateViewport(s.rm_device.get(), s.camera.get(), 0, 0, 65, 48, out(viewport)),
+              D3DRMERR_BADVALUE)
+        << "wider than the device";
     EXPECT_EQ(s.viewport->SetBack(0.5f), D3DRMERR_BADVALUE) << "behind the front plane";
     EXPECT_EQ(s.viewport->SetField(0), D3DRMERR_BADVALUE);
 }

@@ -1,5 +1,5 @@
 // Retained Mode without drawing: frame placement and motion, the frame tree's
-// lifetime, model loading into the mesh builder, and failure injection.
+// lifetime and model loading into the mesh builder.
 #include "dx_test_util.h"
 
 #include <cmath>
@@ -176,19 +176,6 @@ TEST_F(Frames, ParentsKeepChildrenLightsAndVisualsAlive) {
     EXPECT_EQ(DXTestLiveObjects(), base - 2) << "Retained Mode alone is left";
 }
 
-TEST_F(Frames, InjectedFailuresComeBackFromTheNamedOperation) {
-    DXTestFailCall("Move", 1, D3DRMERR_BADVALUE);
-    EXPECT_EQ(scene->Move(1.0f), D3DRMERR_BADVALUE);
-    EXPECT_EQ(scene->Move(1.0f), DD_OK);
-    DXTestFailCall("CreateFrame", 1, D3DRMERR_BADALLOC);
-    IDirect3DRMFrame2* f = reinterpret_cast<IDirect3DRMFrame2*>(8);
-    EXPECT_EQ(rm->CreateFrame(scene.get(), &f), D3DRMERR_BADALLOC);
-    DXTestFailCall("Direct3DRMCreate", 1, D3DRMERR_BADALLOC);
-    IDirect3DRM* other = nullptr;
-    EXPECT_EQ(Direct3DRMCreate(&other), D3DRMERR_BADALLOC);
-    EXPECT_EQ(other, nullptr);
-}
-
 TEST_F(Builder, LoadsEveryFileFormatWithItsBox) {
     for (xfile::Format f : {xfile::Format::Text, xfile::Format::Binary32, xfile::Format::TextZip,
                             xfile::Format::BinaryZip}) {
@@ -237,21 +224,6 @@ TEST_F(Builder, WindowsPathsAreMappedToTheProgramsFolders) {
     EXPECT_EQ(load("C:\\XFile\\cube.x"), DD_OK);
     Win32TestSetProgramDir(nullptr);
     expect_near(box().max, 2, 2, 2);
-}
-
-TEST_F(Builder, MeshesGetAGroupPerFaceColourUnlessColouredWhole) {
-    auto m = box_mesh(0, 0, 0, 1, 1, 1);
-    m.materials.push_back({xfile::Material{}, ""});
-    m.materials.back().material.r = 0.5f;
-    m.face_materials[0] = 1;
-    ASSERT_EQ(load(save_model("two.x", m)), DD_OK);
-    for (DWORD groups : {2u, 1u}) {
-        IDirect3DRMMesh* mesh = nullptr;
-        ASSERT_EQ(builder->CreateMesh(&mesh), DD_OK);
-        EXPECT_EQ(mesh->GetGroupCount(), groups);
-        mesh->Release();
-        ASSERT_EQ(builder->SetColor(RGBA_MAKE(255, 128, 0, 255)), DD_OK);
-    }
 }
 
 } // namespace
