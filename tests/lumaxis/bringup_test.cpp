@@ -39,8 +39,8 @@ TEST_F(BringUp, ResetRunningFlagAndCleanup) {
 }
 
 TEST_F(BringUp, SurfacesForTheWholeWindow) {
-    UseDisplay(800, 600, 24);
-    PlaceWindow(40, 30, 320, 200);
+    display = {800, 600, 24};
+    place = {40, 30, 360, 230};
     ASSERT_TRUE(BringUpSurfaces());
     EXPECT_EQ(debug.Text(),
               "LMX:Lumaxis Initialize\nLMX:CreateDirectDrawWin\nLMX:Lumaxis Cleanup\n");

@@ -52,7 +52,7 @@ TEST_F(Device, FullBringUpSaysWhatItMade) {
 }
 
 TEST_F(Device, EightBitDesktopGetsASharedPaletteAndFlatQuality) {
-    UseDisplay(640, 480, 8);
+    display.bits = 8;
     ASSERT_TRUE(BringUpDevice());
     EXPECT_NE(debug.Text().find("LMX:CreateD3DRM\nLMX:palettized \n"), std::string::npos);
     LumaxisState& s = State();

@@ -34,13 +34,7 @@ DebugCapture::~DebugCapture() {
 }
 
 namespace {
-
-LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 const char kClassName[] = "LumaxisTestWindow";
-
 } // namespace
 
 void LayerTest::SetUp() {
@@ -49,11 +43,10 @@ void LayerTest::SetUp() {
     DXTestSetMMXAvailable(TRUE);
     DXTestSetUnpaced(TRUE);
     DXTestSetHeadless(TRUE);
-    Win32TestSetDisplay(width_, height_, bits_);
     static bool registered = false;
     if (!registered) {
         WNDCLASSA wc = {};
-        wc.lpfnWndProc = TestWndProc;
+        wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = kClassName;
         registered = RegisterClassA(&wc) != 0;
     }
@@ -71,25 +64,14 @@ void LayerTest::TearDown() {
     EXPECT_EQ(DXTestLiveObjects(), 0) << "objects outlived the teardown";
 }
 
-void LayerTest::UseDisplay(int width, int height, int bitsPerPixel) {
-    width_ = width;
-    height_ = height;
-    bits_ = bitsPerPixel;
-    Win32TestSetDisplay(width, height, bitsPerPixel);
-}
-
-void LayerTest::PlaceWindow(int x, int y, int width, int height) {
-    winX_ = x;
-    winY_ = y;
-    winW_ = width;
-    winH_ = height;
-}
-
 HWND LayerTest::Window() {
     if (!window_) {
-        int w = winW_ ? winW_ : width_, h = winH_ ? winH_ : height_;
-        window_ = CreateWindowExA(0, kClassName, kClassName, WS_POPUP, winX_, winY_, w, h, nullptr,
-                                  nullptr, nullptr, nullptr);
+        Win32TestSetDisplay(display.width, display.height, display.bits);
+        bool placed = place.right > place.left;
+        RECT r = placed ? place : RECT{0, 0, display.width, display.height};
+        window_ =
+            CreateWindowExA(0, kClassName, kClassName, WS_POPUP, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
         if (window_) ShowWindow(window_, SW_SHOW);
     }
     return window_;

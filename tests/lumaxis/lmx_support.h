@@ -34,10 +34,7 @@ class LayerTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
-    void UseDisplay(int width, int height, int bitsPerPixel);
     HWND Window();
-    // The window is made at this place and size instead of covering the display.
-    void PlaceWindow(int x, int y, int width, int height);
     // Reset and surfaces; 3D device; a viewport on a fresh camera frame.
     bool BringUpSurfaces();
     bool BringUpDevice();
@@ -47,11 +44,15 @@ class LayerTest : public ::testing::Test {
     DebugCapture debug;
     LPDIRECT3DRMFRAME2 root = nullptr;   // scene root for viewport tests
     LPDIRECT3DRMFRAME2 camera = nullptr; // child of root
+    // Set before the window is made: the display, and where the window goes
+    // when it isn't to cover the display.
+    struct {
+        int width = 640, height = 480, bits = 32;
+    } display;
+    RECT place = {};
 
   private:
     HWND window_ = nullptr;
-    int width_ = 640, height_ = 480, bits_ = 32;
-    int winX_ = 0, winY_ = 0, winW_ = 0, winH_ = 0;
 };
 
 // Every interface pointer of the layer, for "all released" checks.
