@@ -247,23 +247,26 @@ TEST_F(Draw, LostSurfacesFailUntilRestored) {
     auto z = zbuffer(64, 64);
     RECT r{0, 0, 64, 64};
     auto copy = [&] { return p->Blt(&r, back.get(), &r, DDBLT_WAIT, nullptr); };
-    EXPECT_EQ(p->IsLost(), DD_OK);
+    // Primary, back, z-buffer: L lost, - not.
+    auto lost = [&] {
+        std::string state;
+        for (auto* s : {p.get(), back.get(), z.get()})
+            state += s->IsLost() == DD_OK ? '-' : s->IsLost() == DDERR_SURFACELOST ? 'L' : '?';
+        return state;
+    };
+    EXPECT_EQ(lost(), "---");
     DXTestLoseSurfaces();
-    EXPECT_EQ(p->IsLost(), DDERR_SURFACELOST);
-    EXPECT_EQ(z->IsLost(), DDERR_SURFACELOST);
+    EXPECT_EQ(lost(), "LLL");
     EXPECT_EQ(copy(), DDERR_SURFACELOST);
     EXPECT_EQ(p->Restore(), DD_OK);
-    EXPECT_EQ(p->IsLost(), DD_OK);
     EXPECT_EQ(copy(), DDERR_SURFACELOST) << "the source is still lost";
     EXPECT_EQ(back->Restore(), DD_OK);
+    EXPECT_EQ(lost(), "--L");
     EXPECT_EQ(copy(), DD_OK);
-    // One surface alone.
     DXTestLoseSurface(p.get());
-    EXPECT_EQ(p->IsLost(), DDERR_SURFACELOST);
-    EXPECT_EQ(back->IsLost(), DD_OK);
-    EXPECT_EQ(z->IsLost(), DDERR_SURFACELOST) << "still lost from before";
+    EXPECT_EQ(lost(), "L-L");
     EXPECT_EQ(z->Restore(), DD_OK);
-    EXPECT_EQ(z->IsLost(), DD_OK);
+    EXPECT_EQ(lost(), "L--");
 }
 
 HRESULT CALLBACK record_device(LPGUID guid, LPSTR, LPSTR name, LPD3DDEVICEDESC hw,

@@ -38,6 +38,11 @@ class Frames : public DxTest {
         EXPECT_EQ(f->GetPosition(ref, &v), DD_OK);
         return v;
     }
+    std::pair<D3DVECTOR, D3DVECTOR> orientation(IDirect3DRMFrame* f) {
+        D3DVECTOR dir{}, up{};
+        EXPECT_EQ(f->GetOrientation(scene.get(), &dir, &up), DD_OK);
+        return {dir, up};
+    }
     HRESULT load(const std::string& path) {
         return builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr);
     }
@@ -53,10 +58,11 @@ class Frames : public DxTest {
 };
 using Builder = Frames;
 
-void expect_near(D3DVECTOR v, double x, double y, double z, double tolerance = 1e-4) {
-    EXPECT_NEAR(v.x, x, tolerance);
-    EXPECT_NEAR(v.y, y, tolerance);
-    EXPECT_NEAR(v.z, z, tolerance);
+void expect_near(D3DVECTOR v, D3DVECTOR want, double tolerance = 1e-4) {
+    EXPECT_TRUE(std::abs(v.x - want.x) <= tolerance && std::abs(v.y - want.y) <= tolerance &&
+                std::abs(v.z - want.z) <= tolerance)
+        << v.x << " " << v.y << " " << v.z << " instead of " << want.x << " " << want.y << " "
+        << want.z;
 }
 
 TEST_F(Frames, VelocityAndRotationAdvanceByTheirStepEachTimeUnit) {
@@ -64,87 +70,71 @@ TEST_F(Frames, VelocityAndRotationAdvanceByTheirStepEachTimeUnit) {
     ASSERT_EQ(model->SetPosition(scene.get(), 0, 0, 15), DD_OK);
     ASSERT_EQ(model->SetVelocity(scene.get(), 0.1f, 0.08f, 0.2f, FALSE), DD_OK);
     ASSERT_EQ(model->SetRotation(scene.get(), 0, 2, 0, float(M_PI / 2)), DD_OK);
-    D3DVECTOR dir{}, up{};
-    auto expect_orientation = [&](double dx, double dz) {
-        ASSERT_EQ(model->GetOrientation(scene.get(), &dir, &up), DD_OK);
-        expect_near(dir, dx, 0, dz, 1e-3);
-        expect_near(up, 0, 1, 0, 1e-3);
+    auto expect_placement = [&](D3DVECTOR at, float dx, float dz) {
+        expect_near(position(model.get(), scene.get()), at);
+        const auto [dir, up] = orientation(model.get());
+        expect_near(dir, {dx, 0, dz}, 1e-3);
+        expect_near(up, {0, 1, 0}, 1e-3);
     };
     // Seen from +y looking down, +z turns toward +x: the left-handed sense. The frame turns
     // about its own origin, so the turn doesn't move it.
     ASSERT_EQ(scene->Move(1.0f), DD_OK);
-    expect_orientation(1, 0);
-    expect_near(position(model.get(), scene.get()), 0.1, 0.08, 15.2);
+    expect_placement({0.1f, 0.08f, 15.2f}, 1, 0);
     for (int i = 1; i < 70; ++i)
         ASSERT_EQ(scene->Move(1.0f), DD_OK);
-    expect_near(position(model.get(), scene.get()), 7.0, 5.6, 29.0);
-    expect_orientation(0, -1); // 70 quarter turns
+    expect_placement({7, 5.6f, 29}, 0, -1); // 70 quarter turns
     // Half steps cover half the distance and half the angle.
     ASSERT_EQ(model->SetVelocity(scene.get(), -1, 0, 0, FALSE), DD_OK);
     ASSERT_EQ(scene->Move(0.5f), DD_OK);
-    expect_near(position(model.get(), scene.get()), 6.5, 5.6, 29.0);
-    expect_orientation(-M_SQRT1_2, -M_SQRT1_2);
+    expect_placement({6.5f, 5.6f, 29}, -M_SQRT1_2, -M_SQRT1_2);
     // A zero axis turns nothing.
     ASSERT_EQ(model->SetRotation(scene.get(), 0, 0, 0, 1.0f), DD_OK);
     ASSERT_EQ(scene->Move(1.0f), DD_OK);
-    expect_orientation(-M_SQRT1_2, -M_SQRT1_2);
+    expect_placement({5.5f, 5.6f, 29}, -M_SQRT1_2, -M_SQRT1_2);
 }
 
 TEST_F(Frames, ChildrenMoveWithTheirParentAndPositionsConvertBetweenFrames) {
-    auto parent = frame(scene.get());
-    auto child = frame(parent.get());
+    auto parent = frame(scene.get()), child = frame(parent.get()), other = frame(scene.get());
     ASSERT_EQ(parent->SetPosition(scene.get(), 0, 0, 10), DD_OK);
     ASSERT_EQ(child->SetPosition(parent.get(), 1, 0, 0), DD_OK);
     // Turning the parent 90 degrees about y carries the child from +x to -z.
     ASSERT_EQ(parent->SetOrientation(scene.get(), 1, 0, 0, 0, 1, 0), DD_OK);
-    expect_near(position(child.get(), scene.get()), 0, 0, 9);
-    expect_near(position(child.get(), nullptr), 1, 0, 0); // null reference: the parent
-    expect_near(position(scene.get(), child.get()), 9, 0, 0);
-
+    expect_near(position(child.get(), scene.get()), {0, 0, 9});
+    expect_near(position(child.get(), nullptr), {1, 0, 0}); // null reference: the parent
+    expect_near(position(scene.get(), child.get()), {9, 0, 0});
     // SetPosition in another frame's terms lands where asked.
-    auto other = frame(scene.get());
     ASSERT_EQ(other->SetPosition(scene.get(), 5, 5, 5), DD_OK);
     ASSERT_EQ(child->SetPosition(other.get(), 1, 2, 3), DD_OK);
-    expect_near(position(child.get(), scene.get()), 6, 7, 8);
-
+    expect_near(position(child.get(), scene.get()), {6, 7, 8});
     // Move reaches every descendant, each with its own velocity.
     ASSERT_EQ(child->SetVelocity(scene.get(), 0, 1, 0, FALSE), DD_OK);
     ASSERT_EQ(parent->SetVelocity(scene.get(), 0, 0, 1, FALSE), DD_OK);
     ASSERT_EQ(scene->Move(2.0f), DD_OK);
-    expect_near(position(child.get(), scene.get()), 6, 9, 10);
-    expect_near(position(parent.get(), scene.get()), 0, 0, 12);
-}
+    expect_near(position(child.get(), scene.get()), {6, 9, 10});
+    expect_near(position(parent.get(), scene.get()), {0, 0, 12});
 
-TEST_F(Frames, OrientationNeedsDistinctDirectionAndUp) {
-    auto f = frame(scene.get());
-    EXPECT_EQ(f->SetOrientation(scene.get(), 0, 0, 1, 0, 0, 2), D3DRMERR_BADVALUE);
-    EXPECT_EQ(f->SetOrientation(scene.get(), 0, 0, 0, 0, 1, 0), D3DRMERR_BADVALUE);
-    // Up is made perpendicular to the direction.
-    ASSERT_EQ(f->SetOrientation(scene.get(), 0, 0, 2, 0, 1, 1), DD_OK);
-    D3DVECTOR dir{}, up{};
-    ASSERT_EQ(f->GetOrientation(scene.get(), &dir, &up), DD_OK);
-    expect_near(dir, 0, 0, 1);
-    expect_near(up, 0, 1, 0);
+    // An orientation needs distinct direction and up; up is made perpendicular.
+    EXPECT_EQ(other->SetOrientation(scene.get(), 0, 0, 1, 0, 0, 2), D3DRMERR_BADVALUE);
+    EXPECT_EQ(other->SetOrientation(scene.get(), 0, 0, 0, 0, 1, 0), D3DRMERR_BADVALUE);
+    ASSERT_EQ(other->SetOrientation(scene.get(), 0, 0, 2, 0, 1, 1), DD_OK);
+    expect_near(orientation(other.get()).first, {0, 0, 1});
+    expect_near(orientation(other.get()).second, {0, 1, 0});
 }
 
 TEST_F(Frames, OrientationStaysOrthonormalOverLongRuns) {
-    auto model = frame(scene.get());
+    auto model = frame(scene.get()), check = frame(scene.get());
     ASSERT_EQ(model->SetRotation(scene.get(), 1, -1, 1, float(5 * M_PI / 180)), DD_OK);
     for (int i = 0; i < 100000; ++i)
         ASSERT_EQ(scene->Move(1.0f), DD_OK);
-    D3DVECTOR d{}, u{};
-    ASSERT_EQ(model->GetOrientation(scene.get(), &d, &u), DD_OK);
+    const auto [d, u] = orientation(model.get());
     EXPECT_NEAR(d.x * d.x + d.y * d.y + d.z * d.z, 1.0, 1e-5);
     EXPECT_NEAR(u.x * u.x + u.y * u.y + u.z * u.z, 1.0, 1e-5);
     EXPECT_NEAR(d.x * u.x + d.y * u.y + d.z * u.z, 0.0, 1e-5);
     // 100000 turns of 5 degrees are 1388 whole turns and 320 degrees: compare with
     // one rotation by the remainder about the same axis.
-    auto check = frame(scene.get());
     ASSERT_EQ(check->SetRotation(scene.get(), 1, -1, 1, float(320 * M_PI / 180)), DD_OK);
     ASSERT_EQ(check->Move(1.0f), DD_OK);
-    D3DVECTOR d2{}, u2{};
-    ASSERT_EQ(check->GetOrientation(scene.get(), &d2, &u2), DD_OK);
-    expect_near(d, d2.x, d2.y, d2.z, 1e-3);
+    expect_near(d, orientation(check.get()).first, 1e-3);
 }
 
 TEST_F(Frames, ParentsKeepChildrenLightsAndVisualsAlive) {
@@ -181,12 +171,11 @@ TEST_F(Builder, LoadsEveryFileFormatWithItsBox) {
                             xfile::Format::BinaryZip}) {
         ASSERT_EQ(load(save_model("box.x", box_mesh(-1, -2, 3, 1, 2, 4), f)), DD_OK);
         EXPECT_EQ(builder->GetFaceCount(), 12);
-        const D3DRMBOX b = box();
-        expect_near(b.min, -1, -2, 3);
-        expect_near(b.max, 1, 2, 4);
+        expect_near(box().min, {-1, -2, 3});
+        expect_near(box().max, {1, 2, 4});
     }
     ASSERT_EQ(builder->Scale(1.5f, 1.5f, 1.5f), DD_OK);
-    expect_near(box().max, 1.5, 3, 6);
+    expect_near(box().max, {1.5f, 3, 6});
     EXPECT_EQ(builder->Scale(0, 1, 1), D3DRMERR_BADVALUE);
     EXPECT_EQ(builder->Scale(NAN, 1, 1), D3DRMERR_BADVALUE);
 }
@@ -223,7 +212,7 @@ TEST_F(Builder, WindowsPathsAreMappedToTheProgramsFolders) {
     Win32TestSetProgramDir((root + "/windows").c_str());
     EXPECT_EQ(load("C:\\XFile\\cube.x"), DD_OK);
     Win32TestSetProgramDir(nullptr);
-    expect_near(box().max, 2, 2, 2);
+    expect_near(box().max, {2, 2, 2});
 }
 
 } // namespace
