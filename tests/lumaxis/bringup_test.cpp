@@ -14,15 +14,9 @@ TEST_F(BringUp, ResetRunningFlagAndCleanup) {
     memset(&State(), 0x5A, sizeof(LumaxisState));
     EXPECT_EQ(LumaxisInitialize(), 1);
     LumaxisState& s = State();
-    EXPECT_TRUE(AllInterfacesNull(s));
-    EXPECT_EQ(s.width, 320);
-    EXPECT_EQ(s.height, 240);
-    EXPECT_EQ(s.bitsPerPixel, 16);
-    EXPECT_EQ(s.bRunning, 0);
-    EXPECT_EQ(s.colorModel, 0);
-    EXPECT_EQ(s.hWnd, nullptr);
-    EXPECT_EQ(s.palEntries[255].peFlags, 0);
-    EXPECT_EQ(LMXGetDeviceLatch(), FALSE);
+    EXPECT_TRUE(AllInterfacesNull(s) && s.width == 320 && s.height == 240 && s.bitsPerPixel == 16 &&
+                !s.bRunning && !s.colorModel && !s.hWnd && !s.palEntries[255].peFlags &&
+                !LMXGetDeviceLatch());
 
     // Only 0 and 1 change the flag.
     for (int value : {1, 2, -1})

@@ -66,11 +66,8 @@ TEST_F(Scene, SettingsGiveColourQualityAndSpin) {
     SceneState& s = *SceneGetState();
     EXPECT_EQ(s.color, 0xFFFF8000u);
     EXPECT_EQ(s.quality, (D3DRMRENDERQUALITY)D3DRMRENDER_WIREFRAME);
-    EXPECT_EQ(s.speed, 10.0);
-    EXPECT_EQ(s.alpha, 1.0);
-    EXPECT_TRUE(s.scene && s.camera && s.model);
-    EXPECT_EQ(LMXIsRunning(), 1);
-    EXPECT_NE(State().lpViewport, nullptr);
+    EXPECT_TRUE(s.speed == 10.0 && s.alpha == 1.0);
+    EXPECT_TRUE(s.scene && s.camera && s.model && State().lpViewport && LMXIsRunning());
     D3DVECTOR p;
     ASSERT_EQ(s.model->GetPosition(s.scene, &p), D3DRM_OK);
     EXPECT_TRUE(p.x == 0.0f && p.z == 15.0f);
@@ -88,17 +85,11 @@ TEST_F(Scene, ClampedAndDefaultSettings) {
     SceneReadSettings();
     EXPECT_EQ(s.speed, 5.0);
     EXPECT_EQ(SceneColor(), 0xFFFFFFFFu);
-}
-
-TEST(SceneColour, EveryChannelValueSurvivesTheFraction) {
-    SceneState saved = *SceneGetState();
-    SceneState& s = *SceneGetState();
-    s.alpha = 1.0;
+    // Every channel value survives the fraction.
     for (int n = 0; n <= 255; ++n) {
         s.red = s.green = s.blue = n / 255.0;
         ASSERT_EQ(SceneColor(), 0xFF000000u | (DWORD)n << 16 | (DWORD)n << 8 | (DWORD)n) << n;
     }
-    s = saved;
 }
 
 TEST_F(Scene, UnreadableModelsShowNothingAndDontScale) {
