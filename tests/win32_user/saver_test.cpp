@@ -56,43 +56,33 @@ const char kFullRun[] = "\\[calls: LumaxisInitialize CreateDirectDrawWin CreateD
                         "BuildScene LumaxisCleanup\\] \\[window: 1\\] \\[requeued quit: 1\\]";
 const char kNothingRan[] = "\\[calls: \\] \\[window: 0\\]";
 
-TEST(SaverEntry, OnlyASaverSwitchStartsTheRunAndConfigureWins) {
-    const struct {
+TEST(SaverEntry, OnlyASaverSwitchStartsTheRunAndStartFailuresEndIt) {
+    struct Run {
         const char* line;
         int code;
         const char* output;
-    } cases[] = {{"/s", 0, kFullRun},       {"-S", 0, kFullRun},       {"/S", 0, kFullRun},
-                 {"--s", 0, kFullRun},      {"/x/s", 0, kFullRun},     {"/p 1234 /s", 0, kFullRun},
-                 {"-s 123", 0, kFullRun},   {"", 1, kNothingRan},      {"/p 1234", 1, kNothingRan},
-                 {"/a", 1, kNothingRan},    {"s", 1, kNothingRan},     {"/", 1, kNothingRan},
-                 {"-", 1, kNothingRan},     {"/ s", 1, kNothingRan},   {"\\s", 1, kNothingRan},
-                 {"/p/a", 1, kNothingRan},  {"/c", 1, kNothingRan},    {"-C", 1, kNothingRan},
-                 {"/c /s", 1, kNothingRan}, {"/s /c", 1, kNothingRan}, {"/S-c", 1, kNothingRan}};
-    for (const auto& c : cases) {
+        int FakeDevice::*failing;
+    };
+    std::vector<Run> runs;
+    for (const char* line : {"/s", "-S", "/S", "--s", "/x/s", "/p 1234 /s", "-s 123"})
+        runs.push_back({line, 0, kFullRun, nullptr});
+    // Without a saver switch, or with configure anywhere, nothing starts.
+    for (const char* line : {"", "/p 1234", "/a", "s", "/", "-", "/ s", "\\s", "/p/a", "/c", "-C",
+                             "/c /s", "/s /c", "/S-c"})
+        runs.push_back({line, 1, kNothingRan, nullptr});
+    // Device start failures: one debug line each, and 1.
+    runs.push_back({"/s", 1, "^LMX:DDCreateError $", &FakeDevice::ddResult});
+    runs.push_back({"/s", 1, "^LMX:CreateDirect3DRM Error!!!! $", &FakeDevice::rmResult});
+    runs.push_back({"/s", 1, "BuildScene\\] \\[window: 1\\]", &FakeDevice::sceneResult});
+    for (const Run& r : runs) {
         EXPECT_EXIT(
             {
+                if (r.failing) Fake().*r.failing = 0;
                 EndOnFrame(3);
-                RunAndReport(c.line);
+                RunAndReport(r.line);
             },
-            ::testing::ExitedWithCode(c.code), c.output)
-            << c.line;
-    }
-}
-
-TEST(SaverEntry, DeviceStartFailuresEndTheProcessWith1AndOneDebugLine) {
-    const struct {
-        int FakeDevice::*result;
-        const char* output;
-    } cases[] = {{&FakeDevice::ddResult, "^LMX:DDCreateError $"},
-                 {&FakeDevice::rmResult, "^LMX:CreateDirect3DRM Error!!!! $"},
-                 {&FakeDevice::sceneResult, "BuildScene\\] \\[window: 1\\]"}};
-    for (const auto& c : cases) {
-        EXPECT_EXIT(
-            {
-                Fake().*c.result = 0;
-                RunAndReport("/s");
-            },
-            ::testing::ExitedWithCode(1), c.output);
+            ::testing::ExitedWithCode(r.code), r.output)
+            << r.line;
     }
 }
 
@@ -139,7 +129,7 @@ class SaverWindow : public ::testing::Test {
     }
 };
 
-TEST_F(SaverWindow, ClassIsRegisteredAsTheSaverNeedsIt) {
+TEST_F(SaverWindow, ClassAndWindowAreAsTheSaverNeeds) {
     WNDCLASSA wc{};
     ASSERT_TRUE(GetClassInfoA(kInstance, "TESSIVAL", &wc));
     EXPECT_EQ(wc.style, 3u);
@@ -150,9 +140,8 @@ TEST_F(SaverWindow, ClassIsRegisteredAsTheSaverNeedsIt) {
     EXPECT_EQ(wc.hCursor, LoadCursorA(nullptr, IDC_ARROW));
     EXPECT_EQ(wc.hbrBackground, GetStockObject(BLACK_BRUSH));
     EXPECT_EQ(wc.lpszMenuName, nullptr);
-}
 
-TEST_F(SaverWindow, WindowCoversTheScreenWithTheCursorHidden) {
+    // The window covers the screen with the cursor hidden.
     ASSERT_TRUE(CreateSaverWindow(kInstance, SW_SHOWDEFAULT));
     HWND hwnd = g_hSaverWnd;
     ASSERT_TRUE(IsWindow(hwnd));
