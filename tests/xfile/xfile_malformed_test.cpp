@@ -175,34 +175,27 @@ TEST(XFileMalformed, BadCountsAndIndicesInEveryEncoding) {
 }
 
 TEST(XFileMalformed, DeepNestingFailsWithoutRecursion) {
-    std::string deep;
-    for (int i = 0; i < 1000000; ++i)
-        deep += "Frame {";
+    auto repeat = [](const std::string& part, size_t n) {
+        std::string all;
+        for (size_t i = 0; i < n; ++i)
+            all += part;
+        return all;
+    };
     std::string why;
-    EXPECT_EQ(attempt_text(deep, &why), Result::BadFile);
+    EXPECT_EQ(attempt_text(repeat("Frame {", 1000000), &why), Result::BadFile);
     EXPECT_NE(why.find("nested"), std::string::npos) << why;
     // The same inside objects the reader skips, and inside templates.
-    std::string skipped = "Unknown {";
-    for (int i = 0; i < 1000000; ++i)
-        skipped += "{";
+    std::string skipped = "Unknown {" + std::string(1000000, '{');
     EXPECT_EQ(attempt_text(skipped), Result::BadFile);
     EXPECT_EQ(attempt_text("template T { <11111111-1111-1111-1111-111111111111> " + skipped),
               Result::BadFile);
-    // Binary: a million OBRACE tokens after a name.
-    std::vector<uint8_t> b = bytes_of("xof 0303bin 0032");
-    uint8_t name[] = {1, 0, 5, 0, 0, 0, 'F', 'r', 'a', 'm', 'e'};
-    for (int i = 0; i < 1000000; ++i) {
-        b.insert(b.end(), name, name + sizeof name);
-        b.push_back(10);
-        b.push_back(0);
-    }
-    EXPECT_EQ(attempt(b), Result::BadFile);
+    // Binary: a million OBRACE tokens, each after a name.
+    const std::string named_brace("\1\0\5\0\0\0Frame\12\0", 13);
+    EXPECT_EQ(attempt(bytes_of("xof 0303bin 0032" + repeat(named_brace, 1000000))),
+              Result::BadFile);
     // Up to the limit is fine.
-    Limits lim;
-    std::string ok;
-    for (int i = 0; i < lim.max_depth; ++i)
-        ok += "Frame {";
-    ok += std::string(size_t(lim.max_depth), '}');
+    const size_t limit = size_t(Limits{}.max_depth);
+    std::string ok = repeat("Frame {", limit) + std::string(limit, '}');
     EXPECT_EQ(attempt_text(ok), Result::Ok);
     EXPECT_EQ(attempt_text(ok + "}"), Result::BadFile); // unmatched
 }
