@@ -54,27 +54,21 @@ struct Canvas {
     // Pixel as 0xRRGGBB (565 widened by replicating high bits; palette looked up).
     uint32_t at(int x, int y) {
         const uint8_t* r = row(y);
+        const PaletteEntry e = palette.entries[r[x]];
+        uint16_t v16;
+        uint32_t v32;
         switch (format) {
-        case Format::XRGB8888: {
-            uint32_t v;
-            std::memcpy(&v, r + 4 * x, 4);
-            return v;
-        }
+        case Format::XRGB8888:
+            return std::memcpy(&v32, r + 4 * x, 4), v32;
         case Format::RGB888:
             return uint32_t(r[3 * x + 2]) << 16 | uint32_t(r[3 * x + 1]) << 8 | r[3 * x];
-        case Format::RGB565: {
-            uint16_t v;
-            std::memcpy(&v, r + 2 * x, 2);
-            return widen565(v);
-        }
-        case Format::Indexed8: {
-            const PaletteEntry e = palette.entries[r[x]];
+        case Format::RGB565:
+            return std::memcpy(&v16, r + 2 * x, 2), widen565(v16);
+        case Format::Indexed8:
             return uint32_t(e.r) << 16 | uint32_t(e.g) << 8 | e.b;
-        }
-        case Format::Count8:
+        default: // Count8
             return r[x];
         }
-        return 0;
     }
     // Guard bytes, row padding and depth padding still hold their fill.
     bool guards_intact() const {
