@@ -312,14 +312,6 @@ TEST(Palette, RendererWritesOnlyWritableEntries) {
             EXPECT_TRUE(channel(v, 16) + 24 >= channel(v, 8) && channel(v, 8) + 24 >= channel(v, 0))
                 << std::hex << v << " at " << std::dec << x << "," << y;
         }
-    // A palette with no writable entry maps to the nearest usable one.
-    Palette8 ro;
-    for (int i = 0; i < 256; ++i)
-        ro.writable[i] = false, ro.entries[i] = {uint8_t(i), 0, 0};
-    ro.reset();
-    const int red = ro.index_for(0x640000);
-    EXPECT_NEAR(red, 100, 4); // within the 5-bit matching step
-    EXPECT_FALSE(ro.changed[red]);
 }
 
 TEST(Clear, WritesOnlyTheRectangle) {
