@@ -4,10 +4,8 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <new>
 
 // Every allocation of the test program, counted (alloc_counter.cpp).
 extern std::atomic<long> g_allocations;
