@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -158,17 +160,12 @@ TEST(BoundedResources, SpecialAndHugeFilesFailAtOnce) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // Larger than the reader's file limit, but sparse: costs no disk.
     const std::string sparse = std::string(folder) + "/huge.x";
-    int fd = open(sparse.c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, off_t(600) << 20), 0);
-    ASSERT_EQ(write(fd, "xof 0303txt 0032", 16), 16);
-    close(fd);
+    std::ofstream(sparse) << "xof 0303txt 0032";
+    ASSERT_EQ(truncate(sparse.c_str(), off_t(600) << 20), 0);
     for (const std::string& path :
          {fifo, std::string("/dev/zero"), std::string("/dev/urandom"), std::string(folder), sparse})
         ExpectBoundedFailure(path, path, false);
-    unlink(fifo.c_str());
-    unlink(sparse.c_str());
-    rmdir(folder);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(BoundedResources, AMillionNestedFramesFailOnASmallStack) {

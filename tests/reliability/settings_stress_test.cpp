@@ -17,10 +17,7 @@ namespace {
 // The two states a slider group alternates between; the values differ in
 // length, so a torn value ("25", "") cannot pass for either.
 struct Group {
-    const char* r;
-    const char* g;
-    const char* b;
-    const char* speed;
+    const char *r, *g, *b, *speed;
 };
 constexpr Group kLow{"0", "9", "0", "1"};
 constexpr Group kHigh{"255", "128", "77", "10"};
