@@ -172,8 +172,7 @@ class SettingsDialogTest : public QObject {
         QCOMPARE(dlg.slider(IDC_SLIDER_R)->value(), 0);
         QCOMPARE(dlg.slider(IDC_SLIDER_G)->value(), 255);
         QCOMPARE(dlg.slider(IDC_SLIDER_SPEED)->value(), 10);
-        QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(),
-                 QString::fromUtf8("R\uFF1D0\u3000G\uFF1D255\u3000B\uFF1D128 "));
+        QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(0, 255, 128));
         QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("10 "));
         QCOMPARE(g_nColorR, 0);
         QCOMPARE(swatchColor(), QColor(0, 255, 128));
