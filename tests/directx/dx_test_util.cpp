@@ -86,9 +86,7 @@ DDSURFACEDESC zbuffer_desc(int w, int h, DWORD bits) {
 // ---- Stage ------------------------------------------------------------------------
 
 Stage::Stage(int w, int h, int bits, bool with_zbuffer) : width(w), height(h) {
-    Win32TestSetDisplay(w, h, bits);
-    DXTestSetHeadless(TRUE);
-    DXTestSetUnpaced(TRUE);
+    Win32TestSetDisplay(w, h, bits); // headless and unpaced as DxTest sets them
     EXPECT_EQ(DirectDrawCreate(nullptr, out(dd), nullptr), DD_OK);
     EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
     DDSURFACEDESC desc = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE);
@@ -191,12 +189,9 @@ RECT Stage::lit_box() {
         const auto* row = reinterpret_cast<const uint32_t*>(
             static_cast<const uint8_t*>(d.lpSurface) + y * d.lPitch);
         for (int x = 0; x < width; ++x)
-            if (row[x] & 0xFFFFFF) {
-                r.left = std::min<LONG>(r.left, x);
-                r.right = std::max<LONG>(r.right, x + 1);
-                r.top = std::min<LONG>(r.top, y);
-                r.bottom = std::max<LONG>(r.bottom, y + 1);
-            }
+            if (row[x] & 0xFFFFFF)
+                r = {std::min<LONG>(r.left, x), std::min<LONG>(r.top, y),
+                     std::max<LONG>(r.right, x + 1), std::max<LONG>(r.bottom, y + 1)};
     }
     back->Unlock(d.lpSurface);
     return r;

@@ -28,8 +28,7 @@ TEST_F(Render, FacesAreLitAsTheLightDirectionImplies) {
     // The light travels along +z, straight onto the faces that look at the camera.
     s.add_lights(0.1f, 0.9f);
     ASSERT_EQ(s.frame(), DD_OK);
-    const RECT empty = s.lit_box();
-    EXPECT_GE(empty.left, empty.right) << "an empty scene is black";
+    EXPECT_GE(s.lit_box().left, s.lit_box().right) << "an empty scene is black";
     // The file makes the front face blue; the colour set on the builder paints every face.
     auto mesh = box_mesh(-1, -1, -1, 1, 1, 1);
     mesh.materials.push_back({colour(0, 0, 1), ""});
