@@ -190,17 +190,6 @@ TEST_F(SaverWindow, ProcedureEndsTheRunOnInputAndCloseAndSwallowsOnlyTheMenuComm
             }
             ResetWindowLayer();
         }
-
-    // A motion event from SDL (as at window map) dispatched like the loop does.
-    HWND hwnd = Make();
-    SDL_Event e{};
-    e.type = SDL_MOUSEMOTION;
-    e.motion.windowID = SdlId(hwnd);
-    SDL_PushEvent(&e);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-    EXPECT_TRUE(IsWindow(hwnd));
 }
 
 } // namespace
