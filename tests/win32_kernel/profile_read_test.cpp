@@ -2,6 +2,8 @@
 #include "kernel_test_support.h"
 #include "settings_keys.h"
 
+#include <filesystem>
+#include <functional>
 #include <ostream>
 #include <sys/stat.h>
 
@@ -142,26 +144,23 @@ TEST_F(ProfileReadTest, PathsOtherThanBareNames) {
     EXPECT_EQ(GetPrivateProfileIntA("S", "k", 0, "C:\\conf.ini"), 6u);
 }
 
-TEST_F(ProfileReadTest, UnreadableOrHugeFilesGiveDefaults) {
-    Settings("[SS_SECTION]\nSPEED=9\n" + std::string(2 << 20, ';') + "\n");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ReadAsSaver().speed, 5);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Mirel.ini"), std::string::npos);
+TEST_F(ProfileReadTest, UnreadableOrHugeFilesGiveDefaultsAndAreNeverRewritten) {
+    const std::string huge = "[SS_SECTION]\nSPEED=9\n" + std::string(2 << 20, ';') + "\n";
+    const std::function<void()> makeBad[] = {
+        [&] { mkdir(SettingsPath().c_str(), 0700); },  // a folder where the file should be
+        [&] { mkfifo(SettingsPath().c_str(), 0600); }, // must not block the reader
+        [&] { Settings(huge); }};
+    for (const auto& make : makeBad) {
+        std::filesystem::remove_all(SettingsPath());
+        mkdir((configHome + "/plumora").c_str(), 0700);
+        make();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(ReadAsSaver().speed, 5);
+        EXPECT_FALSE(WritePrivateProfileStringA(SECTION_SS, KEY_SPEED, "3", SETTINGS_FILE));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("Mirel.ini"), std::string::npos);
+    }
+    EXPECT_EQ(ReadBytes(SettingsPath()), huge);
 
-    unlink(SettingsPath().c_str());
-    mkdir(SettingsPath().c_str(), 0700); // a folder where the file should be
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ReadAsSaver().speed, 5);
-    EXPECT_NE(testing::internal::GetCapturedStderr(), "");
-
-    rmdir(SettingsPath().c_str());
-    mkfifo(SettingsPath().c_str(), 0600); // must not block the reader
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ReadAsSaver().speed, 5);
-    EXPECT_FALSE(WritePrivateProfileStringA(SECTION_SS, KEY_SPEED, "3", SETTINGS_FILE));
-    testing::internal::GetCapturedStderr();
-
-    unlink(SettingsPath().c_str());
     static const char junk[] = "[SS_SECTION]\nSPEED=8\n\0\xff\xfe[\n=\n";
     Settings(std::string(junk, sizeof junk - 1));
     EXPECT_EQ(ReadAsSaver().speed, 8) << "binary junk around the keys does no harm";
