@@ -13,31 +13,28 @@ std::string Reported(bool rm, HRESULT code, const char* path, int line) {
 }
 
 TEST(ErrorReport, NamesAndLineFormat) {
-    struct Case {
+    const struct {
         bool rm;
         HRESULT code;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {false, (HRESULT)0x887601C2,
-         "DirectDraw Error DDERR_SURFACELOST\nin file a.cpp at line 12\n"},
+        const char* heading;
+    } cases[] = {
+        {false, (HRESULT)0x887601C2, "DirectDraw Error DDERR_SURFACELOST"},
         // Each reporter knows only its own family.
-        {false, E_FAIL, "DirectDraw Error DDERR_GENERIC\nin file a.cpp at line 12\n"},
-        {true, E_FAIL, "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
-        {true, (HRESULT)0x88760313,
-         "Direct3D-RM Error : D3DRMERR_FILENOTFOUND\nin file a.cpp at line 12\n"},
+        {false, E_FAIL, "DirectDraw Error DDERR_GENERIC"},
+        {true, E_FAIL, "Direct3D-RM Error : Unknown Error"},
+        {true, (HRESULT)0x88760313, "Direct3D-RM Error : D3DRMERR_FILENOTFOUND"},
         // Just outside the retained-mode range.
-        {true, (HRESULT)0x8876030C,
-         "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
-        {true, (HRESULT)0x8876031A,
-         "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
-        {true, DDERR_SURFACELOST, "Direct3D-RM Error : Unknown Error\nin file a.cpp at line 12\n"},
-        {false, D3DRMERR_BADFILE, "DirectDraw Error Unknown Error\nin file a.cpp at line 12\n"},
-        {false, (HRESULT)0x887602A9, "DirectDraw Error Unknown Error\nin file a.cpp at line 12\n"},
-        {false, DD_OK, "DirectDraw Error Unknown Error\nin file a.cpp at line 12\n"},
+        {true, (HRESULT)0x8876030C, "Direct3D-RM Error : Unknown Error"},
+        {true, (HRESULT)0x8876031A, "Direct3D-RM Error : Unknown Error"},
+        {true, DDERR_SURFACELOST, "Direct3D-RM Error : Unknown Error"},
+        {false, D3DRMERR_BADFILE, "DirectDraw Error Unknown Error"},
+        {false, (HRESULT)0x887602A9, "DirectDraw Error Unknown Error"},
+        {false, DD_OK, "DirectDraw Error Unknown Error"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Reported(c.rm, c.code, "a.cpp", 12), c.expected) << std::hex << c.code;
+    for (const auto& c : cases)
+        EXPECT_EQ(Reported(c.rm, c.code, "src/a.cpp", 12),
+                  std::string(c.heading) + "\nin file src/a.cpp at line 12\n")
+            << std::hex << c.code;
 }
 
 TEST(ErrorReport, TablesCoverTheWholeFamilies) {
