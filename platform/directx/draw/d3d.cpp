@@ -53,9 +53,9 @@ class Direct3D final : public IDirect3D2 {
     explicit Direct3D(DirectDraw* owner) : owner_(owner) {}
 
     HRESULT QueryInterface(REFIID riid, LPVOID* object) override {
-        DX_FAILPOINT("QueryInterface");
         if (!object) return DDERR_INVALIDPARAMS;
         *object = nullptr;
+        DX_FAILPOINT("QueryInterface");
         if (riid == IID_IUnknown || riid == IID_IDirect3D2) {
             AddRef();
             *object = static_cast<IDirect3D2*>(this);
@@ -121,9 +121,9 @@ IUnknown* create_direct3d2(DirectDraw* owner) {
 D3DDevice::D3DDevice(Surface* target, bool ramp) : target_(target), ramp_(ramp) {}
 
 HRESULT D3DDevice::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return DDERR_INVALIDPARAMS;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown || riid == IID_IDirect3DDevice2)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<IDirect3DDevice2*>(this);

@@ -117,9 +117,9 @@ Palette::~Palette() {
 }
 
 HRESULT Palette::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return DDERR_INVALIDPARAMS;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<IUnknown*>(this);
@@ -152,9 +152,9 @@ Clipper::~Clipper() {
 }
 
 HRESULT Clipper::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return DDERR_INVALIDPARAMS;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<IUnknown*>(this);
@@ -208,9 +208,9 @@ Surface::~Surface() {
 }
 
 HRESULT Surface::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return DDERR_INVALIDPARAMS;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown || riid == IID_IDirectDrawSurface)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<IDirectDrawSurface*>(this);
@@ -349,9 +349,9 @@ DirectDraw::DirectDraw() = default;
 DirectDraw::~DirectDraw() = default;
 
 HRESULT DirectDraw::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return DDERR_INVALIDPARAMS;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (riid == IID_IUnknown || riid == IID_IDirectDraw) {
         AddRef();
         *object = static_cast<IDirectDraw*>(this);

@@ -26,9 +26,9 @@ Frame::~Frame() {
 }
 
 HRESULT Frame::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return D3DRMERR_BADVALUE;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMFrame || riid == IID_IDirect3DRMFrame2))
         return E_NOINTERFACE;
     AddRef();

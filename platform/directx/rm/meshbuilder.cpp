@@ -38,9 +38,9 @@ uint8_t channel(float f) {
 MeshBuilder::MeshBuilder() = default;
 
 HRESULT MeshBuilder::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return D3DRMERR_BADVALUE;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMMeshBuilder ||
           riid == IID_IDirect3DRMMeshBuilder2))
         return E_NOINTERFACE;
@@ -236,9 +236,9 @@ Mesh::Mesh(RenderMesh data, D3DRMRENDERQUALITY quality)
     : data_(std::move(data)), quality_(quality) {}
 
 HRESULT Mesh::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return D3DRMERR_BADVALUE;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<IUnknown*>(this);

@@ -11,9 +11,9 @@ namespace dx {
 Light::Light(D3DRMLIGHTTYPE type, float r, float g, float b) : color{r, g, b}, type_(type) {}
 
 HRESULT Light::QueryInterface(REFIID riid, LPVOID* object) {
-    DX_FAILPOINT("QueryInterface");
     if (!object) return D3DRMERR_BADVALUE;
     *object = nullptr;
+    DX_FAILPOINT("QueryInterface");
     if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<IUnknown*>(this);
@@ -35,9 +35,9 @@ namespace {
 class RetainedMode final : public IDirect3DRM, public IDirect3DRM2 {
   public:
     HRESULT QueryInterface(REFIID riid, LPVOID* object) override {
-        DX_FAILPOINT("QueryInterface");
         if (!object) return D3DRMERR_BADVALUE;
         *object = nullptr;
+        DX_FAILPOINT("QueryInterface");
         if (riid == IID_IUnknown || riid == IID_IDirect3DRM) {
             AddRef();
             *object = static_cast<IDirect3DRM*>(this);
