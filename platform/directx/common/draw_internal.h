@@ -37,6 +37,19 @@ struct DisplayInfo {
 DisplayInfo display_info();
 raster::Format format_for_bits(int bits);
 
+inline int bytes_per_pixel(raster::Format f) {
+    switch (f) {
+    case raster::Format::RGB565:
+        return 2;
+    case raster::Format::RGB888:
+        return 3;
+    case raster::Format::XRGB8888:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
 class DirectDraw;
 
 class Palette final : public IDirectDrawPalette {

@@ -18,19 +18,6 @@ std::vector<Surface*>& live_surfaces() {
     return surfaces;
 }
 
-int bytes_per_pixel(raster::Format f) {
-    switch (f) {
-    case raster::Format::RGB565:
-        return 2;
-    case raster::Format::RGB888:
-        return 3;
-    case raster::Format::XRGB8888:
-        return 4;
-    default:
-        return 1;
-    }
-}
-
 void describe_format(SurfaceKind kind, raster::Format f, DDPIXELFORMAT& pf) {
     std::memset(&pf, 0, sizeof pf);
     pf.dwSize = sizeof pf;

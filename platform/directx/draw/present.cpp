@@ -138,19 +138,6 @@ void write_row(const Dest& d, uint8_t* p, const uint32_t* row, int w) {
     }
 }
 
-int source_bpp(raster::Format f) {
-    switch (f) {
-    case raster::Format::RGB565:
-        return 2;
-    case raster::Format::RGB888:
-        return 3;
-    case raster::Format::XRGB8888:
-        return 4;
-    default:
-        return 1;
-    }
-}
-
 int dest_bpp(const Dest& d) {
     switch (d.kind) {
     case Dst::RGB565:
@@ -171,7 +158,7 @@ void convert_block(const Source& s, int sx, int sy, const Dest& d, int dx, int d
                    std::vector<uint32_t>& row) {
     if (w <= 0 || h <= 0) return;
     if (row.size() < size_t(w)) row.resize(size_t(w)); // grows once, to the widest copy
-    const int sb = source_bpp(s.format), db = dest_bpp(d);
+    const int sb = bytes_per_pixel(s.format), db = dest_bpp(d);
     const bool indexed_source =
         s.format == raster::Format::Indexed8 || s.format == raster::Format::Count8;
     for (int y = 0; y < h; ++y) {
