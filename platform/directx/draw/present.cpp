@@ -200,8 +200,8 @@ int refresh_rate(SDL_Window* window) {
 void FrameClock::start(int refresh_hz) {
     if (refresh_hz < 24 || refresh_hz > 500) refresh_hz = 60;
     period_ns_ = kNanos / refresh_hz;
+    // Due now: the first frame goes out at once, the ones after it a period apart.
     clock_gettime(CLOCK_MONOTONIC, &next_);
-    add_ns(next_, period_ns_);
     started_ = true;
 }
 
