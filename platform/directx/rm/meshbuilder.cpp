@@ -13,15 +13,15 @@
 namespace dx {
 namespace {
 
-raster::Vec3 sub(raster::Vec3 a, raster::Vec3 b) {
+xfile::Vec3 sub(xfile::Vec3 a, xfile::Vec3 b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
 
-raster::Vec3 cross3(raster::Vec3 a, raster::Vec3 b) {
+xfile::Vec3 cross3(xfile::Vec3 a, xfile::Vec3 b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-raster::Vec3 normalized(raster::Vec3 v, raster::Vec3 fallback) {
+xfile::Vec3 normalized(xfile::Vec3 v, xfile::Vec3 fallback) {
     const double len = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
     if (!(len > 1e-20) || !std::isfinite(len)) return fallback;
     return {float(v.x / len), float(v.y / len), float(v.z / len)};
@@ -61,6 +61,7 @@ HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRM
     positions_.clear();
     normals_.clear();
     faces_.clear();
+    colors_.clear();
     cache_valid_ = false;
 
     xfile::Model model;
@@ -78,50 +79,50 @@ HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRM
         return result == xfile::Result::FileNotFound ? D3DRMERR_FILENOTFOUND : D3DRMERR_BADFILE;
     }
 
-    positions_.reserve(model.positions.size());
-    for (const xfile::Vec3& p : model.positions)
-        positions_.push_back({p.x, p.y, p.z});
+    positions_ = std::move(model.positions);
     const size_t np = positions_.size();
 
-    // A model without usable normals gets smooth ones: each position's normal is
-    // the area-weighted sum of the front-face normals around it.
-    bool have_normals = !model.normals.empty();
-    for (const xfile::Triangle& t : model.triangles)
-        for (uint32_t n : t.n)
-            if (n >= model.normals.size()) have_normals = false;
+    colors_.reserve(model.materials.size());
+    for (const xfile::Material& m : model.materials)
+        colors_.push_back(RGBA_MAKE(channel(m.r), channel(m.g), channel(m.b), channel(m.a)));
+
+    // Faces in place, in one pass: those naming a missing position are dropped, a missing
+    // material is white. The normals serve only if every face's indices (dropped ones
+    // included) find one.
+    faces_ = std::move(model.triangles);
+    const size_t nn = model.normals.size();
+    bool have_normals = nn != 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < faces_.size(); ++i) {
+        xfile::Triangle& t = faces_[i];
+        if (t.n[0] >= nn || t.n[1] >= nn || t.n[2] >= nn) have_normals = false;
+        if (t.v[0] >= np || t.v[1] >= np || t.v[2] >= np) continue;
+        if (t.material >= 0 && size_t(t.material) >= colors_.size()) t.material = -1;
+        // Written back only once a face has been dropped: a sound model is left untouched.
+        if (kept != i) faces_[kept] = t;
+        ++kept;
+    }
+    faces_.resize(kept);
+
     if (have_normals) {
-        normals_.reserve(model.normals.size());
-        for (const xfile::Vec3& n : model.normals)
-            normals_.push_back(normalized({n.x, n.y, n.z}, {0, 0, -1}));
+        normals_ = std::move(model.normals);
+        for (xfile::Vec3& n : normals_)
+            n = normalized(n, {0, 0, -1});
     } else {
+        // Smooth normals instead: each position's is the area-weighted sum of the front-face
+        // normals around it.
         normals_.assign(np, {0, 0, 0});
-        for (const xfile::Triangle& t : model.triangles) {
-            if (t.v[0] >= np || t.v[1] >= np || t.v[2] >= np) continue;
-            const raster::Vec3 a = positions_[t.v[0]], b = positions_[t.v[1]],
-                               c = positions_[t.v[2]];
-            const raster::Vec3 fn = cross3(sub(b, a), sub(c, a));
+        for (xfile::Triangle& t : faces_) {
+            for (int k = 0; k < 3; ++k)
+                t.n[k] = t.v[k];
+            const xfile::Vec3 a = positions_[t.v[0]], b = positions_[t.v[1]],
+                              c = positions_[t.v[2]];
+            const xfile::Vec3 fn = cross3(sub(b, a), sub(c, a));
             for (uint32_t v : t.v)
                 normals_[v] = {normals_[v].x + fn.x, normals_[v].y + fn.y, normals_[v].z + fn.z};
         }
-        for (raster::Vec3& n : normals_)
+        for (xfile::Vec3& n : normals_)
             n = normalized(n, {0, 0, -1});
-    }
-
-    faces_.reserve(model.triangles.size());
-    for (const xfile::Triangle& t : model.triangles) {
-        if (t.v[0] >= np || t.v[1] >= np || t.v[2] >= np) continue;
-        Face f;
-        for (int i = 0; i < 3; ++i) {
-            f.v[i] = t.v[i];
-            f.n[i] = have_normals ? t.n[i] : t.v[i];
-        }
-        f.edges = t.edges;
-        f.color = 0xFFFFFFFF;
-        if (t.material >= 0 && size_t(t.material) < model.materials.size()) {
-            const xfile::Material& m = model.materials[size_t(t.material)];
-            f.color = RGBA_MAKE(channel(m.r), channel(m.g), channel(m.b), channel(m.a));
-        }
-        faces_.push_back(f);
     }
     return D3DRM_OK;
 }
@@ -132,8 +133,8 @@ HRESULT MeshBuilder::GetBox(LPD3DRMBOX box) {
     // An empty builder has the zero box (and succeeds), so callers never read garbage.
     *box = {{0, 0, 0}, {0, 0, 0}};
     if (positions_.empty()) return D3DRM_OK;
-    raster::Vec3 lo = positions_[0], hi = positions_[0];
-    for (const raster::Vec3& p : positions_) {
+    xfile::Vec3 lo = positions_[0], hi = positions_[0];
+    for (const xfile::Vec3& p : positions_) {
         lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
         hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
     }
@@ -147,10 +148,10 @@ HRESULT MeshBuilder::Scale(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) {
     if (!std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(sz) || sx == 0 || sy == 0 ||
         sz == 0)
         return D3DRMERR_BADVALUE;
-    for (raster::Vec3& p : positions_)
+    for (xfile::Vec3& p : positions_)
         p = {p.x * sx, p.y * sy, p.z * sz};
     // Normals follow the inverse transpose, then get unit length again.
-    for (raster::Vec3& n : normals_)
+    for (xfile::Vec3& n : normals_)
         n = normalized({n.x / sx, n.y / sy, n.z / sz}, n);
     cache_valid_ = false;
     return D3DRM_OK;
@@ -164,8 +165,9 @@ HRESULT MeshBuilder::SetQuality(D3DRMRENDERQUALITY quality) {
 
 HRESULT MeshBuilder::SetColor(D3DCOLOR color) {
     DX_FAILPOINT("SetColor");
-    for (Face& f : faces_)
-        f.color = color;
+    colors_.assign(1, color);
+    for (xfile::Triangle& f : faces_)
+        f.material = 0;
     cache_valid_ = false;
     return D3DRM_OK;
 }
@@ -175,16 +177,17 @@ RenderMesh MeshBuilder::convert() const {
     std::unordered_map<uint64_t, uint32_t> vertex_of;
     vertex_of.reserve(faces_.size() * 2);
     std::vector<D3DCOLOR> group_colors;
-    for (const Face& f : faces_) {
+    for (const xfile::Triangle& f : faces_) {
+        const D3DCOLOR color = f.material >= 0 ? colors_[size_t(f.material)] : 0xFFFFFFFF;
         size_t g = 0;
-        while (g < group_colors.size() && group_colors[g] != f.color)
+        while (g < group_colors.size() && group_colors[g] != color)
             ++g;
         if (g == group_colors.size()) {
-            group_colors.push_back(f.color);
+            group_colors.push_back(color);
             RenderGroup group;
-            group.color[0] = float((f.color >> 16) & 0xFF) / 255.0f;
-            group.color[1] = float((f.color >> 8) & 0xFF) / 255.0f;
-            group.color[2] = float(f.color & 0xFF) / 255.0f;
+            group.color[0] = float((color >> 16) & 0xFF) / 255.0f;
+            group.color[1] = float((color >> 8) & 0xFF) / 255.0f;
+            group.color[2] = float(color & 0xFF) / 255.0f;
             out.groups.push_back(std::move(group));
         }
         RenderGroup& group = out.groups[g];
@@ -192,9 +195,11 @@ RenderMesh MeshBuilder::convert() const {
             const uint64_t key = uint64_t(f.v[i]) << 32 | f.n[i];
             auto [it, added] = vertex_of.try_emplace(key, uint32_t(out.positions.size()));
             if (added) {
-                out.positions.push_back(positions_[f.v[i]]);
-                out.normals.push_back(f.n[i] < normals_.size() ? normals_[f.n[i]]
-                                                               : raster::Vec3{0, 0, -1});
+                const xfile::Vec3 p = positions_[f.v[i]];
+                const xfile::Vec3 n =
+                    f.n[i] < normals_.size() ? normals_[f.n[i]] : xfile::Vec3{0, 0, -1};
+                out.positions.push_back({p.x, p.y, p.z});
+                out.normals.push_back({n.x, n.y, n.z});
             }
             group.indices.push_back(it->second);
         }

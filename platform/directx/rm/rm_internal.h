@@ -4,6 +4,8 @@
 #include "draw_internal.h"
 #include "rm_math.h"
 
+#include <xfile/xfile.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,20 +79,16 @@ class MeshBuilder final : public IDirect3DRMMeshBuilder2 {
     // The builder drawn directly as a visual: converted again only after a change.
     const RenderMesh& render_form();
 
-    struct Face {
-        uint32_t v[3];
-        uint32_t n[3];
-        uint8_t edges;
-        D3DCOLOR color;
-    };
-
   private:
     ~MeshBuilder() override = default;
     RenderMesh convert() const;
 
-    std::vector<raster::Vec3> positions_;
-    std::vector<raster::Vec3> normals_;
-    std::vector<Face> faces_;
+    // Kept in the reader's own form, taken over from the loaded model without a copy.
+    std::vector<xfile::Vec3> positions_;
+    std::vector<xfile::Vec3> normals_;
+    // A face's material is an index into colors_, or negative for white.
+    std::vector<xfile::Triangle> faces_;
+    std::vector<D3DCOLOR> colors_;
     D3DRMRENDERQUALITY quality_ = D3DRMRENDER_GOURAUD;
     RenderMesh cached_;
     bool cache_valid_ = false;
