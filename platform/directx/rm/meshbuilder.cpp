@@ -174,8 +174,28 @@ HRESULT MeshBuilder::SetColor(D3DCOLOR color) {
 
 RenderMesh MeshBuilder::convert() const {
     RenderMesh out;
-    std::unordered_map<uint64_t, uint32_t> vertex_of;
-    vertex_of.reserve(faces_.size() * 2);
+    // One vertex per (position, normal) pair, numbered in order of first use. A position's
+    // first pair is found by its index; only further normals of a position need the map.
+    constexpr uint32_t kNone = 0xFFFFFFFF;
+    std::vector<uint32_t> vertex_at(positions_.size(), kNone), normal_at(positions_.size(), kNone);
+    std::unordered_map<uint64_t, uint32_t> other_pairs;
+    auto add = [&](uint32_t v, uint32_t n) {
+        const xfile::Vec3 p = positions_[v];
+        const xfile::Vec3 q = n < normals_.size() ? normals_[n] : xfile::Vec3{0, 0, -1};
+        out.positions.push_back({p.x, p.y, p.z});
+        out.normals.push_back({q.x, q.y, q.z});
+        return uint32_t(out.positions.size() - 1);
+    };
+    auto vertex_for = [&](uint32_t v, uint32_t n) {
+        if (vertex_at[v] == kNone) {
+            normal_at[v] = n;
+            return vertex_at[v] = add(v, n);
+        }
+        if (normal_at[v] == n) return vertex_at[v];
+        auto [it, added] = other_pairs.try_emplace(uint64_t(v) << 32 | n, 0);
+        if (added) it->second = add(v, n);
+        return it->second;
+    };
     std::vector<D3DCOLOR> group_colors;
     for (const xfile::Triangle& f : faces_) {
         const D3DCOLOR color = f.material >= 0 ? colors_[size_t(f.material)] : 0xFFFFFFFF;
@@ -191,18 +211,8 @@ RenderMesh MeshBuilder::convert() const {
             out.groups.push_back(std::move(group));
         }
         RenderGroup& group = out.groups[g];
-        for (int i = 0; i < 3; ++i) {
-            const uint64_t key = uint64_t(f.v[i]) << 32 | f.n[i];
-            auto [it, added] = vertex_of.try_emplace(key, uint32_t(out.positions.size()));
-            if (added) {
-                const xfile::Vec3 p = positions_[f.v[i]];
-                const xfile::Vec3 n =
-                    f.n[i] < normals_.size() ? normals_[f.n[i]] : xfile::Vec3{0, 0, -1};
-                out.positions.push_back({p.x, p.y, p.z});
-                out.normals.push_back({n.x, n.y, n.z});
-            }
-            group.indices.push_back(it->second);
-        }
+        for (int i = 0; i < 3; ++i)
+            group.indices.push_back(vertex_for(f.v[i], f.n[i]));
         group.edges.push_back(f.edges);
     }
     for (RenderGroup& group : out.groups) {
