@@ -215,15 +215,6 @@ RenderMesh MeshBuilder::convert() const {
             group.indices.push_back(vertex_for(f.v[i], f.n[i]));
         group.edges.push_back(f.edges);
     }
-    for (RenderGroup& group : out.groups) {
-        const raster::Mesh m{out.positions.data(),
-                             out.normals.data(),
-                             uint32_t(out.positions.size()),
-                             group.indices.data(),
-                             uint32_t(group.indices.size() / 3),
-                             group.edges.data()};
-        raster::build_edges(m, group.wire);
-    }
     return out;
 }
 

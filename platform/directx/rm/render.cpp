@@ -227,15 +227,19 @@ void Viewport::collect_lights(const Frame& frame, const Xform& world, const Xfor
 void Viewport::draw_mesh(const RenderMesh& mesh, D3DRMRENDERQUALITY quality, raster::Target& target,
                          raster::DrawParams& params) {
     params.quality = effective_quality(quality, device_->GetQuality());
+    const bool wireframe = (params.quality & D3DRMFILL_MASK) == D3DRMFILL_WIREFRAME;
     for (const RenderGroup& g : mesh.groups) {
-        const raster::Mesh m{mesh.positions.data(),
-                             mesh.normals.data(),
-                             uint32_t(mesh.positions.size()),
-                             g.indices.data(),
-                             uint32_t(g.indices.size() / 3),
-                             g.edges.data(),
-                             g.wire.data(),
-                             uint32_t(g.wire.size())};
+        raster::Mesh m{mesh.positions.data(),           mesh.normals.data(),
+                       uint32_t(mesh.positions.size()), g.indices.data(),
+                       uint32_t(g.indices.size() / 3),  g.edges.data()};
+        if (wireframe) {
+            if (!g.wire_ready) {
+                raster::build_edges(m, g.wire);
+                g.wire_ready = true;
+            }
+            m.edges = g.wire.data();
+            m.edge_count = uint32_t(g.wire.size());
+        }
         for (int c = 0; c < 3; ++c)
             params.color[c] = g.color[c];
         renderer_.draw(target, m, params);

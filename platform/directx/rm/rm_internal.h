@@ -35,7 +35,10 @@ struct RenderGroup {
     float color[3];
     std::vector<uint32_t> indices;
     std::vector<uint8_t> edges;
-    std::vector<raster::MeshEdge> wire; // shared edges listed once, for wireframe
+    // Shared edges listed once, for wireframe: made when the group is first drawn as one, so
+    // a solid model never pays for them.
+    mutable std::vector<raster::MeshEdge> wire;
+    mutable bool wire_ready = false;
 };
 
 struct RenderMesh {
