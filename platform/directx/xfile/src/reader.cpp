@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <unordered_map>
@@ -702,6 +703,35 @@ Result parse(const uint8_t* data, size_t size, Model& out, std::string* error,
     return r;
 }
 
+namespace {
+
+enum class Read { Ok, TooLarge, NoMemory };
+
+// Reads the rest of the file: one read of the size it had, then chunks for whatever it grew by
+// since. The buffer is not zero-filled first: every byte parsed has been read into.
+Read read_all(FILE* f, size_t size, size_t max_bytes, std::unique_ptr<uint8_t[]>& bytes,
+              size_t& have) {
+    try {
+        bytes.reset(new uint8_t[size]);
+        for (;;) {
+            have += std::fread(bytes.get() + have, 1, size - have, f);
+            if (have < size) return Read::Ok;
+            uint8_t extra; // full: grow only if the file really goes on
+            if (std::fread(&extra, 1, 1, f) == 0) return Read::Ok;
+            if (have >= max_bytes) return Read::TooLarge;
+            size = std::min(max_bytes, std::max<size_t>(have * 2, 65536));
+            std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
+            std::memcpy(grown.get(), bytes.get(), have);
+            bytes = std::move(grown);
+            bytes[have++] = extra;
+        }
+    } catch (const std::bad_alloc&) {
+        return Read::NoMemory;
+    }
+}
+
+} // namespace
+
 Result load(const char* path, Model& out, std::string* error, const Limits& limits) {
     out = Model{};
     auto fail = [&](Result r, const std::string& why) {
@@ -718,40 +748,23 @@ Result load(const char* path, Model& out, std::string* error, const Limits& limi
         return fail(Result::FileNotFound, std::string(path) + " is not a regular file");
     FILE* f = std::fopen(path, "rb");
     if (!f) return fail(Result::FileNotFound, std::string("can't open ") + path);
-    std::vector<uint8_t> bytes;
-    try {
-        // One read of the size the file has now, then chunks for whatever it grew by since.
-        long len = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
-        std::rewind(f);
-        if (len > 0 && size_t(len) > limits.max_bytes) {
-            std::fclose(f);
-            return fail(Result::BadFile, std::string(path) + ": file of " + std::to_string(len) +
-                                             " bytes, more than the limit");
-        }
-        size_t have = 0;
-        bytes.resize(len > 0 ? size_t(len) : 65536);
-        for (;;) {
-            size_t n = std::fread(bytes.data() + have, 1, bytes.size() - have, f);
-            have += n;
-            if (have < bytes.size()) break;
-            uint8_t extra; // full: grow only if the file really goes on
-            if (std::fread(&extra, 1, 1, f) == 0) break;
-            if (have >= limits.max_bytes) {
-                std::fclose(f);
-                return fail(Result::BadFile, std::string(path) + ": file larger than the limit");
-            }
-            bytes.resize(std::min(limits.max_bytes, std::max<size_t>(have * 2, 65536)));
-            bytes[have++] = extra;
-        }
-        bytes.resize(have);
-    } catch (const std::bad_alloc&) {
+    long len = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+    std::rewind(f);
+    if (len > 0 && size_t(len) > limits.max_bytes) {
         std::fclose(f);
-        return fail(Result::BadFile, std::string(path) + ": out of memory");
+        return fail(Result::BadFile, std::string(path) + ": file of " + std::to_string(len) +
+                                         " bytes, more than the limit");
     }
-    bool bad = std::ferror(f) != 0;
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t have = 0;
+    const Read r = read_all(f, len > 0 ? size_t(len) : 65536, limits.max_bytes, bytes, have);
+    const bool bad = std::ferror(f) != 0;
     std::fclose(f);
+    if (r == Read::TooLarge)
+        return fail(Result::BadFile, std::string(path) + ": file larger than the limit");
+    if (r == Read::NoMemory) return fail(Result::BadFile, std::string(path) + ": out of memory");
     if (bad) return fail(Result::FileNotFound, std::string("can't read ") + path);
-    return parse(bytes.data(), bytes.size(), out, error, limits);
+    return parse(bytes.get(), have, out, error, limits);
 }
 
 } // namespace xfile
