@@ -363,13 +363,18 @@ template <class L> class Parser {
             uint32_t n = 0;
             if (!count(n, 1, "normal face vertex")) return false;
             if (valid && n != m.face_sizes[f]) valid = false;
-            for (uint32_t k = 0; k < n; ++k) {
-                uint32_t i = 0;
-                if (!lx_.read_uint(i)) return false;
-                if (i >= nn)
-                    return fail("normal index " + std::to_string(i) + " out of range " +
-                                std::to_string(nn));
-                if (valid) m.normal_idx.push_back(i);
+            // In runs: a face's indices usually come in one piece of a number list.
+            for (uint32_t k = 0; k < n;) {
+                uint32_t run[16];
+                const uint32_t r = std::min<uint32_t>(n - k, 16);
+                if (!lx_.read_uints(run, r)) return false;
+                for (uint32_t j = 0; j < r; ++j) {
+                    if (run[j] >= nn)
+                        return fail("normal index " + std::to_string(run[j]) + " out of range " +
+                                    std::to_string(nn));
+                    if (valid) m.normal_idx.push_back(run[j]);
+                }
+                k += r;
             }
         }
         // Normals that don't pair with the faces are dropped and computed instead.
