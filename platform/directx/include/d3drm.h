@@ -63,7 +63,7 @@ typedef struct _D3DRMBOX {
 } D3DRMBOX, *LPD3DRMBOX;
 
 #define RGBA_MAKE(r, g, b, a)                                                                      \
-    ((D3DCOLOR)(((DWORD)(BYTE)(a) << 24) | ((DWORD)(BYTE)(r) << 16) | ((DWORD)(BYTE)(g) << 8) |      \
+    ((D3DCOLOR)(((DWORD)(BYTE)(a) << 24) | ((DWORD)(BYTE)(r) << 16) | ((DWORD)(BYTE)(g) << 8) |    \
                 (DWORD)(BYTE)(b)))
 
 // ---- Interfaces ------------------------------------------------------------
@@ -192,8 +192,8 @@ struct IDirect3DRM : IUnknown {
 struct IDirect3DRM2 : IUnknown {
     virtual HRESULT CreateFrame(LPDIRECT3DRMFRAME parent, LPDIRECT3DRMFRAME2* frame) = 0;
     virtual HRESULT CreateMeshBuilder(LPDIRECT3DRMMESHBUILDER2* builder) = 0;
-    virtual HRESULT CreateLightRGB(D3DRMLIGHTTYPE type, D3DVALUE red, D3DVALUE green,
-                                   D3DVALUE blue, LPDIRECT3DRMLIGHT* light) = 0;
+    virtual HRESULT CreateLightRGB(D3DRMLIGHTTYPE type, D3DVALUE red, D3DVALUE green, D3DVALUE blue,
+                                   LPDIRECT3DRMLIGHT* light) = 0;
     virtual HRESULT CreateDeviceFromD3D(LPDIRECT3D2 d3d, LPDIRECT3DDEVICE2 device,
                                         LPDIRECT3DRMDEVICE2* rmDevice) = 0;
     virtual HRESULT CreateViewport(LPDIRECT3DRMDEVICE device, LPDIRECT3DRMFRAME camera, DWORD x,

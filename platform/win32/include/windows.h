@@ -105,9 +105,10 @@ inline bool operator==(const GUID& a, const GUID& b) {
 }
 
 #define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | ((WORD)((BYTE)(b))) << 8))
-#define LOWORD(l) ((WORD)((DWORD)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((DWORD)(l)&0xffff))
 #define HIWORD(l) ((WORD)((DWORD)(l) >> 16))
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b)                                                                               \
+    ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
 #define GetRValue(c) ((BYTE)(c))
 #define GetGValue(c) ((BYTE)((c) >> 8))
 #define GetBValue(c) ((BYTE)((c) >> 16))

@@ -196,7 +196,8 @@ template <class L> class Parser {
             named = true;
             t = lx_.next();
         }
-        while (t == Tok::Guid || t == Tok::Other) t = lx_.next(); // GUID, binary separators
+        while (t == Tok::Guid || t == Tok::Other)
+            t = lx_.next(); // GUID, binary separators
         if (t == Tok::Error) return false;
         if (t != Tok::CBrace) return fail("malformed reference");
         if (stack_.back().kind == Kind::MatList && named) {
