@@ -311,7 +311,8 @@ bool Edit(std::string& text, const char* section, const char* key, const char* v
     if (!range) { // a new section at the end
         std::string add;
         if (!text.empty() && text.back() != '\n') add += eol;
-        add += "[" + std::string(section) + "]" + eol + key + "=" + value + eol;
+        add.append("[").append(section).append("]").append(eol);
+        add.append(key).append("=").append(value).append(eol);
         text += add;
         return true;
     }

@@ -19,11 +19,44 @@ namespace xfile::detail {
 
 enum class Tok { End, Name, String, Number, OBrace, CBrace, Guid, Template, Other, Error };
 
+// Where both lexers read from and how they fail: the first reason wins, with the
+// byte offset in the file (the 16-byte header included).
+class LexerBase {
+  public:
+    bool failed() const { return failed_; }
+    Source& source() { return s_; }
+
+  protected:
+    LexerBase(Source& s, std::string& error) : s_(s), error_(error) {}
+
+    Tok fail(const char* why) {
+        failb(why);
+        return Tok::Error;
+    }
+    Tok fail_keep() {
+        failed_ = true;
+        return Tok::Error;
+    }
+    bool failb(const char* why) {
+        if (!failed_) error_ = std::string(why) + " at byte " + std::to_string(s_.offset() + 16);
+        failed_ = true;
+        return false;
+    }
+    bool failb_keep() {
+        failed_ = true;
+        return false;
+    }
+
+    Source& s_;
+    std::string& error_;
+    bool failed_ = false;
+};
+
 // Text ----------------------------------------------------------------------------------------
 
-class TextLexer {
+class TextLexer : public LexerBase {
   public:
-    TextLexer(Source& s, std::string& error) : s_(s), error_(error) {}
+    TextLexer(Source& s, std::string& error) : LexerBase(s, error) {}
 
     std::string_view text; // Name or String: valid until the next call
 
@@ -153,8 +186,6 @@ class TextLexer {
     }
 
     size_t numbers_bound() const { return (s_.remaining_bound() + 1) / 2; }
-    bool failed() const { return failed_; }
-    Source& source() { return s_; }
 
   private:
     static constexpr size_t kLookahead = 512;
@@ -300,35 +331,14 @@ class TextLexer {
         if (failed_) return false;
         return failb("file ends inside an object's data");
     }
-    Tok fail(const char* why) {
-        failb(why);
-        return Tok::Error;
-    }
-    Tok fail_keep() {
-        failed_ = true;
-        return Tok::Error;
-    }
-    bool failb(const char* why) {
-        if (!failed_) error_ = std::string(why) + " at byte " + std::to_string(s_.offset() + 16);
-        failed_ = true;
-        return false;
-    }
-    bool failb_keep() {
-        failed_ = true;
-        return false;
-    }
-
-    Source& s_;
-    std::string& error_;
-    bool failed_ = false;
 };
 
 // Binary --------------------------------------------------------------------------------------
 
-class BinaryLexer {
+class BinaryLexer : public LexerBase {
   public:
     BinaryLexer(Source& s, std::string& error, bool doubles)
-        : s_(s), error_(error), fsize_(doubles ? 8 : 4) {}
+        : LexerBase(s, error), fsize_(doubles ? 8 : 4) {}
 
     std::string_view text;
 
@@ -482,8 +492,6 @@ class BinaryLexer {
     }
 
     size_t numbers_bound() const { return list_left_ + s_.remaining_bound() / 4; }
-    bool failed() const { return failed_; }
-    Source& source() { return s_; }
 
   private:
     uint16_t rd16() const {
@@ -559,31 +567,11 @@ class BinaryLexer {
             return failb("expected a number");
         }
     }
-    Tok fail(const char* why) {
-        failb(why);
-        return Tok::Error;
-    }
-    Tok fail_keep() {
-        failed_ = true;
-        return Tok::Error;
-    }
-    bool failb(const char* why) {
-        if (!failed_) error_ = std::string(why) + " at byte " + std::to_string(s_.offset() + 16);
-        failed_ = true;
-        return false;
-    }
-    bool failb_keep() {
-        failed_ = true;
-        return false;
-    }
 
-    Source& s_;
-    std::string& error_;
     size_t fsize_;
     size_t list_left_ = 0;
     size_t list_size_ = 4;
     bool list_float_ = false;
-    bool failed_ = false;
 };
 
 } // namespace xfile::detail
