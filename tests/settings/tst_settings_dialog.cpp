@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,11 +99,20 @@ class SettingsDialogTest : public QObject {
     }
 
     // Every key=value of the file, as "SECTION/key".
+    // Read afresh every time: QSettings caches a file by path, size and time, and
+    // misses a rewrite of the same size within the same second.
     std::map<QString, QString> iniValues() const {
-        QSettings ini(iniPath(), QSettings::IniFormat);
+        QFile file(iniPath());
         std::map<QString, QString> values;
-        for (const QString& key : ini.allKeys())
-            values[key] = ini.value(key).toString();
+        if (!file.open(QIODevice::ReadOnly)) return values;
+        QString section;
+        for (const QByteArray& raw : file.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.startsWith('[') && line.endsWith(']'))
+                section = line.mid(1, line.size() - 2);
+            else if (const qsizetype eq = line.indexOf('='); eq > 0)
+                values[section + "/" + line.left(eq)] = line.mid(eq + 1);
+        }
         return values;
     }
 
