@@ -436,37 +436,12 @@ class BinaryLexer : public LexerBase {
 
     // Runs of numbers straight out of list tokens where they can be.
     bool read_floats(float* out, size_t n) {
-        while (n) {
-            if (list_left_ && list_float_ && fsize_ == 4) {
-                size_t k = std::min({n, list_left_, size_t(s_.e - s_.p) / 4});
-                if (k) {
-                    std::memcpy(out, s_.p, k * 4);
-                    s_.p += k * 4;
-                    list_left_ -= k, out += k, n -= k;
-                    continue;
-                }
-            }
-            if (!read_float(*out)) return false;
-            ++out, --n;
-        }
-        return true;
+        return read_run(out, n, list_float_ && fsize_ == 4,
+                        [this](float& v) { return read_float(v); });
     }
 
     bool read_uints(uint32_t* out, size_t n) {
-        while (n) {
-            if (list_left_ && !list_float_) {
-                size_t k = std::min({n, list_left_, size_t(s_.e - s_.p) / 4});
-                if (k) {
-                    std::memcpy(out, s_.p, k * 4);
-                    s_.p += k * 4;
-                    list_left_ -= k, out += k, n -= k;
-                    continue;
-                }
-            }
-            if (!read_uint(*out)) return false;
-            ++out, --n;
-        }
-        return true;
+        return read_run(out, n, !list_float_, [this](uint32_t& v) { return read_uint(v); });
     }
 
     bool read_string(std::string& out) {
@@ -494,6 +469,27 @@ class BinaryLexer : public LexerBase {
     size_t numbers_bound() const { return list_left_ + s_.remaining_bound() / 4; }
 
   private:
+    // Copies 4-byte values a run at a time while the current list token holds the
+    // kind wanted (direct), else one value at a time through read_one.
+    template <class T, class ReadOne>
+    bool read_run(T* out, size_t n, bool direct, ReadOne read_one) {
+        static_assert(sizeof(T) == 4, "list items are 4 bytes");
+        while (n) {
+            if (list_left_ && direct) {
+                size_t k = std::min({n, list_left_, size_t(s_.e - s_.p) / 4});
+                if (k) {
+                    std::memcpy(out, s_.p, k * 4);
+                    s_.p += k * 4;
+                    list_left_ -= k, out += k, n -= k;
+                    continue;
+                }
+            }
+            if (!read_one(*out)) return false;
+            ++out, --n;
+        }
+        return true;
+    }
+
     uint16_t rd16() const {
         auto q = reinterpret_cast<const unsigned char*>(s_.p);
         return uint16_t(q[0] | (q[1] << 8));
