@@ -10,10 +10,6 @@ namespace rt {
 
 using namespace raster;
 
-inline int bytes_per_pixel(Format f) {
-    return f == Format::XRGB8888 ? 4 : f == Format::RGB888 ? 3 : f == Format::RGB565 ? 2 : 1;
-}
-
 // Pixels and depth with padding after every row and guard bytes before and after.
 struct Canvas {
     static constexpr int kGuard = 64;

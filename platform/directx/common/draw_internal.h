@@ -15,20 +15,10 @@ struct SDL_Surface;
 
 namespace dx {
 
-inline raster::Rect intersect(const raster::Rect& a, const raster::Rect& b) {
-    raster::Rect r{a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
-                   a.right < b.right ? a.right : b.right,
-                   a.bottom < b.bottom ? a.bottom : b.bottom};
-    if (r.empty()) r = {0, 0, 0, 0};
-    return r;
-}
-
-inline raster::Rect unite(const raster::Rect& a, const raster::Rect& b) {
-    if (a.empty()) return b;
-    if (b.empty()) return a;
-    return {a.left < b.left ? a.left : b.left, a.top < b.top ? a.top : b.top,
-            a.right > b.right ? a.right : b.right, a.bottom > b.bottom ? a.bottom : b.bottom};
-}
+// Rectangles and pixel sizes as the renderer defines them.
+using raster::bytes_per_pixel;
+using raster::intersect;
+using raster::unite;
 
 // The display the stand-in presents to: size from GetSystemMetrics, depth from GetDeviceCaps.
 struct DisplayInfo {
@@ -36,19 +26,6 @@ struct DisplayInfo {
 };
 DisplayInfo display_info();
 raster::Format format_for_bits(int bits);
-
-inline int bytes_per_pixel(raster::Format f) {
-    switch (f) {
-    case raster::Format::RGB565:
-        return 2;
-    case raster::Format::RGB888:
-        return 3;
-    case raster::Format::XRGB8888:
-        return 4;
-    default:
-        return 1;
-    }
-}
 
 class DirectDraw;
 

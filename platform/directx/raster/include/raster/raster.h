@@ -5,6 +5,8 @@
 // nothing.
 #pragma once
 
+#include <raster/pixel.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -12,20 +14,6 @@ namespace raster {
 
 struct Vec3 {
     float x, y, z;
-};
-
-enum class Format {
-    Indexed8, // one byte per pixel, an index into Target::palette
-    RGB565,   // uint16 rrrrrggggggbbbbb
-    RGB888,   // 3 bytes per pixel, B, G, R in memory
-    XRGB8888, // uint32 0x00RRGGBB (the fast path)
-    Count8,   // diagnostic: every pixel write increments the byte (saturating at 255)
-};
-
-// right/bottom exclusive; empty when right <= left or bottom <= top.
-struct Rect {
-    int left, top, right, bottom;
-    bool empty() const { return right <= left || bottom <= top; }
 };
 
 struct PaletteEntry {
@@ -79,7 +67,8 @@ struct Projection {
     float scale_x, scale_y, center_x, center_y, front, back;
 };
 
-// Same bits as the retained-mode render quality.
+// The retained mode's render-quality bits, so its values pass straight through (checked where
+// both are seen).
 enum Fill : uint32_t {
     SHADE_FLAT = 0,
     SHADE_GOURAUD = 1,
