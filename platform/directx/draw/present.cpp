@@ -66,6 +66,7 @@ struct Source {
 struct Dest {
     uint8_t* pixels;
     int pitch;
+    int bytes; // per pixel
     Dst kind;
     Uint32 sdl_format; // Dst::Other only
 };
@@ -77,17 +78,13 @@ const uint32_t* read_row(const Source& s, const uint8_t* p, int w, uint32_t* row
         return reinterpret_cast<const uint32_t*>(p);
     case raster::Format::RGB565: {
         const auto* q = reinterpret_cast<const uint16_t*>(p);
-        for (int x = 0; x < w; ++x) {
-            const uint32_t c = q[x];
-            const uint32_t r = (c >> 11) & 31, g = (c >> 5) & 63, b = c & 31;
-            row[x] = ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
-        }
+        for (int x = 0; x < w; ++x)
+            row[x] = raster::from565(q[x]);
         return row;
     }
     case raster::Format::RGB888:
         for (int x = 0; x < w; ++x)
-            row[x] =
-                uint32_t(p[3 * x]) | uint32_t(p[3 * x + 1]) << 8 | uint32_t(p[3 * x + 2]) << 16;
+            row[x] = raster::load888(p + 3 * x);
         return row;
     default:
         for (int x = 0; x < w; ++x)
@@ -117,18 +114,13 @@ void write_row(const Dest& d, uint8_t* p, const uint32_t* row, int w) {
     }
     case Dst::RGB565: {
         auto* q = reinterpret_cast<uint16_t*>(p);
-        for (int x = 0; x < w; ++x) {
-            const uint32_t c = row[x];
-            q[x] = uint16_t(((c >> 8) & 0xF800) | ((c >> 5) & 0x07E0) | ((c >> 3) & 0x001F));
-        }
+        for (int x = 0; x < w; ++x)
+            q[x] = raster::to565(row[x]);
         break;
     }
     case Dst::RGB888:
-        for (int x = 0; x < w; ++x) {
-            p[3 * x] = uint8_t(row[x]);
-            p[3 * x + 1] = uint8_t(row[x] >> 8);
-            p[3 * x + 2] = uint8_t(row[x] >> 16);
-        }
+        for (int x = 0; x < w; ++x)
+            raster::store888(p + 3 * x, row[x]);
         break;
     case Dst::Indexed8:
         break; // handled by the caller: only index-to-index copies
@@ -138,27 +130,12 @@ void write_row(const Dest& d, uint8_t* p, const uint32_t* row, int w) {
     }
 }
 
-int dest_bpp(const Dest& d) {
-    switch (d.kind) {
-    case Dst::RGB565:
-        return 2;
-    case Dst::RGB888:
-        return 3;
-    case Dst::Indexed8:
-        return 1;
-    case Dst::Other:
-        return SDL_BYTESPERPIXEL(d.sdl_format);
-    default:
-        return 4;
-    }
-}
-
 // Copies a w x h block from (sx, sy) in the source to (dx, dy) in the destination.
 void convert_block(const Source& s, int sx, int sy, const Dest& d, int dx, int dy, int w, int h,
                    std::vector<uint32_t>& row) {
     if (w <= 0 || h <= 0) return;
     if (row.size() < size_t(w)) row.resize(size_t(w)); // grows once, to the widest copy
-    const int sb = bytes_per_pixel(s.format), db = dest_bpp(d);
+    const int sb = bytes_per_pixel(s.format), db = d.bytes;
     const bool indexed_source =
         s.format == raster::Format::Indexed8 || s.format == raster::Format::Count8;
     for (int y = 0; y < h; ++y) {
@@ -265,7 +242,7 @@ HRESULT Surface::copy_from(const raster::Rect& d, Surface& src, const raster::Re
     uint32_t lut[256];
     build_lut(src.palette_ ? src.palette_.get() : palette_.get(), lut);
     const Source in{src.pixels(), src.pitch_, src.format_, lut};
-    const Dest out{pixels(), pitch_, dst_for(format_), 0};
+    const Dest out{pixels(), pitch_, bytes_per_pixel(format_), dst_for(format_), 0};
     convert_block(in, s.left + clipped.left - d.left, s.top + clipped.top - d.top, out,
                   clipped.left, clipped.top, clipped.right - clipped.left,
                   clipped.bottom - clipped.top, row_);
@@ -286,11 +263,11 @@ HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect
                                 origin.y + client.bottom - client.top});
     }
 
-    Dest out{nullptr, 0, Dst::XRGB, 0};
+    Dest out{nullptr, 0, 4, Dst::XRGB, 0};
     POINT window_origin{0, 0};
     SDL_Window* window = nullptr;
     if (headless_) {
-        out = {pixels(), pitch_, dst_for(format_), 0};
+        out = {pixels(), pitch_, bytes_per_pixel(format_), dst_for(format_), 0};
     } else {
         window = hwnd ? Win32GetSdlWindow(hwnd) : nullptr;
         if (!window) return DD_OK; // no window to show the frame in
@@ -307,8 +284,9 @@ HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect
         clip =
             intersect(clip, {window_origin.x, window_origin.y, window_origin.x + window_surface_w_,
                              window_origin.y + window_surface_h_});
+        const Uint32 format = window_surface_->format->format;
         out = {static_cast<uint8_t*>(window_surface_->pixels), window_surface_->pitch,
-               dst_for_sdl(window_surface_->format->format), window_surface_->format->format};
+               SDL_BYTESPERPIXEL(format), dst_for_sdl(format), format};
     }
 
     // Only what changed since the last copy, unless the screen needs it all again.

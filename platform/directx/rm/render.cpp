@@ -268,22 +268,8 @@ HRESULT Viewport::Render(LPDIRECT3DRMFRAME frame) {
     Surface* z = surface->zbuffer();
 
     // Draw into the viewport's rectangle only: the target starts at its corner.
-    int pixel_bytes = 1;
-    switch (surface->format()) {
-    case raster::Format::RGB565:
-        pixel_bytes = 2;
-        break;
-    case raster::Format::RGB888:
-        pixel_bytes = 3;
-        break;
-    case raster::Format::XRGB8888:
-        pixel_bytes = 4;
-        break;
-    default:
-        break;
-    }
     raster::Target target{surface->pixels() + ptrdiff_t(y_) * surface->pitch() +
-                              ptrdiff_t(x_) * pixel_bytes,
+                              ptrdiff_t(x_) * bytes_per_pixel(surface->format()),
                           width_,
                           height_,
                           surface->pitch(),
