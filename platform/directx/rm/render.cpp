@@ -10,6 +10,16 @@
 #include <cmath>
 
 namespace dx {
+
+// The renderer takes the render quality as it is.
+static_assert(raster::SHADE_FLAT == D3DRMSHADE_FLAT &&
+              raster::SHADE_GOURAUD == D3DRMSHADE_GOURAUD && raster::SHADE_MASK == D3DRMSHADE_MASK);
+static_assert(raster::LIGHT_OFF == D3DRMLIGHT_OFF && raster::LIGHT_ON == D3DRMLIGHT_ON &&
+              raster::LIGHT_MASK == D3DRMLIGHT_MASK);
+static_assert(raster::FILL_POINTS == D3DRMFILL_POINTS &&
+              raster::FILL_WIREFRAME == D3DRMFILL_WIREFRAME &&
+              raster::FILL_SOLID == D3DRMFILL_SOLID && raster::FILL_MASK == D3DRMFILL_MASK);
+
 namespace {
 
 raster::Mat4 to_mat4(const Xform& m) {
