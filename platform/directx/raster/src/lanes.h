@@ -12,6 +12,7 @@
 
 #include <raster/raster.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <immintrin.h>
 
