@@ -60,16 +60,15 @@ template <class L> VertexConsts<L::width> widen(const VertexConsts<1>& k) {
 }
 
 // Planes a camera-space point is outside of; OUT_BAD alone when it is not finite.
-template <class L>
-typename L::I outcode(const Frustum<L::width>& v, typename L::F x, typename L::F y,
-                      typename L::F z) {
-    typename L::F d[6];
+template <class L, class F = typename L::F, class I = typename L::I>
+I outcode(const Frustum<L::width>& v, F x, F y, F z) {
+    F d[6];
     plane_distances(v, x, y, z, d);
-    const typename L::F zero = L::splat(0.0f);
-    typename L::I code = L::splat_int(0);
+    const F zero = L::splat(0.0f);
+    I code = L::splat_int(0);
     for (int i = 0; i < 6; ++i)
         code = code | (less(d[i], zero) & L::splat_int(1u << i));
-    const typename L::I ok = finite(x) & finite(y) & finite(z);
+    const I ok = finite(x) & finite(y) & finite(z);
     return (ok & code) | (~ok & L::splat_int(OUT_BAD));
 }
 
@@ -80,13 +79,12 @@ template <class L> struct Projected {
     typename L::F z;
 };
 
-template <class L>
-Projected<L> project(const Frustum<L::width>& v, typename L::F x, typename L::F y,
-                     typename L::F z) {
-    const typename L::F iz = L::splat(1.0f) / z;
-    const typename L::F X = v.cx + v.sx * x * iz, Y = v.cy - v.sy * y * iz;
+template <class L, class F = typename L::F>
+Projected<L> project(const Frustum<L::width>& v, F x, F y, F z) {
+    const F iz = L::splat(1.0f) / z;
+    const F X = v.cx + v.sx * x * iz, Y = v.cy - v.sy * y * iz;
     // Clipping leaves points on the band's edge; rounding must not carry them past it.
-    const typename L::F sixteen = L::splat(16.0f);
+    const F sixteen = L::splat(16.0f);
     Projected<L> p;
     p.fx = round(min(max(X, v.gx0), v.gx1) * sixteen);
     p.fy = round(min(max(Y, v.gy0), v.gy1) * sixteen);
@@ -99,8 +97,8 @@ Projected<L> project(const Frustum<L::width>& v, typename L::F x, typename L::F 
 // max(0, N . L) x colour), each channel clamped to 0..1. A lane whose normal has no usable
 // length gets the ambient term alone; lanes that add nothing add +0 or -0, which leaves every
 // sum that matters unchanged.
-template <class L> typename L::I shade(const VertexConsts<L::width>& k, const Vec3* n) {
-    using F = typename L::F;
+template <class L, class F = typename L::F, class I = typename L::I>
+I shade(const VertexConsts<L::width>& k, const Vec3* n) {
     F x, y, z;
     load(n, x, y, z);
     F t[3];
@@ -108,7 +106,7 @@ template <class L> typename L::I shade(const VertexConsts<L::width>& k, const Ve
         t[j] = x * k.C[0][j] + y * k.C[1][j] + z * k.C[2][j];
     const F zero = L::splat(0.0f), one = L::splat(1.0f);
     const F len2 = t[0] * t[0] + t[1] * t[1] + t[2] * t[2];
-    const typename L::I usable = greater(len2, zero) & finite(len2);
+    const I usable = greater(len2, zero) & finite(len2);
     const F il = one / sqrt(len2);
     const F nx = t[0] * il, ny = t[1] * il, nz = t[2] * il;
     F sum[3] = {k.ambient[0], k.ambient[1], k.ambient[2]};
@@ -118,7 +116,7 @@ template <class L> typename L::I shade(const VertexConsts<L::width>& k, const Ve
         for (int c = 0; c < 3; ++c)
             sum[c] = sum[c] + d * k.color[l][c];
     }
-    typename L::I ch[3];
+    I ch[3];
     for (int c = 0; c < 3; ++c) {
         const F u = keep(min(sum[c], one), at_least(sum[c], zero));
         ch[c] = truncate(k.base[c] * u * L::splat(255.0f) + L::splat(0.5f));
@@ -127,18 +125,19 @@ template <class L> typename L::I shade(const VertexConsts<L::width>& k, const Ve
 }
 
 // L::width vertices from p (and their normals from n when lit) into out.
-template <class L>
+template <class L, class F = typename L::F, class I = typename L::I>
 void vertex_group(const VertexConsts<L::width>& k, const Vec3* p, const Vec3* n, Vertex* out) {
-    typename L::F x, y, z;
+    F x, y, z;
     load(p, x, y, z);
-    typename L::F c[3];
+    // Model to camera space.
+    F c[3];
     for (int j = 0; j < 3; ++j)
         c[j] = x * k.m[0][j] + y * k.m[1][j] + z * k.m[2][j] + k.m[3][j];
-    typename L::I code = outcode<L>(k.view, c[0], c[1], c[2]);
+    I code = outcode<L>(k.view, c[0], c[1], c[2]);
     // Screen fields are meaningful only where the code is 0; there they must be finite.
     const Projected<L> s = project<L>(k.view, c[0], c[1], c[2]);
     code = code | (is_zero(code) & ~s.finite & L::splat_int(OUT_BAD));
-    const typename L::I rgb = k.lights ? shade<L>(k, n) : L::splat_int(k.same);
+    const I rgb = k.lights ? shade<L>(k, n) : L::splat_int(k.same);
     store(out, s.fx, s.fy, s.z, rgb, code, c[0], c[1], c[2]);
 }
 
