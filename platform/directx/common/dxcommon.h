@@ -23,6 +23,9 @@ class LiveToken {
 // The injected result for this call of the named operation, or DD_OK.
 HRESULT injected(const char* operation);
 
+// Tells the test's release hook, if any, that an object was released.
+void released(const void* object, ULONG left);
+
 // Test switches (set through dxtest.h).
 bool unpaced();
 bool headless();
@@ -119,6 +122,7 @@ HRESULT query_interface(Self* self, REFIID riid, LPVOID* object, HRESULT bad_val
     }                                                                                              \
     ULONG Release() override {                                                                     \
         const ULONG left = --refs_;                                                                \
+        dx::released(this, left);                                                                  \
         if (left == 0) delete this;                                                                \
         return left;                                                                               \
     }                                                                                              \
