@@ -1,6 +1,9 @@
 // Fuzz target: any bytes as the settings file. Both programs' reads must survive
 // it, and each write the settings program makes must change only the line of its
-// own key (or add one): every other byte the user put in the file stays.
+// own key (or add one): every other byte the user put in the file stays. The
+// rules are checked on the text itself; the file functions must then read and
+// write the file exactly as the text says.
+#include "profile_text.h"
 #include "settings_keys.h"
 #include "windows.h"
 
@@ -64,6 +67,20 @@ struct Values {
 };
 
 // What the saver reads, and the settings program with its own defaults.
+Values ReadText(std::string_view text, int defaultSpeed) {
+    using win32k::ProfileInt;
+    Values v;
+    v.speed = UINT(ProfileInt(text, SECTION_SS, KEY_SPEED, defaultSpeed));
+    v.shade = UINT(ProfileInt(text, SECTION_SS, KEY_SHADE, DEFAULT_SHADE));
+    v.r = UINT(ProfileInt(text, SECTION_SETTING, KEY_COLOR_R, DEFAULT_COLOR));
+    v.g = UINT(ProfileInt(text, SECTION_SETTING, KEY_COLOR_G, DEFAULT_COLOR));
+    v.b = UINT(ProfileInt(text, SECTION_SETTING, KEY_COLOR_B, DEFAULT_COLOR));
+    auto name = win32k::ProfileValue(text, SECTION_SETTING, KEY_FILENAME);
+    v.filename = std::string(name.value_or(DEFAULT_FILENAME).substr(0, FILENAME_BUFFER_SIZE - 1));
+    return v;
+}
+
+// The same through the file functions.
 Values ReadAll(int defaultSpeed) {
     Values v;
     v.speed = GetPrivateProfileIntA(SECTION_SS, KEY_SPEED, defaultSpeed, SETTINGS_FILE);
@@ -99,14 +116,12 @@ bool OnlyBytesOf(std::string_view text, std::string_view alphabet) {
     return true;
 }
 
-// One write as the settings program makes it, checked against the file before.
-void CheckedWrite(const char* section, const char* key, const std::string& value) {
-    const std::string before = ReadFile();
-    if (!WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE)) {
-        if (ReadFile() != before) Broken("a failed write changed the file", before, ReadFile());
-        return;
-    }
-    const std::string after = ReadFile();
+// One write as the settings program makes it, checked against the text before.
+void CheckedEdit(std::string& text, const char* section, const char* key,
+                 const std::string& value) {
+    const std::string before = text;
+    win32k::EditProfileText(text, section, key, value.c_str());
+    const std::string& after = text;
     std::string_view removed, added;
     Difference(before, after, removed, added);
     // Only part of one line may go (the old value: a lone CR is part of a line);
@@ -116,13 +131,32 @@ void CheckedWrite(const char* section, const char* key, const std::string& value
     std::string alphabet = std::string(section) + key + value + "[]=\r\n";
     if (!OnlyBytesOf(added, alphabet)) Broken("a write added foreign bytes", before, after);
 
-    char read[FILENAME_BUFFER_SIZE];
-    GetPrivateProfileStringA(section, key, "\x01", read, sizeof read, SETTINGS_FILE);
-    if (value != read) Broken("the written value does not read back", before, after);
+    if (win32k::ProfileValue(after, section, key) != value)
+        Broken("the written value does not read back", before, after);
     // Writing the same value again changes nothing.
-    if (!WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE) ||
-        ReadFile() != after)
-        Broken("rewriting the same value changed the file", after, ReadFile());
+    std::string again = after;
+    if (win32k::EditProfileText(again, section, key, value.c_str()) || again != after)
+        Broken("rewriting the same value changed the file", after, again);
+}
+
+struct Write {
+    const char* section;
+    const char* key;
+    std::string value;
+};
+
+// The writes go to the file too; it must end as the text did. A write that
+// fails (the file system's doing) must leave the file as it was.
+void CheckFileWrites(const Write (&writes)[6], const std::string& expected) {
+    for (const Write& w : writes) {
+        const std::string before = ReadFile();
+        if (!WritePrivateProfileStringA(w.section, w.key, w.value.c_str(), SETTINGS_FILE)) {
+            if (ReadFile() != before) Broken("a failed write changed the file", before, ReadFile());
+            return;
+        }
+    }
+    if (ReadFile() != expected)
+        Broken("the file writes differ from the text's", expected, ReadFile());
 }
 
 } // namespace
@@ -141,26 +175,31 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (g_folder.empty()) LLVMFuzzerInitialize(nullptr, nullptr);
-    WriteFile(data, size);
-    const Values saver = ReadAll(SAVER_DEFAULT_SPEED);
-    const Values again = ReadAll(SAVER_DEFAULT_SPEED);
-    if (!(saver == again)) Broken("two reads of one file differ", "", "");
-    ReadAll(SETTINGS_DEFAULT_SPEED);
+    std::string text(reinterpret_cast<const char*>(data), size);
+    // A file beyond the size bound is not read at all; the text rules still hold.
+    const bool file = size <= win32k::kMaxProfileSize;
+    if (file) WriteFile(data, size);
+    for (int speed : {SAVER_DEFAULT_SPEED, SETTINGS_DEFAULT_SPEED})
+        if (file && !(ReadAll(speed) == ReadText(text, speed)))
+            Broken("the file reads other than its text", text, "");
 
     // A slider movement writes the three colours and the speed; then the
     // shading style and the model file, each alone. Values come from the input
     // so the replacements vary in length.
     unsigned seed = size ? data[size - 1] : 0;
-    CheckedWrite(SECTION_SETTING, KEY_COLOR_R, std::to_string(seed));
-    CheckedWrite(SECTION_SETTING, KEY_COLOR_G, std::to_string(seed * 7 % 256));
-    CheckedWrite(SECTION_SETTING, KEY_COLOR_B, "0");
-    CheckedWrite(SECTION_SS, KEY_SPEED, std::to_string(seed % 11));
-    CheckedWrite(SECTION_SS, KEY_SHADE, seed & 1 ? "1" : "0");
-    CheckedWrite(SECTION_SETTING, KEY_FILENAME,
-                 seed & 2 ? "/home/u/models/ship one.x" : "C:\\XFile\\parasol.x");
+    const Write writes[6] = {{SECTION_SETTING, KEY_COLOR_R, std::to_string(seed)},
+                             {SECTION_SETTING, KEY_COLOR_G, std::to_string(seed * 7 % 256)},
+                             {SECTION_SETTING, KEY_COLOR_B, "0"},
+                             {SECTION_SS, KEY_SPEED, std::to_string(seed % 11)},
+                             {SECTION_SS, KEY_SHADE, seed & 1 ? "1" : "0"},
+                             {SECTION_SETTING, KEY_FILENAME,
+                              seed & 2 ? "/home/u/models/ship one.x" : "C:\\XFile\\parasol.x"}};
+    for (const Write& w : writes)
+        CheckedEdit(text, w.section, w.key, w.value);
 
-    const Values after = ReadAll(SAVER_DEFAULT_SPEED);
+    const Values after = ReadText(text, SAVER_DEFAULT_SPEED);
     if (after.r != seed || after.speed != seed % 11)
-        Broken("a later write lost an earlier one", "", ReadFile());
+        Broken("a later write lost an earlier one", "", text);
+    if (file && text.size() <= win32k::kMaxProfileSize) CheckFileWrites(writes, text);
     return 0;
 }
