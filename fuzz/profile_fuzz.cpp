@@ -1,6 +1,9 @@
 // Fuzz target: any bytes as the settings file. Both programs' reads must survive
 // it, and each write the settings program makes must change only the line of its
-// own key (or add one): every other byte the user put in the file stays.
+// own key (or add one): every other byte the user put in the file stays. The
+// writes are checked on the text itself; the file function must then make
+// exactly the same changes to the file.
+#include "profile_text.h"
 #include "settings_keys.h"
 #include "windows.h"
 
@@ -99,14 +102,12 @@ bool OnlyBytesOf(std::string_view text, std::string_view alphabet) {
     return true;
 }
 
-// One write as the settings program makes it, checked against the file before.
-void CheckedWrite(const char* section, const char* key, const std::string& value) {
-    const std::string before = ReadFile();
-    if (!WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE)) {
-        if (ReadFile() != before) Broken("a failed write changed the file", before, ReadFile());
-        return;
-    }
-    const std::string after = ReadFile();
+// One write as the settings program makes it, checked against the text before.
+void CheckedEdit(std::string& text, const char* section, const char* key,
+                 const std::string& value) {
+    const std::string before = text;
+    win32k::EditProfileText(text, section, key, value.c_str());
+    const std::string& after = text;
     std::string_view removed, added;
     Difference(before, after, removed, added);
     // Only part of one line may go (the old value: a lone CR is part of a line);
@@ -116,14 +117,19 @@ void CheckedWrite(const char* section, const char* key, const std::string& value
     std::string alphabet = std::string(section) + key + value + "[]=\r\n";
     if (!OnlyBytesOf(added, alphabet)) Broken("a write added foreign bytes", before, after);
 
-    char read[FILENAME_BUFFER_SIZE];
-    GetPrivateProfileStringA(section, key, "\x01", read, sizeof read, SETTINGS_FILE);
-    if (value != read) Broken("the written value does not read back", before, after);
+    if (win32k::ProfileValue(after, section, key) != value)
+        Broken("the written value does not read back", before, after);
     // Writing the same value again changes nothing.
-    if (!WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE) ||
-        ReadFile() != after)
-        Broken("rewriting the same value changed the file", after, ReadFile());
+    std::string again = after;
+    if (win32k::EditProfileText(again, section, key, value.c_str()) || again != after)
+        Broken("rewriting the same value changed the file", after, again);
 }
+
+struct Write {
+    const char* section;
+    const char* key;
+    std::string value;
+};
 
 } // namespace
 
@@ -151,13 +157,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // shading style and the model file, each alone. Values come from the input
     // so the replacements vary in length.
     unsigned seed = size ? data[size - 1] : 0;
-    CheckedWrite(SECTION_SETTING, KEY_COLOR_R, std::to_string(seed));
-    CheckedWrite(SECTION_SETTING, KEY_COLOR_G, std::to_string(seed * 7 % 256));
-    CheckedWrite(SECTION_SETTING, KEY_COLOR_B, "0");
-    CheckedWrite(SECTION_SS, KEY_SPEED, std::to_string(seed % 11));
-    CheckedWrite(SECTION_SS, KEY_SHADE, seed & 1 ? "1" : "0");
-    CheckedWrite(SECTION_SETTING, KEY_FILENAME,
-                 seed & 2 ? "/home/u/models/ship one.x" : "C:\\XFile\\parasol.x");
+    const Write writes[6] = {{SECTION_SETTING, KEY_COLOR_R, std::to_string(seed)},
+                             {SECTION_SETTING, KEY_COLOR_G, std::to_string(seed * 7 % 256)},
+                             {SECTION_SETTING, KEY_COLOR_B, "0"},
+                             {SECTION_SS, KEY_SPEED, std::to_string(seed % 11)},
+                             {SECTION_SS, KEY_SHADE, seed & 1 ? "1" : "0"},
+                             {SECTION_SETTING, KEY_FILENAME,
+                              seed & 2 ? "/home/u/models/ship one.x" : "C:\\XFile\\parasol.x"}};
+    std::string text(reinterpret_cast<const char*>(data), size);
+    for (const Write& w : writes)
+        CheckedEdit(text, w.section, w.key, w.value);
+    // The same writes to the file. One may fail (an oversized file is refused,
+    // and so is a write the file system fails) but must then change nothing.
+    for (const Write& w : writes) {
+        const std::string before = ReadFile();
+        if (WritePrivateProfileStringA(w.section, w.key, w.value.c_str(), SETTINGS_FILE)) continue;
+        if (ReadFile() != before) Broken("a failed write changed the file", before, ReadFile());
+        return 0;
+    }
+    if (ReadFile() != text) Broken("the file writes differ from the text's", text, ReadFile());
 
     const Values after = ReadAll(SAVER_DEFAULT_SPEED);
     if (after.r != seed || after.speed != seed % 11)

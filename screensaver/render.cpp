@@ -15,12 +15,7 @@ int RenderFrame(void) {
     if (!root) return 1;
 
     LMXRestoreSurfaces();
-    HRESULT result = root->Move(kTimeStep);
-    if (result != D3DRM_OK) {
-        LMXReportRMError(result, __FILE__, __LINE__ - 2);
-        LumaxisCleanup();
-        return 0;
-    }
+    if (!LMX_CHECK_RM(root->Move(kTimeStep))) return 0;
     // A failed render has torn the layer down; the copy then does nothing.
     LMXRender(root);
     LMXPresent();

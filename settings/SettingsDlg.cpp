@@ -42,6 +42,20 @@ void WriteProfileInt(const char* section, const char* key, int value) {
     WritePrivateProfileStringA(section, key, text, SETTINGS_FILE);
 }
 
+// The template's control with this ID as the type the template gives it. The
+// template is compiled in: a missing or different control is a programming error.
+template <class T> T* BindControl(const CSettingsDlg& dlg, int nID) {
+    T* control = qobject_cast<T*>(dlg.GetDlgItem(nID));
+    if (!control)
+        qFatal("settings dialog: control %d is not a %s", nID, T::staticMetaObject.className());
+    return control;
+}
+
+void ShowText(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    edit->setCursorPosition(0); // show the start, as the platform's edit box does
+}
+
 QString ReadFileNameSetting() {
     std::vector<char> buffer(FILENAME_BUFFER_SIZE);
     GetPrivateProfileStringA(SECTION_SETTING, KEY_FILENAME, DEFAULT_FILENAME, buffer.data(),
@@ -54,6 +68,7 @@ QString ReadFileNameSetting() {
 CSettingsDlg::CSettingsDlg(QWidget* pParent)
     : QDialog(pParent), m_hAppIcon(QLatin1String(kAppIconResource)) {
     CreateDialogIndirect(this, SettingsDialogTemplate());
+    BindControls();
     // A top-level window of its own (own taskbar entry) with a minimise box
     // and no maximise box; its size is fixed by the template.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -88,18 +103,32 @@ CSettingsDlg::CSettingsDlg(QWidget* pParent)
 
 CSettingsDlg::~CSettingsDlg() = default;
 
+void CSettingsDlg::BindControls() {
+    m_sliderR = BindControl<QSlider>(*this, IDC_SLIDER_R);
+    m_sliderG = BindControl<QSlider>(*this, IDC_SLIDER_G);
+    m_sliderB = BindControl<QSlider>(*this, IDC_SLIDER_B);
+    m_sliderSpeed = BindControl<QSlider>(*this, IDC_SLIDER_SPEED);
+    m_radioSolid = BindControl<QRadioButton>(*this, IDC_RADIO_SOLID);
+    m_radioWireflame = BindControl<QRadioButton>(*this, IDC_RADIO_WIREFLAME);
+    m_editColor = BindControl<QLineEdit>(*this, IDC_EDIT_COLOR);
+    m_editSpeed = BindControl<QLineEdit>(*this, IDC_EDIT_SPEED);
+    m_editFile = BindControl<QLineEdit>(*this, IDC_EDIT_FILE);
+    m_wndSwatch = BindControl<QLineEdit>(*this, IDC_SWATCH);
+    m_btnOk = BindControl<QPushButton>(*this, IDC_OK_BUTTON);
+    m_btnXFileOpen = BindControl<QPushButton>(*this, IDC_XFILE_OPEN);
+    m_btnPreview = BindControl<QPushButton>(*this, IDC_PREVIEW);
+}
+
 void CSettingsDlg::BindMessageMap() {
     // 1: system commands come from the system menu's items.
     connect(m_pSysMenu, &QMenu::triggered, this,
             [this](QAction* action) { OnSysCommand(action->data().toUInt(), 0); });
     // 2 and 3, painting and the drag icon, are the paintEvent override and
     // OnQueryDragIcon. 4: "OK".
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_OK_BUTTON)), &QPushButton::clicked, this,
-            &CSettingsDlg::OnOkButton);
+    connect(m_btnOk, &QPushButton::clicked, this, &CSettingsDlg::OnOkButton);
     // 5: every notification of every slider: value changes (tracking, keys,
     // clicks in the channel, wheel) and the end of a drag.
-    for (int id : {IDC_SLIDER_R, IDC_SLIDER_G, IDC_SLIDER_B, IDC_SLIDER_SPEED}) {
-        auto* slider = qobject_cast<QSlider*>(GetDlgItem(id));
+    for (QSlider* slider : {m_sliderR, m_sliderG, m_sliderB, m_sliderSpeed}) {
         connect(slider, &QSlider::valueChanged, this, [this, slider](int pos) {
             OnHScroll(slider->isSliderDown() ? TB_THUMBTRACK : TB_THUMBPOSITION, pos, slider);
         });
@@ -107,14 +136,10 @@ void CSettingsDlg::BindMessageMap() {
                 [this, slider] { OnHScroll(TB_ENDTRACK, slider->value(), slider); });
     }
     // 6: control colours are asked for by InvalidateSwatch. 7 to 10: buttons.
-    connect(qobject_cast<QRadioButton*>(GetDlgItem(IDC_RADIO_SOLID)), &QRadioButton::clicked, this,
-            &CSettingsDlg::OnSolid);
-    connect(qobject_cast<QRadioButton*>(GetDlgItem(IDC_RADIO_WIREFLAME)), &QRadioButton::clicked,
-            this, &CSettingsDlg::OnWireflame);
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_XFILE_OPEN)), &QPushButton::clicked, this,
-            &CSettingsDlg::OnXFileOpen);
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_PREVIEW)), &QPushButton::clicked, this,
-            &CSettingsDlg::OnPreview);
+    connect(m_radioSolid, &QRadioButton::clicked, this, &CSettingsDlg::OnSolid);
+    connect(m_radioWireflame, &QRadioButton::clicked, this, &CSettingsDlg::OnWireflame);
+    connect(m_btnXFileOpen, &QPushButton::clicked, this, &CSettingsDlg::OnXFileOpen);
+    connect(m_btnPreview, &QPushButton::clicked, this, &CSettingsDlg::OnPreview);
 }
 
 int CSettingsDlg::DoModal() {
@@ -125,12 +150,7 @@ int CSettingsDlg::DoModal() {
 BOOL CSettingsDlg::InitDialog() {
     if (m_bInitialised) return TRUE;
     m_bInitialised = true;
-    DoDataExchange();
     return OnInitDialog();
-}
-
-void CSettingsDlg::DoDataExchange() {
-    m_wndSwatch = qobject_cast<QLineEdit*>(GetDlgItem(IDC_SWATCH));
 }
 
 QWidget* CSettingsDlg::GetDlgItem(int nID) const {
@@ -168,37 +188,32 @@ BOOL CSettingsDlg::OnInitDialog() {
     const int nShade = static_cast<int>(
         GetPrivateProfileIntA(SECTION_SS, KEY_SHADE, DEFAULT_SHADE, SETTINGS_FILE));
 
-    const int shadeButton = nShade != 0 ? IDC_RADIO_WIREFLAME : IDC_RADIO_SOLID;
-    qobject_cast<QRadioButton*>(GetDlgItem(shadeButton))->setChecked(true);
+    (nShade != 0 ? m_radioWireflame : m_radioSolid)->setChecked(true);
 
     // Filling the sliders is not a user's movement: nothing may be written.
     const struct {
-        int id;
-        int max;
-        int pos;
-    } sliders[] = {{IDC_SLIDER_R, COLOR_MAX, nColorR},
-                   {IDC_SLIDER_G, COLOR_MAX, nColorG},
-                   {IDC_SLIDER_B, COLOR_MAX, nColorB},
-                   {IDC_SLIDER_SPEED, SPEED_MAX, nSpeed}};
+        QSlider* slider;
+        int min, max, pos;
+    } sliders[] = {{m_sliderR, 0, COLOR_MAX, nColorR},
+                   {m_sliderG, 0, COLOR_MAX, nColorG},
+                   {m_sliderB, 0, COLOR_MAX, nColorB},
+                   {m_sliderSpeed, SPEED_MIN, SPEED_MAX, nSpeed}};
     for (const auto& s : sliders) {
-        auto* slider = qobject_cast<QSlider*>(GetDlgItem(s.id));
-        const QSignalBlocker blocker(slider);
-        slider->setRange(s.id == IDC_SLIDER_SPEED ? SPEED_MIN : 0, s.max);
-        slider->setSingleStep(1);
-        slider->setPageStep(qMax(1, s.max / 5)); // the trackbar's page is a fifth
-        slider->setValue(s.pos);                 // out-of-range values go to the nearer end
+        const QSignalBlocker blocker(s.slider);
+        s.slider->setRange(s.min, s.max);
+        s.slider->setSingleStep(1);
+        s.slider->setPageStep(qMax(1, s.max / 5)); // the trackbar's page is a fifth
+        s.slider->setValue(s.pos);                 // out-of-range values go to the nearer end
     }
 
-    g_nColorR = GetSliderPos(IDC_SLIDER_R);
-    g_nColorG = GetSliderPos(IDC_SLIDER_G);
-    g_nColorB = GetSliderPos(IDC_SLIDER_B);
+    ReadColorSliders();
     ShowColorReadout();
-    ShowSpeedReadout(GetSliderPos(IDC_SLIDER_SPEED));
+    ShowSpeedReadout(m_sliderSpeed->value());
     InvalidateSwatch();
 
-    SetDlgItemText(IDC_EDIT_FILE, ReadFileNameSetting());
+    ShowText(m_editFile, ReadFileNameSetting());
 
-    GetDlgItem(IDC_SLIDER_R)->setFocus(Qt::OtherFocusReason);
+    m_sliderR->setFocus(Qt::OtherFocusReason);
     return TRUE;
 }
 
@@ -277,11 +292,9 @@ void CSettingsDlg::OnHScroll(UINT nSBCode, UINT nPos, QSlider* pScrollBar) {
     (void)nSBCode;
     (void)nPos;
     (void)pScrollBar;
-    g_nColorR = GetSliderPos(IDC_SLIDER_R);
-    g_nColorG = GetSliderPos(IDC_SLIDER_G);
-    g_nColorB = GetSliderPos(IDC_SLIDER_B);
+    ReadColorSliders();
     ShowColorReadout();
-    const int nSpeed = GetSliderPos(IDC_SLIDER_SPEED);
+    const int nSpeed = m_sliderSpeed->value();
     ShowSpeedReadout(nSpeed);
 
     WriteProfileInt(SECTION_SETTING, KEY_COLOR_R, g_nColorR);
@@ -300,7 +313,6 @@ QBrush CSettingsDlg::OnCtlColor(QWidget* pWnd, UINT nCtlColor) {
 }
 
 void CSettingsDlg::InvalidateSwatch() {
-    if (!m_wndSwatch) return;
     // The swatch asks as an editable edit box. Brushes are values in Qt, so
     // nothing is left behind when the colour changes.
     const QBrush brush = OnCtlColor(m_wndSwatch, CTLCOLOR_EDIT);
@@ -368,7 +380,7 @@ void CSettingsDlg::OnXFileOpen() {
     g_strPathName = *chosen;
     g_strFileName = QFileInfo(g_strPathName).fileName();
     setWindowTitle(g_strFileName);
-    SetDlgItemText(IDC_EDIT_FILE, g_strPathName);
+    ShowText(m_editFile, g_strPathName);
     WritePrivateProfileStringA(SECTION_SETTING, KEY_FILENAME,
                                QFile::encodeName(g_strPathName).constData(), SETTINGS_FILE);
 }
@@ -377,23 +389,19 @@ void CSettingsDlg::OnPreview() {
     ShellExecuteA(nullptr, "open", "Plumora.scr", nullptr, "C:\\windows", SW_SHOWNORMAL);
 }
 
-void CSettingsDlg::SetDlgItemText(int nID, const QString& text) {
-    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(nID));
-    edit->setText(text);
-    edit->setCursorPosition(0); // show the start, as the platform's edit box does
-}
-
-int CSettingsDlg::GetSliderPos(int nID) const {
-    return qobject_cast<QSlider*>(GetDlgItem(nID))->value();
+void CSettingsDlg::ReadColorSliders() {
+    g_nColorR = m_sliderR->value();
+    g_nColorG = m_sliderG->value();
+    g_nColorB = m_sliderB->value();
 }
 
 void CSettingsDlg::ShowColorReadout() {
     // "R＝%d　G＝%d　B＝%d ": full-width equals signs, ideographic blanks and a
     // final ASCII blank.
-    SetDlgItemText(IDC_EDIT_COLOR,
-                   QString::asprintf("R＝%d　G＝%d　B＝%d ", g_nColorR, g_nColorG, g_nColorB));
+    ShowText(m_editColor,
+             QString::asprintf("R＝%d　G＝%d　B＝%d ", g_nColorR, g_nColorG, g_nColorB));
 }
 
 void CSettingsDlg::ShowSpeedReadout(int speed) {
-    SetDlgItemText(IDC_EDIT_SPEED, QString::asprintf("%d ", speed));
+    ShowText(m_editSpeed, QString::asprintf("%d ", speed));
 }

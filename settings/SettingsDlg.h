@@ -16,6 +16,8 @@
 class QFileDialog;
 class QLineEdit;
 class QMenu;
+class QPushButton;
+class QRadioButton;
 class QSlider;
 
 // The current colour: the colour sliders' positions as last read (255 each
@@ -39,8 +41,8 @@ class CSettingsDlg : public QDialog {
     // Initialises the dialog (once) and runs it modally.
     int DoModal();
 
-    // What DoModal does before its loop: data exchange and OnInitDialog.
-    // Runs once; later calls return TRUE without doing anything.
+    // What DoModal does before its loop: OnInitDialog. Runs once; later calls
+    // return TRUE without doing anything.
     BOOL InitDialog();
 
     QWidget* GetDlgItem(int nID) const;
@@ -57,10 +59,9 @@ class CSettingsDlg : public QDialog {
     static void PrepareFileChooser(QFileDialog& dlg, const QString& initialFolder);
 
     QIcon m_hAppIcon;
-    QLineEdit* m_wndSwatch = nullptr;
+    QLineEdit* m_wndSwatch = nullptr; // the colour swatch, painted in OnCtlColor's colour
 
   protected:
-    virtual void DoDataExchange();
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
@@ -85,13 +86,27 @@ class CSettingsDlg : public QDialog {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    void BindControls();
     void BindMessageMap();
     void ShowSystemMenu(const QPoint& globalPos);
-    void SetDlgItemText(int nID, const QString& text);
-    int GetSliderPos(int nID) const;
+    void ReadColorSliders();
     void InvalidateSwatch();
     void ShowColorReadout();
     void ShowSpeedReadout(int speed);
+
+    // The template's controls, bound once when the dialog is built.
+    QSlider* m_sliderR = nullptr;
+    QSlider* m_sliderG = nullptr;
+    QSlider* m_sliderB = nullptr;
+    QSlider* m_sliderSpeed = nullptr;
+    QRadioButton* m_radioSolid = nullptr;
+    QRadioButton* m_radioWireflame = nullptr;
+    QLineEdit* m_editColor = nullptr;
+    QLineEdit* m_editSpeed = nullptr;
+    QLineEdit* m_editFile = nullptr;
+    QPushButton* m_btnOk = nullptr;
+    QPushButton* m_btnXFileOpen = nullptr;
+    QPushButton* m_btnPreview = nullptr;
 
     QMenu* m_pSysMenu = nullptr;
     bool m_bInitialised = false;

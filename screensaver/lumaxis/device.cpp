@@ -25,12 +25,6 @@ void SendLine(const char* format, const char* text, unsigned value) {
     OutputDebugStringA(line);
 }
 
-int FailRM(HRESULT result, int line) {
-    LMXReportRMError(result, __FILE__, line);
-    LumaxisCleanup();
-    return 0;
-}
-
 // Only the IDirect3DRM2 interface is kept; the first one is released at once.
 int CreateRetainedMode(LumaxisState& s) {
     if (s.lpD3DRM2) return 1;
@@ -114,8 +108,8 @@ int CreateD3DRM(void) {
         OutputDebugStringA("LMX:Error:Fail to Direct3D create \n ");
         return 0;
     }
-    HRESULT result = s.lpD3DRM2->CreateDeviceFromD3D(s.lpD3D2, s.lpD3DDevice2, &s.lpRMDevice2);
-    if (result != D3DRM_OK) return FailRM(result, __LINE__ - 1);
+    if (!LMX_CHECK_RM(s.lpD3DRM2->CreateDeviceFromD3D(s.lpD3D2, s.lpD3DDevice2, &s.lpRMDevice2)))
+        return 0;
 
     s.lpRMDevice2->SetBufferCount(2);
     SetQualityForDepth(s);
@@ -199,15 +193,14 @@ int LMXViewport(LPDIRECT3DRMFRAME camera) {
 
     // A torn-down layer has nothing to make a viewport with; report it as
     // retained mode would for a missing object rather than calling through null.
-    if (!s.lpD3DRM2 || !s.lpRMDevice2) return FailRM(D3DRMERR_BADOBJECT, __LINE__);
+    if (!s.lpD3DRM2 || !s.lpRMDevice2) return LMX_CHECK_RM(D3DRMERR_BADOBJECT);
 
     DWORD w = static_cast<DWORD>(s.width), h = static_cast<DWORD>(s.height);
-    HRESULT result = s.lpD3DRM2->CreateViewport(s.lpRMDevice2, camera, 0, 0, w, h, &s.lpViewport);
-    if (result != D3DRM_OK) return FailRM(result, __LINE__ - 1);
+    if (!LMX_CHECK_RM(s.lpD3DRM2->CreateViewport(s.lpRMDevice2, camera, 0, 0, w, h, &s.lpViewport)))
+        return 0;
     OutputDebugStringA("phase 3\n");
 
-    result = s.lpViewport->SetBack(kBackPlane);
-    if (result != D3DRM_OK) return FailRM(result, __LINE__ - 1);
+    if (!LMX_CHECK_RM(s.lpViewport->SetBack(kBackPlane))) return 0;
     OutputDebugStringA("phase 4\n");
     return 1;
 }

@@ -169,3 +169,17 @@ void LMXReportDDError(HRESULT code, const char* path, int line) {
 void LMXReportRMError(HRESULT code, const char* path, int line) {
     Report("Direct3D-RM Error : %s\nin file %s at line %d", LMXRMErrorName(code), path, line);
 }
+
+int LMXCheckDD(HRESULT result, const char* path, int line) {
+    if (result == DD_OK) return 1;
+    LMXReportDDError(result, path, line);
+    LumaxisCleanup();
+    return 0;
+}
+
+int LMXCheckRM(HRESULT result, const char* path, int line) {
+    if (result == D3DRM_OK) return 1;
+    LMXReportRMError(result, path, line);
+    LumaxisCleanup();
+    return 0;
+}

@@ -69,6 +69,16 @@ int LMXRender(LPDIRECT3DRMFRAME frame);
 int LMXPresent(void);
 
 // Error reporting: result codes by name, with the location of the failing call.
+//
+// Every tested platform call goes through a check at the call itself:
+//     if (!LMX_CHECK_DD(lpDD->SetCooperativeLevel(hwnd, DDSCL_NORMAL))) return 0;
+// A failure is reported with the file and line of the check, the layer is torn
+// down, and the check gives 0; a success gives 1. Keep each check on one line:
+// compilers differ in the line they give a macro call that spans several.
+#define LMX_CHECK_DD(result) LMXCheckDD((result), __FILE__, __LINE__)
+#define LMX_CHECK_RM(result) LMXCheckRM((result), __FILE__, __LINE__)
+int LMXCheckDD(HRESULT result, const char* path, int line);
+int LMXCheckRM(HRESULT result, const char* path, int line);
 void LMXDebugPrint(const char* text);
 void LMXReportDDError(HRESULT code, const char* path, int line);
 void LMXReportRMError(HRESULT code, const char* path, int line);

@@ -12,12 +12,6 @@ void RestoreIfLost(LumaxisState& s, LPDIRECTDRAWSURFACE surface) {
         s.lpViewport->ForceUpdate(0, 0, static_cast<DWORD>(s.width), static_cast<DWORD>(s.height));
 }
 
-int FailRM(HRESULT result, int line) {
-    LMXReportRMError(result, __FILE__, line);
-    LumaxisCleanup();
-    return 0;
-}
-
 } // namespace
 
 int LMXRestoreSurfaces(void) {
@@ -32,14 +26,11 @@ int LMXRender(LPDIRECT3DRMFRAME frame) {
     LumaxisState& s = *LMXGetState();
     if (!s.bRunning || !frame) return 0;
     // Running without a viewport would mean the scene was never given one.
-    if (!s.lpViewport || !s.lpRMDevice2) return FailRM(D3DRMERR_BADOBJECT, __LINE__);
+    if (!s.lpViewport || !s.lpRMDevice2) return LMX_CHECK_RM(D3DRMERR_BADOBJECT);
 
-    HRESULT result = s.lpViewport->Clear();
-    if (result != D3DRM_OK) return FailRM(result, __LINE__ - 1);
-    result = s.lpViewport->Render(frame);
-    if (result != D3DRM_OK) return FailRM(result, __LINE__ - 1);
-    result = s.lpRMDevice2->Update();
-    if (result != D3DRM_OK) return FailRM(result, __LINE__ - 1);
+    if (!LMX_CHECK_RM(s.lpViewport->Clear())) return 0;
+    if (!LMX_CHECK_RM(s.lpViewport->Render(frame))) return 0;
+    if (!LMX_CHECK_RM(s.lpRMDevice2->Update())) return 0;
     return 1;
 }
 
@@ -49,11 +40,6 @@ int LMXPresent(void) {
     if (!s.lpDDSPrimary || !s.lpDDSBack) return 0;
 
     RECT source = {0, 0, s.width, s.height};
-    HRESULT result = s.lpDDSPrimary->Blt(&s.rcWindow, s.lpDDSBack, &source, DDBLT_WAIT, nullptr);
-    if (result != DD_OK) {
-        LMXReportDDError(result, __FILE__, __LINE__ - 2);
-        LumaxisCleanup();
-        return 0;
-    }
-    return 1;
+    RECT* target = &s.rcWindow;
+    return LMX_CHECK_DD(s.lpDDSPrimary->Blt(target, s.lpDDSBack, &source, DDBLT_WAIT, nullptr));
 }

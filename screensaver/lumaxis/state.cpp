@@ -16,13 +16,6 @@ template <typename T> void ReleaseField(T*& field) {
     }
 }
 
-// Report a failed DirectDraw call, tear the layer down, and give the failure on.
-int FailDD(HRESULT result, int line) {
-    LMXReportDDError(result, __FILE__, line);
-    LumaxisCleanup();
-    return 0;
-}
-
 void ReadDisplayDepth(HWND hwnd) {
     HDC dc = GetDC(hwnd);
     g_lmx.bitsPerPixel = GetDeviceCaps(dc, BITSPIXEL);
@@ -73,13 +66,11 @@ int CreateDirectDrawWin(HWND hwnd) {
     ReadDisplayDepth(hwnd);
     ReadWindowRect(hwnd);
 
-    HRESULT result = DirectDrawCreate(nullptr, &g_lmx.lpDD, nullptr);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
+    if (!LMX_CHECK_DD(DirectDrawCreate(nullptr, &g_lmx.lpDD, nullptr))) return 0;
 
     g_lmx.colorModel = D3DCOLOR_MONO;
 
-    result = g_lmx.lpDD->SetCooperativeLevel(hwnd, DDSCL_NORMAL);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
+    if (!LMX_CHECK_DD(g_lmx.lpDD->SetCooperativeLevel(hwnd, DDSCL_NORMAL))) return 0;
 
     // dwSize is what the caller's structure really is: the platform's 32-bit
     // layout is 108 bytes, ours holds a 64-bit pointer; the stand-in takes either.
@@ -88,26 +79,18 @@ int CreateDirectDrawWin(HWND hwnd) {
     desc.dwSize = sizeof(DDSURFACEDESC);
     desc.dwFlags = DDSD_CAPS;
     desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-    result = g_lmx.lpDD->CreateSurface(&desc, &g_lmx.lpDDSPrimary, nullptr);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
+    if (!LMX_CHECK_DD(g_lmx.lpDD->CreateSurface(&desc, &g_lmx.lpDDSPrimary, nullptr))) return 0;
 
     // An independent render target in system memory, not a flipping chain.
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
     desc.dwWidth = static_cast<DWORD>(g_lmx.width);
     desc.dwHeight = static_cast<DWORD>(g_lmx.height);
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE;
-    result = g_lmx.lpDD->CreateSurface(&desc, &g_lmx.lpDDSBack, nullptr);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
+    if (!LMX_CHECK_DD(g_lmx.lpDD->CreateSurface(&desc, &g_lmx.lpDDSBack, nullptr))) return 0;
 
-    result = g_lmx.lpDD->CreateClipper(0, &g_lmx.lpDDClipper, nullptr);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
-
-    result = g_lmx.lpDDClipper->SetHWnd(0, hwnd);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
-
-    result = g_lmx.lpDDSPrimary->SetClipper(g_lmx.lpDDClipper);
-    if (result != DD_OK) return FailDD(result, __LINE__ - 1);
-
+    if (!LMX_CHECK_DD(g_lmx.lpDD->CreateClipper(0, &g_lmx.lpDDClipper, nullptr))) return 0;
+    if (!LMX_CHECK_DD(g_lmx.lpDDClipper->SetHWnd(0, hwnd))) return 0;
+    if (!LMX_CHECK_DD(g_lmx.lpDDSPrimary->SetClipper(g_lmx.lpDDClipper))) return 0;
     return 1;
 }
 

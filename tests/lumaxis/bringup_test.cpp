@@ -5,6 +5,8 @@
 #include <win32ext.h>
 
 #include <cstring>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -30,6 +32,42 @@ TEST_F(BringUp, ResetRunningFlagAndCleanup) {
     EXPECT_EQ(LumaxisCleanup(), 1);
     EXPECT_EQ(debug.Text(), "LMX:Lumaxis Initialize\nLMX:Lumaxis Cleanup\nLMX:Lumaxis Cleanup\n");
     EXPECT_EQ(s.width, 320);
+}
+
+TEST_F(BringUp, TeardownReleasesInItsFixedOrder) {
+    display.bits = 8; // the palette exists only on an 8-bit desktop
+    ASSERT_TRUE(BringUpViewport());
+    LumaxisState& s = State();
+    // Retained mode first, the z-buffer before the back surface it is attached
+    // to, the DirectDraw object last.
+    IUnknown* const fields[] = {s.lpViewport,   s.lpRMDevice2,  s.lpD3DDevice2, s.lpDDPalette,
+                                s.lpDDSZBuffer, s.lpD3DRM2,     s.lpD3D2,       s.lpDDSBack,
+                                s.lpDDClipper,  s.lpDDSPrimary, s.lpDD};
+    const std::vector<std::string> order = {"Viewport", "RMDevice2", "D3DDevice2", "Palette",
+                                            "ZBuffer",  "D3DRM2",    "D3D2",       "Back",
+                                            "Clipper",  "Primary",   "DD"};
+    // An extra reference on each keeps them all alive through the teardown, so
+    // the log holds the teardown's own releases and none that they set off.
+    struct Log {
+        std::map<const void*, std::string> names;
+        std::vector<std::string> released;
+    } log;
+    for (size_t i = 0; i < order.size(); ++i) {
+        ASSERT_NE(fields[i], nullptr) << order[i];
+        fields[i]->AddRef();
+        log.names[dynamic_cast<const void*>(fields[i])] = order[i];
+    }
+    DXTestSetReleaseHook(
+        [](const void* object, ULONG, void* context) {
+            Log& log = *static_cast<Log*>(context);
+            if (log.names.count(object)) log.released.push_back(log.names[object]);
+        },
+        &log);
+    LumaxisCleanup();
+    DXTestSetReleaseHook(nullptr, nullptr);
+    for (IUnknown* object : fields)
+        object->Release();
+    EXPECT_EQ(log.released, order);
 }
 
 TEST_F(BringUp, SurfacesForTheWholeWindow) {

@@ -22,6 +22,9 @@ bool g_unpaced = false;
 bool g_headless = false;
 bool g_mmx_available = true;
 
+std::atomic<DXReleaseHook> g_release_hook{nullptr};
+void* g_release_context = nullptr;
+
 } // namespace
 
 namespace dx {
@@ -47,6 +50,11 @@ HRESULT injected(const char* operation) {
         if (g_failures[i].remaining > 0) g_failures[kept++] = g_failures[i];
     g_failure_count = kept;
     return result;
+}
+
+void released(const void* object, ULONG left) {
+    if (DXReleaseHook hook = g_release_hook.load(std::memory_order_acquire))
+        hook(object, left, g_release_context);
 }
 
 bool unpaced() {
@@ -76,6 +84,12 @@ void DXTestFailCall(const char* operation, int nth, HRESULT code) {
 
 void DXTestClearFailures(void) {
     g_failure_count = 0;
+}
+
+void DXTestSetReleaseHook(DXReleaseHook hook, void* context) {
+    g_release_hook.store(nullptr, std::memory_order_release);
+    g_release_context = context;
+    g_release_hook.store(hook, std::memory_order_release);
 }
 
 void DXTestSetUnpaced(BOOL unpaced) {

@@ -53,16 +53,12 @@ class Direct3D final : public IDirect3D2 {
     explicit Direct3D(DirectDraw* owner) : owner_(owner) {}
 
     HRESULT QueryInterface(REFIID riid, LPVOID* object) override {
-        if (!object) return DDERR_INVALIDPARAMS;
-        *object = nullptr;
-        DX_FAILPOINT("QueryInterface");
-        if (riid == IID_IUnknown || riid == IID_IDirect3D2) {
-            AddRef();
-            *object = static_cast<IDirect3D2*>(this);
-            return DD_OK;
-        }
-        if (riid == IID_IDirectDraw) return owner_->QueryInterface(riid, object);
-        return E_NOINTERFACE;
+        auto ask_owner = [this](LPVOID* out) {
+            return owner_->QueryInterface(IID_IDirectDraw, out);
+        };
+        return query_interface(this, riid, object, DDERR_INVALIDPARAMS,
+                               as<IDirect3D2>(IID_IUnknown, IID_IDirect3D2),
+                               via(IID_IDirectDraw, ask_owner));
     }
 
     HRESULT EnumDevices(LPD3DENUMDEVICESCALLBACK callback, LPVOID context) override {
@@ -121,13 +117,8 @@ IUnknown* create_direct3d2(DirectDraw* owner) {
 D3DDevice::D3DDevice(Surface* target, bool ramp) : target_(target), ramp_(ramp) {}
 
 HRESULT D3DDevice::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return DDERR_INVALIDPARAMS;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown || riid == IID_IDirect3DDevice2)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DDevice2*>(this);
-    return DD_OK;
+    return query_interface(this, riid, object, DDERR_INVALIDPARAMS,
+                           as<IDirect3DDevice2>(IID_IUnknown, IID_IDirect3DDevice2));
 }
 
 HRESULT D3DDevice::GetRenderTarget(LPDIRECTDRAWSURFACE* surface) {

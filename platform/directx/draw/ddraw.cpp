@@ -104,13 +104,7 @@ Palette::~Palette() {
 }
 
 HRESULT Palette::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return DDERR_INVALIDPARAMS;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IUnknown*>(this);
-    return DD_OK;
+    return query_interface(this, riid, object, DDERR_INVALIDPARAMS, as<IUnknown>(IID_IUnknown));
 }
 
 HRESULT Palette::GetEntries(DWORD, DWORD base, DWORD count, LPPALETTEENTRY out) {
@@ -139,13 +133,7 @@ Clipper::~Clipper() {
 }
 
 HRESULT Clipper::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return DDERR_INVALIDPARAMS;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IUnknown*>(this);
-    return DD_OK;
+    return query_interface(this, riid, object, DDERR_INVALIDPARAMS, as<IUnknown>(IID_IUnknown));
 }
 
 HRESULT Clipper::SetHWnd(DWORD, HWND window) {
@@ -195,13 +183,8 @@ Surface::~Surface() {
 }
 
 HRESULT Surface::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return DDERR_INVALIDPARAMS;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown || riid == IID_IDirectDrawSurface)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirectDrawSurface*>(this);
-    return DD_OK;
+    return query_interface(this, riid, object, DDERR_INVALIDPARAMS,
+                           as<IDirectDrawSurface>(IID_IUnknown, IID_IDirectDrawSurface));
 }
 
 HRESULT Surface::IsLost() {
@@ -336,21 +319,16 @@ DirectDraw::DirectDraw() = default;
 DirectDraw::~DirectDraw() = default;
 
 HRESULT DirectDraw::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return DDERR_INVALIDPARAMS;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (riid == IID_IUnknown || riid == IID_IDirectDraw) {
-        AddRef();
-        *object = static_cast<IDirectDraw*>(this);
-        return DD_OK;
-    }
-    if (riid == IID_IDirect3D2) {
+    // Direct3D is an object of its own, made afresh for each request.
+    auto make_direct3d = [this](LPVOID* out) -> HRESULT {
         IUnknown* d3d = create_direct3d2(this);
         if (!d3d) return DDERR_OUTOFMEMORY;
-        *object = d3d;
+        *out = d3d;
         return DD_OK;
-    }
-    return E_NOINTERFACE;
+    };
+    return query_interface(this, riid, object, DDERR_INVALIDPARAMS,
+                           as<IDirectDraw>(IID_IUnknown, IID_IDirectDraw),
+                           via(IID_IDirect3D2, make_direct3d));
 }
 
 HRESULT DirectDraw::SetCooperativeLevel(HWND hwnd, DWORD flags) {

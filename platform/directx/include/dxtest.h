@@ -15,6 +15,12 @@ int DXTestLiveObjects(void);
 void DXTestFailCall(const char* operation, int nth, HRESULT code);
 void DXTestClearFailures(void);
 
+// Called at every Release of a stand-in object with the address of the whole
+// object (dynamic_cast<const void*> of any of its interfaces) and the references
+// left, before a last release deletes it; null stops it. Shows the order of releases.
+typedef void (*DXReleaseHook)(const void* object, ULONG left, void* context);
+void DXTestSetReleaseHook(DXReleaseHook hook, void* context);
+
 // Primary surfaces created afterwards present without pacing (tests, benchmarks).
 void DXTestSetUnpaced(BOOL unpaced);
 

@@ -26,14 +26,9 @@ Frame::~Frame() {
 }
 
 HRESULT Frame::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return D3DRMERR_BADVALUE;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMFrame || riid == IID_IDirect3DRMFrame2))
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DRMFrame2*>(this);
-    return D3DRM_OK;
+    return query_interface(
+        this, riid, object, D3DRMERR_BADVALUE,
+        as<IDirect3DRMFrame2>(IID_IUnknown, IID_IDirect3DRMFrame, IID_IDirect3DRMFrame2));
 }
 
 void Frame::detach_child(Frame* child) {

@@ -38,15 +38,9 @@ uint8_t channel(float f) {
 MeshBuilder::MeshBuilder() = default;
 
 HRESULT MeshBuilder::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return D3DRMERR_BADVALUE;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMMeshBuilder ||
-          riid == IID_IDirect3DRMMeshBuilder2))
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DRMMeshBuilder2*>(this);
-    return D3DRM_OK;
+    return query_interface(this, riid, object, D3DRMERR_BADVALUE,
+                           as<IDirect3DRMMeshBuilder2>(IID_IUnknown, IID_IDirect3DRMMeshBuilder,
+                                                       IID_IDirect3DRMMeshBuilder2));
 }
 
 HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRMLOADTEXTURECALLBACK,
@@ -242,13 +236,7 @@ Mesh::Mesh(RenderMesh data, D3DRMRENDERQUALITY quality)
     : data_(std::move(data)), quality_(quality) {}
 
 HRESULT Mesh::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return D3DRMERR_BADVALUE;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IUnknown*>(this);
-    return D3DRM_OK;
+    return query_interface(this, riid, object, D3DRMERR_BADVALUE, as<IUnknown>(IID_IUnknown));
 }
 
 } // namespace dx

@@ -52,14 +52,9 @@ uint32_t effective_quality(D3DRMRENDERQUALITY mesh, D3DRMRENDERQUALITY device) {
 RMDevice::RMDevice(D3DDevice* device) : device_(device) {}
 
 HRESULT RMDevice::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return D3DRMERR_BADVALUE;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMDevice || riid == IID_IDirect3DRMDevice2))
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DRMDevice2*>(this);
-    return D3DRM_OK;
+    return query_interface(
+        this, riid, object, D3DRMERR_BADVALUE,
+        as<IDirect3DRMDevice2>(IID_IUnknown, IID_IDirect3DRMDevice, IID_IDirect3DRMDevice2));
 }
 
 HRESULT RMDevice::SetBufferCount(DWORD count) {
@@ -152,13 +147,8 @@ Viewport::Viewport(RMDevice* device, Frame* camera, int x, int y, int width, int
     : device_(device), camera_(camera), x_(x), y_(y), width_(width), height_(height) {}
 
 HRESULT Viewport::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return D3DRMERR_BADVALUE;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown || riid == IID_IDirect3DRMViewport)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DRMViewport*>(this);
-    return D3DRM_OK;
+    return query_interface(this, riid, object, D3DRMERR_BADVALUE,
+                           as<IDirect3DRMViewport>(IID_IUnknown, IID_IDirect3DRMViewport));
 }
 
 HRESULT Viewport::SetBack(D3DVALUE back) {

@@ -11,13 +11,7 @@ namespace dx {
 Light::Light(D3DRMLIGHTTYPE type, float r, float g, float b) : color{r, g, b}, type_(type) {}
 
 HRESULT Light::QueryInterface(REFIID riid, LPVOID* object) {
-    if (!object) return D3DRMERR_BADVALUE;
-    *object = nullptr;
-    DX_FAILPOINT("QueryInterface");
-    if (!(riid == IID_IUnknown)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IUnknown*>(this);
-    return D3DRM_OK;
+    return query_interface(this, riid, object, D3DRMERR_BADVALUE, as<IUnknown>(IID_IUnknown));
 }
 
 HRESULT Light::SetColorRGB(D3DVALUE red, D3DVALUE green, D3DVALUE blue) {
@@ -35,20 +29,9 @@ namespace {
 class RetainedMode final : public IDirect3DRM, public IDirect3DRM2 {
   public:
     HRESULT QueryInterface(REFIID riid, LPVOID* object) override {
-        if (!object) return D3DRMERR_BADVALUE;
-        *object = nullptr;
-        DX_FAILPOINT("QueryInterface");
-        if (riid == IID_IUnknown || riid == IID_IDirect3DRM) {
-            AddRef();
-            *object = static_cast<IDirect3DRM*>(this);
-            return D3DRM_OK;
-        }
-        if (riid == IID_IDirect3DRM2) {
-            AddRef();
-            *object = static_cast<IDirect3DRM2*>(this);
-            return D3DRM_OK;
-        }
-        return E_NOINTERFACE;
+        return query_interface(this, riid, object, D3DRMERR_BADVALUE,
+                               as<IDirect3DRM>(IID_IUnknown, IID_IDirect3DRM),
+                               as<IDirect3DRM2>(IID_IDirect3DRM2));
     }
 
     HRESULT CreateFrame(LPDIRECT3DRMFRAME parent, LPDIRECT3DRMFRAME* frame) override {

@@ -1,5 +1,5 @@
-// Private-profile (INI) files with the platform's reading rules, and writes that
-// keep every byte of the file they do not change.
+// The private-profile (INI) functions: the file around the text rules of
+// profile_text.h. Finding the file, reading it within bounds, and writing it.
 //
 // Writes are atomic: the new content goes to a temporary file in the same folder
 // which is synced and renamed over the old one, so a reader (which takes no lock)
@@ -7,6 +7,7 @@
 // on a separate lock file held across read-modify-write; a temporary file left by
 // a killed writer is simply overwritten by the next one, who holds the lock.
 #include "kernel_util.h"
+#include "profile_text.h"
 #include "win32ext.h"
 
 #include <cerrno>
@@ -23,13 +24,9 @@
 
 namespace {
 
-using win32k::EqualNoCase;
-using win32k::TrimBlanks;
 using win32k::Warn;
 
-// A settings file is a few hundred bytes; anything this large is not one, and
-// reading it whole on every call would be unbounded work.
-constexpr off_t kMaxProfileSize = 1 << 20;
+constexpr off_t kMaxProfileSize = off_t(win32k::kMaxProfileSize);
 
 // ---- Locating the file ------------------------------------------------------
 
@@ -109,101 +106,10 @@ ReadResult ReadWhole(const std::string& path, std::string& out, struct stat* inf
     return ReadResult::Ok;
 }
 
-// ---- Parsing ----------------------------------------------------------------
-
-enum class LineKind { Other, Section, Key };
-
-struct Line {
-    size_t begin = 0; // first byte of the line's text
-    size_t end = 0;   // one past its text, before the line end
-    size_t next = 0;  // start of the following line (after "\n" or "\r\n")
-    LineKind kind = LineKind::Other;
-    std::string_view name; // section or key name, trimmed
-    size_t valueBegin = 0; // key lines: the value after '=' and its leading blanks
-};
-
-struct Parsed {
-    std::vector<Line> lines;
-    const char* lineEnd = "\n"; // style of the file's first line end
-};
-
-Parsed Parse(std::string_view text) {
-    Parsed parsed;
-    bool styleKnown = false;
-    size_t pos = 0;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") pos = 3; // UTF-8 byte-order mark
-    while (pos < text.size()) {
-        Line line;
-        line.begin = pos;
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string_view::npos) {
-            line.end = line.next = text.size();
-        } else {
-            line.next = nl + 1;
-            line.end = (nl > pos && text[nl - 1] == '\r') ? nl - 1 : nl;
-            if (!styleKnown) {
-                parsed.lineEnd = line.end < nl ? "\r\n" : "\n";
-                styleKnown = true;
-            }
-        }
-        std::string_view body = text.substr(line.begin, line.end - line.begin);
-        std::string_view trimmed = TrimBlanks(body);
-        if (!trimmed.empty() && trimmed[0] == '[') {
-            size_t close = trimmed.rfind(']');
-            if (close != std::string_view::npos) {
-                line.kind = LineKind::Section;
-                line.name = TrimBlanks(trimmed.substr(1, close - 1));
-            }
-        } else if (!trimmed.empty() && trimmed[0] != ';') {
-            size_t eq = body.find('=');
-            if (eq != std::string_view::npos) {
-                std::string_view key = TrimBlanks(body.substr(0, eq));
-                if (!key.empty()) {
-                    line.kind = LineKind::Key;
-                    line.name = key;
-                    size_t v = line.begin + eq + 1;
-                    while (v < line.end && win32k::IsBlank(text[v]))
-                        ++v;
-                    line.valueBegin = v;
-                }
-            }
-        }
-        parsed.lines.push_back(line);
-        pos = line.next;
-    }
-    return parsed;
-}
-
-// Lines [first, last) of the first section with this name; nullopt when absent.
-// Duplicate sections after the first are not consulted, as on the platform.
-struct Range {
-    size_t header, first, last;
-};
-std::optional<Range> FindSection(const Parsed& parsed, std::string_view section) {
-    const auto& lines = parsed.lines;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != LineKind::Section || !EqualNoCase(lines[i].name, section)) continue;
-        size_t j = i + 1;
-        while (j < lines.size() && lines[j].kind != LineKind::Section)
-            ++j;
-        return Range{i, i + 1, j};
-    }
-    return std::nullopt;
-}
-
-std::optional<size_t> FindKey(const Parsed& parsed, const Range& range, std::string_view key) {
-    for (size_t i = range.first; i < range.last; ++i)
-        if (parsed.lines[i].kind == LineKind::Key && EqualNoCase(parsed.lines[i].name, key))
-            return i;
-    return std::nullopt;
-}
-
-// The value as read: trimmed, and without a pair of enclosing double quotes.
-std::string_view ValueOf(std::string_view text, const Line& line) {
-    std::string_view value = TrimBlanks(text.substr(line.valueBegin, line.end - line.valueBegin));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.substr(1, value.size() - 2);
-    return value;
+// The whole text of the named file; false when it is absent or unreadable.
+bool ReadProfile(LPCSTR fileName, std::string& text) {
+    auto path = ResolvePath(fileName);
+    return path && ReadWhole(path->file, text, nullptr) == ReadResult::Ok;
 }
 
 // ---- Reading values ---------------------------------------------------------
@@ -217,9 +123,11 @@ DWORD CopyOut(std::string_view text, LPSTR buffer, DWORD size) {
     return DWORD(n);
 }
 
+using Names = std::vector<std::string_view>;
+
 // A list of NUL-terminated names ending in an extra NUL. When it does not fit,
 // the platform cuts it, keeps both final NULs and returns size - 2.
-DWORD CopyList(const std::vector<std::string_view>& names, LPSTR buffer, DWORD size) {
+DWORD CopyList(const Names& names, LPSTR buffer, DWORD size) {
     if (size < 2) {
         buffer[0] = '\0';
         return 0;
@@ -241,114 +149,7 @@ DWORD CopyList(const std::vector<std::string_view>& names, LPSTR buffer, DWORD s
     return DWORD(pos == 0 ? 0 : pos);
 }
 
-// Looks the value up; false when the file, section or key is absent or unreadable.
-bool LookUp(LPCSTR section, LPCSTR key, LPCSTR fileName, std::string& value) {
-    auto path = ResolvePath(fileName);
-    if (!path || !section || !key) return false;
-    std::string text;
-    if (ReadWhole(path->file, text, nullptr) != ReadResult::Ok) return false;
-    Parsed parsed = Parse(text);
-    auto range = FindSection(parsed, section);
-    if (!range) return false;
-    auto index = FindKey(parsed, *range, key);
-    if (!index) return false;
-    value = ValueOf(text, parsed.lines[*index]);
-    return true;
-}
-
-// The platform's integer reading: leading blanks, an optional sign, then decimal
-// digits up to the first other character; no digits reads as 0. Values beyond
-// the int range saturate rather than wrap, so a huge speed clamps as "too fast".
-int ParseProfileInt(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && win32k::IsBlank(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > 1LL + INT_MAX) value = 1LL + INT_MAX;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    return int(value);
-}
-
 // ---- Writing ----------------------------------------------------------------
-
-bool HasAny(const char* text, const char* forbidden) {
-    return strpbrk(text, forbidden) != nullptr;
-}
-
-// Applies the change to text; returns false when nothing changes.
-bool Edit(std::string& text, const char* section, const char* key, const char* value) {
-    Parsed parsed = Parse(text);
-    const std::string eol = parsed.lineEnd;
-    auto range = FindSection(parsed, section);
-    const auto& lines = parsed.lines;
-
-    if (!key) { // delete the section with its keys and the lines between them
-        if (!range) return false;
-        size_t from = lines[range->header].begin;
-        size_t to = range->last < lines.size() ? lines[range->last].begin : text.size();
-        text.erase(from, to - from);
-        return true;
-    }
-
-    if (!value) { // delete the key, duplicates included, so it then reads as absent
-        if (!range) return false;
-        bool changed = false;
-        for (size_t i = range->last; i-- > range->first;) {
-            if (lines[i].kind == LineKind::Key && EqualNoCase(lines[i].name, key)) {
-                text.erase(lines[i].begin, lines[i].next - lines[i].begin);
-                changed = true;
-            }
-        }
-        return changed;
-    }
-
-    if (!range) { // a new section at the end
-        std::string add;
-        if (!text.empty() && text.back() != '\n') add += eol;
-        add.append("[").append(section).append("]").append(eol);
-        add.append(key).append("=").append(value).append(eol);
-        text += add;
-        return true;
-    }
-
-    if (auto index = FindKey(parsed, *range, key)) {
-        // Replace only the value; the key's spelling and the blanks around '='
-        // stay as the user wrote them.
-        // A value that brings its own leading blanks replaces the ones there, or
-        // every write of it would add more.
-        const Line& line = lines[*index];
-        size_t from = line.valueBegin;
-        if (win32k::IsBlank(value[0]))
-            while (from > line.begin && text[from - 1] != '=')
-                --from;
-        std::string_view old(text.data() + from, line.end - from);
-        if (old == value) return false;
-        text.replace(from, line.end - from, value);
-        return true;
-    }
-
-    // A new key after the section's last non-blank line, so blank lines that
-    // separate it from the next section stay where they are.
-    size_t after = range->header;
-    for (size_t i = range->first; i < range->last; ++i)
-        if (!TrimBlanks(
-                 std::string_view(text).substr(lines[i].begin, lines[i].end - lines[i].begin))
-                 .empty())
-            after = i;
-    const Line& anchor = lines[after];
-    std::string add = std::string(key) + "=" + value;
-    if (anchor.next == anchor.end) // last line of a file without a final line end
-        text.insert(anchor.end, eol + add);
-    else
-        text.insert(anchor.next, add + eol);
-    return true;
-}
 
 bool WriteAll(int fd, const std::string& data) {
     size_t done = 0;
@@ -401,10 +202,9 @@ bool ReplaceFile(const std::string& target, const std::string& data, mode_t mode
 } // namespace
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
-    std::string value;
-    // An empty value counts as absent, as on the platform.
-    if (!LookUp(section, key, fileName, value) || value.empty()) return UINT(defaultValue);
-    return UINT(ParseProfileInt(value));
+    std::string text;
+    if (!section || !key || !ReadProfile(fileName, text)) return UINT(defaultValue);
+    return UINT(win32k::ProfileInt(text, section, key, defaultValue));
 }
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
@@ -412,26 +212,15 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     if (!buffer || size == 0) return 0;
     if (!defaultValue) defaultValue = "";
 
-    if (!section || !key) { // enumerate section names, or a section's key names
-        auto path = ResolvePath(fileName);
-        std::string text;
-        if (!path || ReadWhole(path->file, text, nullptr) != ReadResult::Ok)
-            return CopyList({}, buffer, size);
-        Parsed parsed = Parse(text);
-        std::vector<std::string_view> names;
-        if (!section) {
-            for (const Line& line : parsed.lines)
-                if (line.kind == LineKind::Section) names.push_back(line.name);
-        } else if (auto range = FindSection(parsed, section)) {
-            for (size_t i = range->first; i < range->last; ++i)
-                if (parsed.lines[i].kind == LineKind::Key) names.push_back(parsed.lines[i].name);
-        }
-        return CopyList(names, buffer, size);
-    }
+    std::string text;
+    const bool read = ReadProfile(fileName, text);
+    // No section: the section names; no key: the section's key names.
+    if (!section) return CopyList(read ? win32k::ProfileSectionNames(text) : Names(), buffer, size);
+    if (!key)
+        return CopyList(read ? win32k::ProfileKeyNames(text, section) : Names(), buffer, size);
 
-    std::string value;
-    if (!LookUp(section, key, fileName, value)) return CopyOut(defaultValue, buffer, size);
-    return CopyOut(value, buffer, size);
+    const auto value = read ? win32k::ProfileValue(text, section, key) : std::nullopt;
+    return CopyOut(value ? *value : std::string_view(defaultValue), buffer, size);
 }
 
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName) {
@@ -442,9 +231,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     }
     // Names and values must not be able to start lines of their own: a value
     // with a line break could otherwise plant keys or sections in the file.
-    if (HasAny(section, "\r\n[]") ||
-        (key && (HasAny(key, "\r\n[]=") || key[0] == ';' || TrimBlanks(key).empty())) ||
-        (value && HasAny(value, "\r\n"))) {
+    if (win32k::BreaksProfileLines(section, key, value)) {
         Warn("refused to write settings file %s: name or value would break its lines",
              path->file.c_str());
         SetLastError(ERROR_ACCESS_DENIED);
@@ -493,7 +280,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         mode_t mode = read == ReadResult::Ok ? (info.st_mode & 07777) : 0600;
         if (read == ReadResult::Missing && (!key || !value)) {
             result = TRUE; // nothing to delete
-        } else if (!Edit(text, section, key, value)) {
+        } else if (!win32k::EditProfileText(text, section, key, value)) {
             result = TRUE; // already as asked
         } else if (text.size() > size_t(kMaxProfileSize)) {
             Warn("settings file %s would exceed %ld bytes; not written", target.c_str(),
