@@ -1,7 +1,8 @@
 #include <xfile/xfile.h>
 
 #include "geometry.h"
-#include "lexer.h"
+#include "binary_lexer.h"
+#include "text_lexer.h"
 #include "source.h"
 
 #include <algorithm>
