@@ -1,5 +1,19 @@
 // Reader for DirectX .x model files: text, binary (32/64-bit floats) and their
 // MSZIP-compressed forms. Bytes in, one merged model out; no global state.
+//
+//   xfile::Model model;
+//   std::string why;
+//   if (xfile::load(path, model, &why) != xfile::Result::Ok)
+//       std::fprintf(stderr, "%s: %s\n", path, why.c_str());
+//   for (const xfile::Triangle& t : model.triangles) // every index is in range
+//       draw(model.positions[t.v[0]], model.normals[t.n[0]], ...);
+//
+// Read past on purpose (the model shows without them): template declarations, GUIDs, names
+// of anything but materials, references other than a material list's, vertex colours,
+// vertex duplication indices, face wraps, skinning, animation and any unknown object. A
+// texture is kept as its file name only. Normals that don't pair with the faces are made
+// anew, texture coordinates that aren't one per vertex are dropped, materials a list
+// declares but doesn't give are white.
 #pragma once
 
 #include <cstddef>
