@@ -116,6 +116,7 @@ bool MeshAssembler::place(const Placement& placement, double cof[9], std::string
     Vec3* p = out_->positions.data() + base_;
     for (int i = 0; i < 9; ++i)
         cof[i] = i % 4 == 0 ? 1 : 0;
+    bool mirror = false;
     const double* a = placement.matrix;
     if (a && !is_identity(a)) {
         for (uint32_t i = 0; i < count_; ++i) {
@@ -128,32 +129,36 @@ bool MeshAssembler::place(const Placement& placement, double cof[9], std::string
                 return false;
             }
         }
-        // Normals go through the inverse transpose: the cofactors, up to scale.
+        // Normals go through the inverse transpose: the cofactors, up to a positive scale.
         auto e = [a](int r, int c) { return a[r * 4 + c]; };
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) {
                 int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
                 cof[r * 3 + c] = e(r1, c1) * e(r2, c2) - e(r1, c2) * e(r2, c1);
             }
-        const double det = e(0, 0) * cof[0] + e(0, 1) * cof[1] + e(0, 2) * cof[2];
-        if (det < 0) {
-            // A mirroring matrix turns faces inside out; keep their fronts outside.
-            std::vector<Triangle>& tris = out_->triangles;
-            for (size_t t = first_triangle_; t < tris.size(); ++t) {
-                Triangle& tr = tris[t];
-                std::swap(tr.v[1], tr.v[2]);
-                std::swap(tr.n[1], tr.n[2]);
-                tr.edges = uint8_t((tr.edges & 2) | ((tr.edges & 1) << 2) | ((tr.edges >> 2) & 1));
-            }
+        mirror = e(0, 0) * cof[0] + e(0, 1) * cof[1] + e(0, 2) * cof[2] < 0;
+        if (mirror)
             for (int i = 0; i < 9; ++i)
                 cof[i] = -cof[i];
-        }
     }
-    // Right-handed axes with counter-clockwise fronts: negating z is a mirror that also turns
-    // counter-clockwise into clockwise, so the fronts stay where they were.
-    if (placement.right_handed)
+    // Right-handed axes become ours by negating z: the picture stays the same, so fronts stay
+    // counter-clockwise on screen where ours are clockwise. Corners swap as under a mirroring
+    // matrix, and a mirroring matrix in such a file cancels that out.
+    if (placement.right_handed) {
+        mirror = !mirror;
         for (uint32_t i = 0; i < count_; ++i)
             p[i].z = -p[i].z;
+    }
+    if (mirror) {
+        // Faces turned inside out: swap two corners to keep their fronts outside.
+        std::vector<Triangle>& tris = out_->triangles;
+        for (size_t t = first_triangle_; t < tris.size(); ++t) {
+            Triangle& tr = tris[t];
+            std::swap(tr.v[1], tr.v[2]);
+            std::swap(tr.n[1], tr.n[2]);
+            tr.edges = uint8_t((tr.edges & 2) | ((tr.edges & 1) << 2) | ((tr.edges >> 2) & 1));
+        }
+    }
     return true;
 }
 
