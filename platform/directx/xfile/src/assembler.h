@@ -60,10 +60,10 @@ class MeshAssembler {
     // Finishes the mesh: drops faces naming a normal that doesn't exist, places the positions,
     // keeps fronts outside under a mirroring matrix, maps the given normals through the inverse
     // transpose (or builds smooth ones) and writes each face's value (one per face, or null)
-    // into its triangles' material. Adds the faces dropped to `dropped`. False, with a reason,
-    // when a placed position is not a finite number.
+    // into its triangles' material. Counts the mesh and the faces dropped in the model. False,
+    // with a reason, when a placed position is not a finite number.
     bool end(const Placement& placement, const GivenNormals* normals, const int32_t* values,
-             size_t& dropped, std::string& error);
+             std::string& error);
 
   private:
     void polygon(const uint32_t* corners, uint32_t n);

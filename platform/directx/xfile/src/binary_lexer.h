@@ -32,7 +32,11 @@ class BinaryLexer : public LexerBase {
             if (!s_.eof && s_.e - s_.p < 2 && !s_.refill(2, error_)) return fail_keep();
             size_t have = size_t(s_.e - s_.p);
             if (have == 0) return Tok::End;
-            if (have < 2) return fail("file ends inside a token");
+            if (have < 2) {
+                // A body too short for any token (a lone line break) holds nothing.
+                if (s_.offset() == 0) return Tok::End;
+                return fail("file ends inside a token");
+            }
             const BinTok id = rd16();
             s_.p += 2;
             switch (id) {

@@ -201,7 +201,7 @@ void MeshAssembler::map_normals(const GivenNormals& given, const double cof[9], 
 }
 
 bool MeshAssembler::end(const Placement& placement, const GivenNormals* given,
-                        const int32_t* values, size_t& dropped, std::string& error) {
+                        const int32_t* values, std::string& error) {
     if (given) {
         uint32_t top = 0; // one pass the compiler can widen, for the usual case of no bad index
         for (size_t i = 0; i < corners_; ++i)
@@ -225,14 +225,14 @@ bool MeshAssembler::end(const Placement& placement, const GivenNormals* given,
             for (; count; --count, ++t)
                 t->material = values[f];
         });
-    dropped += ndropped_;
+    ++out_->meshes;
+    out_->dropped_faces += ndropped_;
     return true;
 }
 
 namespace {
 
-bool append(PolyMesh& mesh, const Placement& placement, Model& out, size_t& dropped,
-            std::string& error) {
+bool append(PolyMesh& mesh, const Placement& placement, Model& out, std::string& error) {
     const size_t count = mesh.positions.size();
     if (out.positions.size() + count >= 0xfffffff0u) {
         error = "too many vertices";
@@ -263,7 +263,7 @@ bool append(PolyMesh& mesh, const Placement& placement, Model& out, size_t& drop
     const MeshAssembler::GivenNormals given{mesh.normals.data(), mesh.normals.size(),
                                             mesh.normal_index.data()};
     const bool paired = !mesh.normals.empty() && mesh.normal_index.size() == idx.size();
-    if (!assembler.end(placement, paired ? &given : nullptr, nullptr, dropped, error)) return false;
+    if (!assembler.end(placement, paired ? &given : nullptr, nullptr, error)) return false;
     if (!out.texcoords.empty()) out.texcoords.resize(out.positions.size(), Vec2{0, 0});
     return true;
 }
@@ -274,12 +274,12 @@ bool append(PolyMesh& mesh, const Placement& placement, Model& out, size_t& drop
 bool append_mesh(PolyMesh& mesh, const Placement& placement, Model& out, size_t* dropped,
                  std::string* error) {
     const size_t positions = out.positions.size(), normals = out.normals.size(),
-                 triangles = out.triangles.size();
-    size_t count = 0;
+                 triangles = out.triangles.size(), meshes = out.meshes,
+                 dropped_before = out.dropped_faces;
     std::string why;
     bool ok;
     try {
-        ok = detail::append(mesh, placement, out, count, why);
+        ok = detail::append(mesh, placement, out, why);
     } catch (const std::bad_alloc&) {
         ok = false;
         why = "out of memory";
@@ -290,9 +290,10 @@ bool append_mesh(PolyMesh& mesh, const Placement& placement, Model& out, size_t*
         out.normals.resize(normals);
         out.triangles.resize(triangles);
         if (!out.texcoords.empty()) out.texcoords.resize(positions);
-        count = 0;
+        out.meshes = meshes;
+        out.dropped_faces = dropped_before;
     }
-    if (dropped) *dropped += count;
+    if (dropped) *dropped += out.dropped_faces - dropped_before;
     if (error) *error = ok ? std::string() : why;
     return ok;
 }

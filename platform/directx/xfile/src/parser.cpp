@@ -277,6 +277,7 @@ template <class L> class Parser {
         }
         uint32_t nf = 0;
         if (!count(nf, 1, "face")) return false;
+        // A face naming a vertex the mesh doesn't have is left out by the assembler.
         assembler_.begin(model_, nv, src_.reserve_cap(nf));
         for (uint32_t f = 0; f < nf; ++f) {
             uint32_t n = 0;
@@ -284,24 +285,14 @@ template <class L> class Parser {
             if (n == 3) {
                 uint32_t abc[3];
                 if (!lx_.read_uints(abc, 3)) return false;
-                uint32_t a = abc[0], b = abc[1], c = abc[2];
-                if (a >= nv || b >= nv || c >= nv) return bad_index(std::max(a, std::max(b, c)));
                 assembler_.face(abc, 3);
                 continue;
             }
             idx_.resize(n);
-            for (uint32_t k = 0; k < n; ++k) {
-                if (!lx_.read_uint(idx_[k])) return false;
-                if (idx_[k] >= nv) return bad_index(idx_[k]);
-            }
+            if (!lx_.read_uints(idx_.data(), n)) return false;
             assembler_.face(idx_.data(), n);
         }
         return true;
-    }
-
-    bool bad_index(uint32_t i) {
-        return fail("face refers to vertex " + std::to_string(i) + " of " +
-                    std::to_string(mesh_.nv));
     }
 
     bool read_normals() {
@@ -333,16 +324,12 @@ template <class L> class Parser {
                 uint32_t run[16];
                 const uint32_t r = std::min<uint32_t>(n - k, 16);
                 if (!lx_.read_uints(run, r)) return false;
-                for (uint32_t j = 0; j < r; ++j) {
-                    if (run[j] >= nn)
-                        return fail("normal index " + std::to_string(run[j]) + " out of range " +
-                                    std::to_string(nn));
-                    if (valid) m.normal_idx.push_back(run[j]);
-                }
+                if (valid) m.normal_idx.insert(m.normal_idx.end(), run, run + r);
                 k += r;
             }
         }
-        // Normals that don't pair with the faces are dropped and computed instead.
+        // Normals that don't pair with the faces are dropped and computed instead; a face naming
+        // a normal that doesn't exist is left out by the assembler.
         m.has_normals = valid;
         return true;
     }
@@ -450,9 +437,8 @@ template <class L> class Parser {
         const MeshAssembler::GivenNormals given{m.normals.data(), m.normals.size(),
                                                 m.normal_idx.data()};
         const Placement placement{frames_.back().m, false};
-        size_t dropped = 0;
         std::string why;
-        if (!assembler_.end(placement, m.has_normals ? &given : nullptr, values, dropped, why))
+        if (!assembler_.end(placement, m.has_normals ? &given : nullptr, values, why))
             return fail(why);
         if (m.has_tc) {
             model_.texcoords.resize(m.base, Vec2{0, 0});

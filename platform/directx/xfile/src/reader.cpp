@@ -28,11 +28,12 @@ Result parse_body(const uint8_t* data, size_t size, Model& model, std::string& e
         error = "not a .x file (no \"xof \" header)";
         return Result::BadFile;
     }
-    for (int i = 4; i < 8; ++i)
-        if (data[i] < '0' || data[i] > '9') {
-            error = "bad version in the .x header";
-            return Result::BadFile;
-        }
+    // Versions 3.2 and 3.3 share one syntax; what another version means is unknown.
+    std::string_view version(reinterpret_cast<const char*>(data) + 4, 4);
+    if (version != "0302" && version != "0303") {
+        error = "unknown .x format version \"" + std::string(version) + "\"";
+        return Result::BadFile;
+    }
     std::string_view fmt(reinterpret_cast<const char*>(data) + 8, 4);
     std::string_view fsz(reinterpret_cast<const char*>(data) + 12, 4);
     bool text, zip;

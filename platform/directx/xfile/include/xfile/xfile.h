@@ -61,6 +61,8 @@ struct Model {
     std::vector<Vec2> texcoords; // empty, or one per position
     std::vector<Triangle> triangles;
     std::vector<Material> materials; // those the triangles use
+    size_t meshes = 0;               // meshes the file holds, empty ones included
+    size_t dropped_faces = 0;        // left out for naming a vertex or normal that doesn't exist
 };
 
 enum class Result { Ok, FileNotFound, BadFile };
@@ -76,7 +78,9 @@ struct Limits {
 Result parse(const uint8_t* data, size_t size, Model& out, std::string* error = nullptr,
              const Limits& limits = {});
 
-// Reads the file (FileNotFound when it can't be opened or read), then parses it.
+// Reads the file (FileNotFound when it can't be opened or read), then parses it. A file that
+// holds no mesh, or meshes without a triangle, is read (Ok) all the same: the caller decides
+// what an empty model means.
 Result load(const char* path, Model& out, std::string* error = nullptr, const Limits& limits = {});
 
 } // namespace xfile
