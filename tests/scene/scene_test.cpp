@@ -58,6 +58,18 @@ TEST_F(Scene, ScalesTheLargerOfWidthAndHeightToThreeUnits) {
     }
 }
 
+TEST_F(Scene, ModelBuiltAwayFromItsOriginStaysInViewForAWholeBounceCycle) {
+    // Spun about its file's origin, a box at x = 20 would circle far outside the view.
+    WriteSettings(Settings(WriteFile("aside.x", BoxModel(1, 1, 1, 20))));
+    ASSERT_EQ(BuildScene(), 1);
+    EXPECT_NEAR(SceneGetState()->scale, 3.0, 1e-6); // sized as before
+    for (int frame = 0; frame < 400; ++frame) { // every wall of the box met at least once
+        StepMotion();
+        ASSERT_EQ(RenderFrame(), 1);
+        ASSERT_GT(ReadPixels(State().lpDDSBack).lit, 500) << "frame " << frame;
+    }
+}
+
 TEST_F(Scene, SettingsGiveColourQualityAndSpin) {
     WriteSettings("[SS_SECTION]\nSPEED=11\nSHADE=1\n[SETTING]\nColorR=255\nColorG=128\n"
                   "ColorB=0\nFILENAME=" +

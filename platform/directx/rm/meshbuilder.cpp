@@ -19,6 +19,15 @@ xfile::Vec3 normalized(xfile::Vec3 v, xfile::Vec3 fallback) {
     return {float(v.x / len), float(v.y / len), float(v.z / len)};
 }
 
+// One line on standard error about the model, named as given and, when the name was mapped,
+// where it was looked for.
+void tell(const char* what, const char* given, const std::string& path, const std::string& why) {
+    if (path == given)
+        std::fprintf(stderr, "plumora: %s '%s': %s\n", what, given, why.c_str());
+    else
+        std::fprintf(stderr, "plumora: %s '%s' (%s): %s\n", what, given, path.c_str(), why.c_str());
+}
+
 uint8_t channel(float f) {
     if (!(f > 0)) return 0;
     if (f >= 1) return 255;
@@ -63,13 +72,20 @@ HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRM
         if (reason.empty())
             reason =
                 result == xfile::Result::FileNotFound ? "file not found" : "not a valid .x file";
-        if (path == given)
-            std::fprintf(stderr, "plumora: cannot load model '%s': %s\n", given, reason.c_str());
-        else
-            std::fprintf(stderr, "plumora: cannot load model '%s' (%s): %s\n", given, path.c_str(),
-                         reason.c_str());
+        tell("cannot load model", given, path, reason);
         return result == xfile::Result::FileNotFound ? D3DRMERR_FILENOTFOUND : D3DRMERR_BADFILE;
     }
+    // As the platform: a file without a mesh has nothing to load, but a mesh with no face left
+    // to draw still loads. Either way the user, who would see a black screen, reads why.
+    if (model.meshes == 0) {
+        tell("cannot load model", given, path, "no mesh in the file");
+        return D3DRMERR_NOTFOUND;
+    }
+    if (model.dropped_faces)
+        tell("model", given, path,
+             "faces left out for naming a vertex or normal that doesn't exist: " +
+                 std::to_string(model.dropped_faces));
+    if (model.triangles.empty()) tell("model", given, path, "no triangle to show");
 
     positions_ = std::move(model.positions);
     const size_t np = positions_.size();
@@ -125,6 +141,15 @@ HRESULT MeshBuilder::Scale(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) {
     // Normals follow the inverse transpose, then get unit length again.
     for (xfile::Vec3& n : normals_)
         n = normalized({n.x / sx, n.y / sy, n.z / sz}, n);
+    cache_valid_ = false;
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::Translate(D3DVALUE tx, D3DVALUE ty, D3DVALUE tz) {
+    DX_FAILPOINT("Translate");
+    if (!std::isfinite(tx) || !std::isfinite(ty) || !std::isfinite(tz)) return D3DRMERR_BADVALUE;
+    for (xfile::Vec3& p : positions_)
+        p = {p.x + tx, p.y + ty, p.z + tz};
     cache_valid_ = false;
     return D3DRM_OK;
 }
