@@ -213,6 +213,40 @@ def case_renders(c):
     c.expect_ends(proc, 0, "key")
 
 
+def case_off_origin(c):
+    """A model built far from its own origin turns about its middle: on screen all along."""
+    if not c.args.probe:
+        print("skipped: no screen reader (tools/xshot) built")
+        sys.exit(SKIP)
+    home = os.path.dirname(c.install.dir)
+    model = os.path.join(home, "aside.x")
+    corners = [(20 + x, y, z) for x in (-1, 1) for y in (-1, 1) for z in (-1, 1)]
+    with open(model, "w") as f:
+        f.write("xof 0303txt 0032\nMesh {\n8;\n%s;\n6;\n%s;\n}\n" % (
+            ",\n".join("%g;%g;%g;" % p for p in corners),
+            ",\n".join("4;%s;" % ",".join(map(str, q)) for q in
+                       ((0, 1, 3, 2), (4, 6, 7, 5), (0, 4, 5, 1), (2, 3, 7, 6), (0, 2, 6, 4),
+                        (1, 5, 7, 3)))))
+    settings = os.path.join(c.env["XDG_CONFIG_HOME"], "plumora")
+    os.makedirs(settings, exist_ok=True)
+    with open(os.path.join(settings, "Mirel.ini"), "w") as f:
+        f.write("[SETTING]\nFILENAME=%s\n" % model)
+    proc, _ = c.start_saver()
+    shot = os.path.join(home, "screen.ppm")
+    lit = []
+    deadline = time.monotonic() + 20
+    while len(lit) < 8 and time.monotonic() < deadline and proc.poll() is None:
+        lit.append(count_non_black(c.x.screenshot(c.args.probe, shot)[2]))
+        if lit[0] == 0:
+            lit.clear()  # not drawn yet
+        time.sleep(0.25)
+    expect(proc.poll() is None, "the saver ended on its own: %s" % output(proc))
+    expect(len(lit) == 8 and min(lit) > 0, "the model left the screen: lit pixels %s" % lit)
+    c.x.key("a")
+    c.expect_ends(proc, 0, "key")
+    expect("plumora:" not in output(proc), "the model was refused: " + output(proc))
+
+
 def _parent(pid):
     try:
         with open("/proc/%s/stat" % pid) as f:
