@@ -62,13 +62,13 @@ void AppendMeshes(const uint8_t* data, size_t size) {
             for (uint32_t k = mesh.face_sizes.back(); k > 0; --k)
                 mesh.position_index.push_back(next() % (mesh.positions.size() + 2));
         }
+        if (flags & 16 && !mesh.position_index.empty()) mesh.position_index.pop_back();
         if (flags & 2) {
             for (int k = next() % 8; k > 0; --k)
                 mesh.normals.push_back({int8_t(next()) / 8.0f, int8_t(next()) / 8.0f, 1});
             for (size_t k = 0; k < mesh.position_index.size(); ++k)
                 mesh.normal_index.push_back(next() % (mesh.normals.size() + 1));
         }
-        if (flags & 16 && !mesh.position_index.empty()) mesh.position_index.pop_back();
         double matrix[16];
         for (double& v : matrix)
             v = int8_t(next()) / 4.0;

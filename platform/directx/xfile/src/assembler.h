@@ -50,11 +50,12 @@ class MeshAssembler {
     size_t corners() const { return corners_; }
 
     // Normals the file gives: one index into `normals` per corner, face after face, for every
-    // face (dropped ones included).
+    // face (dropped ones included; a list that ends early leaves out the faces it misses).
     struct GivenNormals {
         const Vec3* normals;
         size_t count;
         const uint32_t* index;
+        size_t corners; // entries in index
     };
 
     // Finishes the mesh: drops faces naming a normal that doesn't exist, places the positions,

@@ -87,7 +87,7 @@ void MeshAssembler::drop_bad_normals(const GivenNormals& given) {
     for (size_t f = 0; f < sizes_.size(); corner += sizes_[f], ++f) {
         if (f < dropped_.size() && dropped_[f]) continue;
         for (uint32_t k = 0; k < sizes_[f]; ++k)
-            if (given.index[corner + k] >= given.count) {
+            if (corner + k >= given.corners || given.index[corner + k] >= given.count) {
                 drop(f, kLate);
                 break;
             }
@@ -204,9 +204,9 @@ bool MeshAssembler::end(const Placement& placement, const GivenNormals* given,
                         const int32_t* values, std::string& error) {
     if (given) {
         uint32_t top = 0; // one pass the compiler can widen, for the usual case of no bad index
-        for (size_t i = 0; i < corners_; ++i)
+        for (size_t i = 0; i < given->corners; ++i)
             top = std::max(top, given->index[i]);
-        if (top >= given->count) drop_bad_normals(*given);
+        if (top >= given->count || given->corners < corners_) drop_bad_normals(*given);
     }
     if (ndropped_) remove_dropped();
     double cof[9];
@@ -261,7 +261,7 @@ bool append(PolyMesh& mesh, const Placement& placement, Model& out, std::string&
         off += n;
     }
     const MeshAssembler::GivenNormals given{mesh.normals.data(), mesh.normals.size(),
-                                            mesh.normal_index.data()};
+                                            mesh.normal_index.data(), idx.size()};
     const bool paired = !mesh.normals.empty() && mesh.normal_index.size() == idx.size();
     if (!assembler.end(placement, paired ? &given : nullptr, nullptr, error)) return false;
     if (!out.texcoords.empty()) out.texcoords.resize(out.positions.size(), Vec2{0, 0});

@@ -435,7 +435,7 @@ template <class L> class Parser {
             values = face_slot_.data();
         }
         const MeshAssembler::GivenNormals given{m.normals.data(), m.normals.size(),
-                                                m.normal_idx.data()};
+                                                m.normal_idx.data(), m.normal_idx.size()};
         const Placement placement{frames_.back().m, false};
         std::string why;
         if (!assembler_.end(placement, m.has_normals ? &given : nullptr, values, why))

@@ -305,13 +305,13 @@ void mesh(Out& o, const MeshDesc& m, size_t index) {
     }
     o.begin("Mesh", m.name);
     o.count(uint32_t(m.positions.size()));
-    o.vectors(&m.positions.data()->x, m.positions.size(), 3);
+    o.vectors(reinterpret_cast<const float*>(m.positions.data()), m.positions.size(), 3);
     o.count(uint32_t(m.faces.size()));
     o.faces(m.faces);
     if (!m.normals.empty()) {
         o.begin("MeshNormals", {});
         o.count(uint32_t(m.normals.size()));
-        o.vectors(&m.normals.data()->x, m.normals.size(), 3);
+        o.vectors(reinterpret_cast<const float*>(m.normals.data()), m.normals.size(), 3);
         o.count(uint32_t(m.normal_faces.size()));
         o.faces(m.normal_faces);
         o.end();
@@ -319,7 +319,7 @@ void mesh(Out& o, const MeshDesc& m, size_t index) {
     if (!m.texcoords.empty()) {
         o.begin("MeshTextureCoords", {});
         o.count(uint32_t(m.texcoords.size()));
-        o.vectors(&m.texcoords.data()->u, m.texcoords.size(), 2);
+        o.vectors(reinterpret_cast<const float*>(m.texcoords.data()), m.texcoords.size(), 2);
         o.end();
     }
     if (!m.materials.empty()) {
