@@ -319,12 +319,16 @@ template <class L> class Parser {
             uint32_t n = 0;
             if (!count(n, 1, "normal face vertex")) return false;
             if (valid && n != face_sizes[f]) valid = false;
-            // In runs: a face's indices usually come in one piece of a number list.
-            for (uint32_t k = 0; k < n;) {
+            if (valid) { // as many as the face's own corners, which the file held
+                const size_t at = m.normal_idx.size();
+                m.normal_idx.resize(at + n);
+                if (!lx_.read_uints(m.normal_idx.data() + at, n)) return false;
+                continue;
+            }
+            for (uint32_t k = 0; k < n;) { // read past, in runs
                 uint32_t run[16];
                 const uint32_t r = std::min<uint32_t>(n - k, 16);
                 if (!lx_.read_uints(run, r)) return false;
-                if (valid) m.normal_idx.insert(m.normal_idx.end(), run, run + r);
                 k += r;
             }
         }
