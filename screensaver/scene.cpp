@@ -5,6 +5,7 @@
 
 #include <settings_keys.h>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -12,7 +13,8 @@ namespace {
 SceneState g_scene;
 
 const double kPi = 3.14159265359;
-const double kModelExtent = 3.0; // the larger of width and height, in scene units
+const double kModelExtent = 3.0;    // the larger of width and height, in scene units
+const double kCentred = 1.0 / 1024; // of the model's size: an offset within it is no offset
 
 // Degrees per frame to radians per time unit, passed on as a float.
 D3DVALUE SpinRate(double degrees) {
@@ -83,6 +85,22 @@ void AddModel(LPDIRECT3DRM2 rm, LPDIRECT3DRMFRAME2 model) {
     ReleaseLocal(builder);
 }
 
+// The model frame spins about its origin: a model built away from its own origin would swing
+// out of view, so the centre of its box is moved onto that origin before the scaling. A model
+// centred already (to a fraction of a pixel) is left exactly as it is.
+void CentreModel(LPDIRECT3DRMMESHBUILDER2 builder, const D3DRMBOX* box) {
+    double cx = (box->min.x + box->max.x) / 2.0;
+    double cy = (box->min.y + box->max.y) / 2.0;
+    double cz = (box->min.z + box->max.z) / 2.0;
+    double size = box->max.x - box->min.x;
+    if (box->max.y - box->min.y > size) size = box->max.y - box->min.y;
+    if (box->max.z - box->min.z > size) size = box->max.z - box->min.z;
+    double slack = size * kCentred;
+    if (fabs(cx) <= slack && fabs(cy) <= slack && fabs(cz) <= slack) return;
+    builder->Translate(static_cast<D3DVALUE>(-cx), static_cast<D3DVALUE>(-cy),
+                       static_cast<D3DVALUE>(-cz));
+}
+
 } // namespace
 
 SceneState* SceneGetState(void) {
@@ -114,6 +132,7 @@ double SceneFitModel(LPDIRECT3DRMMESHBUILDER2 builder) {
     D3DRMBOX box;
     memset(&box, 0, sizeof box);
     if (builder->GetBox(&box) != D3DRM_OK) return 0.0;
+    CentreModel(builder, &box);
     double width = box.max.x - box.min.x;
     double height = box.max.y - box.min.y;
     double extent = width >= height ? width : height;

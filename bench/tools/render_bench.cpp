@@ -14,6 +14,7 @@
 #include <dxtest.h>
 #include <win32ext.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sys/resource.h>
 
@@ -128,6 +129,12 @@ struct Pipeline {
         D3DRMBOX box{};
         builder->GetBox(&box);
         const double w = box.max.x - box.min.x, h = box.max.y - box.min.y;
+        // As the saver: a model off its own origin is centred there first, a centred one kept.
+        const double c[3] = {(box.min.x + box.max.x) / 2, (box.min.y + box.max.y) / 2,
+                             (box.min.z + box.max.z) / 2};
+        const double slack = std::max({w, h, double(box.max.z - box.min.z)}) / 1024;
+        if (std::fabs(c[0]) > slack || std::fabs(c[1]) > slack || std::fabs(c[2]) > slack)
+            builder->Translate(float(-c[0]), float(-c[1]), float(-c[2]));
         const double extent = w >= h ? w : h;
         double scale = 0;
         if (extent > 0) {

@@ -186,9 +186,18 @@ TEST_F(Builder, MissingOrCorruptFilesAreReportedAndLeaveTheBuilderEmpty) {
     cut.resize(cut.size() / 2); // ends in the middle of the mesh
     ASSERT_TRUE(xfile::save((dir + "corrupt.x").c_str(), cut));
     std::ofstream(dir + "garbage.x") << "not a model at all";
-    const std::pair<std::string, HRESULT> cases[] = {{missing, D3DRMERR_FILENOTFOUND},
-                                                     {dir + "corrupt.x", D3DRMERR_BADFILE},
-                                                     {dir + "garbage.x", D3DRMERR_BADFILE}};
+    std::vector<uint8_t> later = xfile::write(box_mesh(0, 0, 0, 1, 1, 1), xfile::Format::Text);
+    later[7] = '4'; // format version 3.4
+    ASSERT_TRUE(xfile::save((dir + "later.x").c_str(), later));
+    std::ofstream(dir + "material.x")
+        << "xof 0302txt 0032\nMaterial { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; }";
+    // A compressed binary body holding one line break: empty, not broken.
+    std::ofstream(dir + "blank.x")
+        << std::string("xof 0303bzip0032\x11\0\0\0\x01\0\x08\0CK\x01\x01\0\xfe\xff\n", 32);
+    const std::pair<std::string, HRESULT> cases[] = {
+        {missing, D3DRMERR_FILENOTFOUND},        {dir + "corrupt.x", D3DRMERR_BADFILE},
+        {dir + "garbage.x", D3DRMERR_BADFILE},   {dir + "later.x", D3DRMERR_BADFILE},
+        {dir + "material.x", D3DRMERR_NOTFOUND}, {dir + "blank.x", D3DRMERR_NOTFOUND}};
     for (const auto& [path, code] : cases) {
         ASSERT_EQ(load(save_model("first.x", box_mesh(0, 0, 0, 1, 1, 1))), DD_OK);
         ::testing::internal::CaptureStderr();
@@ -200,6 +209,30 @@ TEST_F(Builder, MissingOrCorruptFilesAreReportedAndLeaveTheBuilderEmpty) {
         const D3DRMBOX b = box();
         for (float v : {b.min.x, b.min.y, b.min.z, b.max.x, b.max.y, b.max.z})
             EXPECT_EQ(v, 0.0f) << path;
+    }
+}
+
+TEST_F(Builder, FacesLeftOutOrNothingToShowLoadAndSaySo) {
+    xfile::MeshDesc bad = box_mesh(0, 0, 0, 1, 1, 1), lines = bad;
+    bad.faces[1][2] = 99;
+    bad.faces[4][0] = 42;
+    for (auto& f : lines.faces)
+        f.resize(2);
+    const struct {
+        std::string path;
+        int faces;
+        const char* says;
+    } cases[] = {{save_model("bad.x", bad), 8, "left out for naming a vertex or normal"},
+                 {save_model("lines.x", lines), 0, "no triangle to show"},
+                 {save_model("empty.x", xfile::MeshDesc{}), 0, "no triangle to show"}};
+    for (const auto& c : cases) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(load(c.path), DD_OK) << c.path;
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(builder->GetFaceCount(), c.faces);
+        EXPECT_NE(err.find("model '" + c.path + "'"), std::string::npos) << err;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
 }
 

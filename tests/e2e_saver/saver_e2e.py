@@ -192,25 +192,40 @@ def case_no_display(c):
 
 
 def case_renders(c):
+    """The default model shows, and so does one built far from its own origin, which turns
+    about its middle: on screen at every look."""
     if not c.args.probe:
         print("skipped: no screen reader (tools/xshot) built")
         sys.exit(SKIP)
     if not c.install.has_models:
         print("skipped: the default model was not built (XFile/ beside windows/)")
         sys.exit(SKIP)
-    proc, _ = c.start_saver()
-    shot = os.path.join(os.path.dirname(c.install.dir), "screen.ppm")
-    lit = 0
-    deadline = time.monotonic() + 15
-    while not lit and time.monotonic() < deadline and proc.poll() is None:
-        width, height, pixels = c.x.screenshot(c.args.probe, shot)
-        expect((width, height) == (1280, 720), "screenshot of %dx%d" % (width, height))
-        lit = count_non_black(pixels)
-        time.sleep(0.2)
-    expect(proc.poll() is None, "the saver ended on its own: %s" % output(proc))
-    expect(lit > 0, "nothing but black on the screen")
-    c.x.key("a")
-    c.expect_ends(proc, 0, "key")
+    home = os.path.dirname(c.install.dir)
+    aside = os.path.join(home, "aside.x")
+    corners = ";,".join("%d;%d;%d" % (20 + x, y, z) for x in (-1, 1) for y in (-1, 1)
+                        for z in (-1, 1))
+    with open(aside, "w") as f:
+        f.write("xof 0303txt 0032\nMesh { 8; %s;; 6; 4;0,1,3,2;, 4;4,6,7,5;, 4;0,4,5,1;, "
+                "4;2,3,7,6;, 4;0,2,6,4;, 4;1,5,7,3;; }\n" % corners)
+    for model in (None, aside):
+        if model:
+            os.makedirs(os.path.join(c.env["XDG_CONFIG_HOME"], "plumora"), exist_ok=True)
+            with open(os.path.join(c.env["XDG_CONFIG_HOME"], "plumora", "Mirel.ini"), "w") as f:
+                f.write("[SETTING]\nFILENAME=%s\n" % model)
+        proc, _ = c.start_saver()
+        lit = []
+        deadline = time.monotonic() + 20
+        while len(lit) < 8 and time.monotonic() < deadline and proc.poll() is None:
+            width, height, pixels = c.x.screenshot(c.args.probe, os.path.join(home, "screen.ppm"))
+            expect((width, height) == (1280, 720), "screenshot of %dx%d" % (width, height))
+            lit.append(count_non_black(pixels))
+            lit = lit if lit[0] else []  # from the first frame drawn on
+            time.sleep(0.25)
+        expect(proc.poll() is None, "the saver ended on its own: %s" % output(proc))
+        expect(len(lit) == 8 and min(lit) > 0, "%s left the screen: lit %s" % (model, lit))
+        c.x.key("a")
+        c.expect_ends(proc, 0, "key")
+        expect("plumora:" not in output(proc), "the model was refused: " + output(proc))
 
 
 def _parent(pid):

@@ -53,7 +53,7 @@ bool SceneTest::BuildRetainedMode() {
     return result == D3DRM_OK;
 }
 
-std::string BoxModel(double w, double h, double d) {
+std::string BoxModel(double w, double h, double d, double at) {
     double x = w / 2, y = h / 2, z = d / 2;
     char text[2048];
     snprintf(text, sizeof text,
@@ -64,8 +64,8 @@ std::string BoxModel(double w, double h, double d) {
              " 6;\n"
              " 4;0,1,2,3;, 4;7,6,5,4;, 4;0,4,5,1;, 4;1,5,6,2;, 4;2,6,7,3;, 4;3,7,4,0;;\n"
              "}\n",
-             -x, -y, -z, -x, y, -z, x, y, -z, x, -y, -z, //
-             -x, -y, z, -x, y, z, x, y, z, x, -y, z);
+             at - x, -y, -z, at - x, y, -z, at + x, y, -z, at + x, -y, -z, //
+             at - x, -y, z, at - x, y, z, at + x, y, z, at + x, -y, z);
     return text;
 }
 

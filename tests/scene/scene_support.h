@@ -25,8 +25,8 @@ class SceneTest : public LayerTest {
     std::string dir;
 };
 
-// A text .x box of the given size centred on the origin.
-std::string BoxModel(double width, double height, double depth);
+// A text .x box of the given size centred on the origin, or on (x, 0, 0).
+std::string BoxModel(double width, double height, double depth, double x = 0);
 
 struct PixelStats {
     long lit = 0;               // pixels that aren't black

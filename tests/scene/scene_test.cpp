@@ -31,13 +31,18 @@ TEST_F(Scene, ScalesTheLargerOfWidthAndHeightToThreeUnits) {
     struct Case {
         const char* name;
         double w, h, d, scale;
+        double at, centre; // the box's x in the file, and once fitted
     };
-    const Case cases[] = {
-        {"wide.x", 4, 2, 1, 0.75}, {"tall.x", 1, 5, 1, 0.6}, {"deep.x", 1, 0.5, 10, 3.0}};
+    // Off its origin the model is centred first; within a fraction of a pixel it is left alone.
+    const Case cases[] = {{"wide.x", 4, 2, 1, 0.75, 0, 0},
+                          {"tall.x", 1, 5, 1, 0.6, 0, 0},
+                          {"deep.x", 1, 0.5, 10, 3.0, 0, 0},
+                          {"aside.x", 4, 2, 1, 0.75, 20, 0},
+                          {"nearly.x", 2, 1, 1, 1.5, 1e-3, 1.5e-3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Restart();
-        WriteSettings(Settings(WriteFile(c.name, BoxModel(c.w, c.h, c.d))));
+        WriteSettings(Settings(WriteFile(c.name, BoxModel(c.w, c.h, c.d, c.at))));
         EXPECT_EQ(BuildScene(), 1);
         EXPECT_NEAR(SceneGetState()->scale, c.scale, 1e-6);
 
@@ -54,7 +59,19 @@ TEST_F(Scene, ScalesTheLargerOfWidthAndHeightToThreeUnits) {
         double w = box.max.x - box.min.x, h = box.max.y - box.min.y, d = box.max.z - box.min.z;
         EXPECT_NEAR(std::max(w, h), 3.0, 1e-4);
         EXPECT_NEAR(d, c.d * c.scale, 1e-4);
+        EXPECT_NEAR((box.min.x + box.max.x) / 2, c.centre, 1e-6);
         builder->Release();
+    }
+}
+
+TEST_F(Scene, ModelBuiltAwayFromItsOriginStaysInViewForAWholeBounceCycle) {
+    // Spun about its file's origin, a box at x = 20 would circle far outside the view.
+    WriteSettings(Settings(WriteFile("aside.x", BoxModel(1, 1, 1, 20))));
+    ASSERT_EQ(BuildScene(), 1);
+    for (int frame = 0; frame < 400; ++frame) { // every wall of the box met at least once
+        StepMotion();
+        ASSERT_EQ(RenderFrame(), 1);
+        ASSERT_GT(ReadPixels(State().lpDDSBack).lit, 500) << "frame " << frame;
     }
 }
 

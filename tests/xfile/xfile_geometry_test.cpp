@@ -1,6 +1,8 @@
 // Triangulation of polygons and normals computed for meshes that have none.
 #include "xfile_test_util.h"
 
+#include <xfile/mesh.h>
+
 using namespace xtest;
 
 namespace {
@@ -127,4 +129,66 @@ TEST(XFileGeometry, DegenerateFacesGetUsableNormals) {
     Model z = read_text(R"(Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;
         MeshNormals { 1; 0;0;0;; 1; 3;0,0,0;; } })");
     EXPECT_NEAR(z.normals[z.triangles[0].n[0]].z, -1.f, 1e-6);
+}
+
+TEST(XFileGeometry, AppendMeshPlacesOtherReadersMeshesAsTheReaderDoes) {
+    // An L-shaped polygon, then the cube as a reader of another format hands it over, with
+    // faces naming a missing position, a missing normal, and corners past the end of the list.
+    const double stretch[16] = {3, 0, 0, 0, 0.5f, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1};
+    const double mirror[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1};
+    const struct {
+        const double* matrix;
+        bool right_handed;
+    } cases[] = {
+        {nullptr, false}, {stretch, false}, {mirror, false}, {nullptr, true}, {mirror, true}};
+    const MeshDesc c = cube(true);
+    for (const auto& k : cases)
+        for (bool own : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << (k.matrix == stretch) << (k.matrix == mirror) << k.right_handed << own);
+            Model m;
+            size_t dropped = 0;
+            std::string err;
+            PolyMesh l;
+            l.positions = {{0, 0, 0}, {0, 2, 0}, {1, 2, 0}, {1, 1, 0}, {2, 1, 0}, {2, 0, 0}};
+            l.face_sizes = {6};
+            l.position_index = {0, 1, 2, 3, 4, 5};
+            ASSERT_TRUE(append_mesh(l, {stretch, false}, m, &dropped, &err)) << err;
+            ASSERT_EQ(m.triangles.size(), 4u);
+            EXPECT_TRUE(m.positions[5] == (Vec3{10, 5, 6}));
+
+            // Right-handed files list fronts counter-clockwise: the same cube, z and order
+            // reversed.
+            const float zs = k.right_handed ? -1.f : 1.f;
+            PolyMesh p;
+            for (Vec3 v : c.positions)
+                p.positions.push_back({v.x, v.y, v.z * zs});
+            for (size_t f = 0; f < 6; ++f) {
+                std::vector<uint32_t> face = c.faces[f];
+                if (k.right_handed) std::reverse(face.begin(), face.end());
+                p.face_sizes.push_back(4);
+                p.position_index.insert(p.position_index.end(), face.begin(), face.end());
+            }
+            p.face_sizes.insert(p.face_sizes.end(), {3, 3, 5});
+            p.position_index.insert(p.position_index.end(), {0, 1, 9, 0, 1, 2});
+            if (own) {
+                for (Vec3 n : c.normals)
+                    p.normals.push_back({n.x, n.y, n.z * zs});
+                for (uint32_t f = 0; f < 6; ++f)
+                    p.normal_index.insert(p.normal_index.end(), 4, f);
+                p.normal_index.insert(p.normal_index.end(), {0, 0, 0, 0, 0, 7});
+            }
+            ASSERT_TRUE(append_mesh(p, {k.matrix, k.right_handed}, m, &dropped, &err)) << err;
+            EXPECT_EQ(dropped, own ? 3u : 2u);
+            ASSERT_EQ(m.triangles.size(), own ? 16u : 17u);
+            const Vec3 centre = k.matrix ? Vec3{4, 5, 6 * zs} : Vec3{0, 0, 0};
+            for (size_t i = 4; i < 4 + 12; ++i) {
+                const Triangle& t = m.triangles[i];
+                const Vec3 fd = face_dir(m, t);
+                EXPECT_GE(t.v[0], 6u);
+                EXPECT_GT(dot(fd, sub(m.positions[t.v[0]], centre)), 0) << "front turned inwards";
+                for (uint32_t n : t.n)
+                    EXPECT_NEAR(dot(m.normals[n], fd) / std::sqrt(dot(fd, fd)), 1.f, 1e-5);
+            }
+        }
 }

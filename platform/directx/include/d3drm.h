@@ -128,6 +128,7 @@ struct IDirect3DRMMeshBuilder : IDirect3DRMVisual {
                          D3DRMLOADTEXTURECALLBACK loadTexture, LPVOID arg) = 0;
     virtual HRESULT GetBox(LPD3DRMBOX box) = 0;
     virtual HRESULT Scale(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) = 0;
+    virtual HRESULT Translate(D3DVALUE tx, D3DVALUE ty, D3DVALUE tz) = 0;
     virtual HRESULT SetQuality(D3DRMRENDERQUALITY quality) = 0;
     virtual D3DRMRENDERQUALITY GetQuality() = 0;
     virtual HRESULT SetColor(D3DCOLOR color) = 0;

@@ -13,18 +13,19 @@
 namespace dx {
 namespace {
 
-xfile::Vec3 sub(xfile::Vec3 a, xfile::Vec3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-
-xfile::Vec3 cross3(xfile::Vec3 a, xfile::Vec3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
 xfile::Vec3 normalized(xfile::Vec3 v, xfile::Vec3 fallback) {
     const double len = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
     if (!(len > 1e-20) || !std::isfinite(len)) return fallback;
     return {float(v.x / len), float(v.y / len), float(v.z / len)};
+}
+
+// One line on standard error about the model, named as given and, when the name was mapped,
+// where it was looked for.
+void tell(const char* what, const char* given, const std::string& path, const std::string& why) {
+    if (path == given)
+        std::fprintf(stderr, "plumora: %s '%s': %s\n", what, given, why.c_str());
+    else
+        std::fprintf(stderr, "plumora: %s '%s' (%s): %s\n", what, given, path.c_str(), why.c_str());
 }
 
 uint8_t channel(float f) {
@@ -65,13 +66,20 @@ HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRM
         if (reason.empty())
             reason =
                 result == xfile::Result::FileNotFound ? "file not found" : "not a valid .x file";
-        if (path == given)
-            std::fprintf(stderr, "plumora: cannot load model '%s': %s\n", given, reason.c_str());
-        else
-            std::fprintf(stderr, "plumora: cannot load model '%s' (%s): %s\n", given, path.c_str(),
-                         reason.c_str());
+        tell("cannot load model", given, path, reason);
         return result == xfile::Result::FileNotFound ? D3DRMERR_FILENOTFOUND : D3DRMERR_BADFILE;
     }
+    // As the platform: a file without a mesh has nothing to load, but a mesh with no face left
+    // to draw still loads. Either way the user, who would see a black screen, reads why.
+    if (model.meshes == 0) {
+        tell("cannot load model", given, path, "no mesh in the file");
+        return D3DRMERR_NOTFOUND;
+    }
+    if (model.dropped_faces)
+        tell("model", given, path,
+             "faces left out for naming a vertex or normal that doesn't exist: " +
+                 std::to_string(model.dropped_faces));
+    if (model.triangles.empty()) tell("model", given, path, "no triangle to show");
 
     positions_ = std::move(model.positions);
     const size_t np = positions_.size();
@@ -80,44 +88,24 @@ HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRM
     for (const xfile::Material& m : model.materials)
         colors_.push_back(RGBA_MAKE(channel(m.r), channel(m.g), channel(m.b), channel(m.a)));
 
-    // Faces in place, in one pass: those naming a missing position are dropped, a missing
-    // material is white. The normals serve only if every face's indices (dropped ones
-    // included) find one.
+    // The reader gives every corner a position and a normal; a face that names anything else
+    // would be dropped here rather than indexed past the end, a missing material is white.
     faces_ = std::move(model.triangles);
     const size_t nn = model.normals.size();
-    bool have_normals = nn != 0;
     size_t kept = 0;
     for (size_t i = 0; i < faces_.size(); ++i) {
         xfile::Triangle& t = faces_[i];
-        if (t.n[0] >= nn || t.n[1] >= nn || t.n[2] >= nn) have_normals = false;
         if (t.v[0] >= np || t.v[1] >= np || t.v[2] >= np) continue;
+        if (t.n[0] >= nn || t.n[1] >= nn || t.n[2] >= nn) continue;
         if (t.material >= 0 && size_t(t.material) >= colors_.size()) t.material = -1;
         // Written back only once a face has been dropped: a sound model is left untouched.
         if (kept != i) faces_[kept] = t;
         ++kept;
     }
     faces_.resize(kept);
-
-    if (have_normals) {
-        normals_ = std::move(model.normals);
-        for (xfile::Vec3& n : normals_)
-            n = normalized(n, {0, 0, -1});
-    } else {
-        // Smooth normals instead: each position's is the area-weighted sum of the front-face
-        // normals around it.
-        normals_.assign(np, {0, 0, 0});
-        for (xfile::Triangle& t : faces_) {
-            for (int k = 0; k < 3; ++k)
-                t.n[k] = t.v[k];
-            const xfile::Vec3 a = positions_[t.v[0]], b = positions_[t.v[1]],
-                              c = positions_[t.v[2]];
-            const xfile::Vec3 fn = cross3(sub(b, a), sub(c, a));
-            for (uint32_t v : t.v)
-                normals_[v] = {normals_[v].x + fn.x, normals_[v].y + fn.y, normals_[v].z + fn.z};
-        }
-        for (xfile::Vec3& n : normals_)
-            n = normalized(n, {0, 0, -1});
-    }
+    normals_ = std::move(model.normals);
+    for (xfile::Vec3& n : normals_)
+        n = normalized(n, {0, 0, -1});
     return D3DRM_OK;
 }
 
@@ -147,6 +135,15 @@ HRESULT MeshBuilder::Scale(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) {
     // Normals follow the inverse transpose, then get unit length again.
     for (xfile::Vec3& n : normals_)
         n = normalized({n.x / sx, n.y / sy, n.z / sz}, n);
+    cache_valid_ = false;
+    return D3DRM_OK;
+}
+
+HRESULT MeshBuilder::Translate(D3DVALUE tx, D3DVALUE ty, D3DVALUE tz) {
+    DX_FAILPOINT("Translate");
+    if (!std::isfinite(tx) || !std::isfinite(ty) || !std::isfinite(tz)) return D3DRMERR_BADVALUE;
+    for (xfile::Vec3& p : positions_)
+        p = {p.x + tx, p.y + ty, p.z + tz};
     cache_valid_ = false;
     return D3DRM_OK;
 }

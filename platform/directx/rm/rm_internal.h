@@ -71,6 +71,7 @@ class MeshBuilder final : public IDirect3DRMMeshBuilder2 {
                  D3DRMLOADTEXTURECALLBACK loadTexture, LPVOID arg) override;
     HRESULT GetBox(LPD3DRMBOX box) override;
     HRESULT Scale(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) override;
+    HRESULT Translate(D3DVALUE tx, D3DVALUE ty, D3DVALUE tz) override;
     HRESULT SetQuality(D3DRMRENDERQUALITY quality) override;
     D3DRMRENDERQUALITY GetQuality() override { return quality_; }
     HRESULT SetColor(D3DCOLOR color) override;

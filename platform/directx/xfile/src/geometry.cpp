@@ -6,20 +6,11 @@
 
 namespace xfile::detail {
 
-namespace {
-struct D3 {
-    double x, y, z;
-};
-D3 sub(const Vec3& a, const Vec3& b) {
-    return {double(a.x) - b.x, double(a.y) - b.y, double(a.z) - b.z};
+Vec3 unit(const D3& v, const Vec3& fallback) {
+    const double len = std::sqrt(dot(v, v));
+    if (!(len > 1e-30) || !std::isfinite(len)) return fallback;
+    return {float(v.x / len), float(v.y / len), float(v.z / len)};
 }
-D3 cross(const D3& a, const D3& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const D3& a, const D3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-} // namespace
 
 void Triangulator::fan_ring(uint32_t start, uint32_t m, uint32_t n, std::vector<Corner3>& out) {
     uint32_t a = start, b = next_[a];
@@ -198,14 +189,10 @@ void NormalBuilder::run(const Vec3* pos, uint32_t base, uint32_t nv, Triangle* t
         size_t cnt = face_sizes[f] >= 3 ? face_sizes[f] - 2 : 0;
         D3 s{0, 0, 0};
         for (size_t k = 0; k < cnt; ++k) {
-            const Triangle& tr = tris[t + k];
-            D3 c = cross(sub(pos[tr.v[1]], pos[tr.v[0]]), sub(pos[tr.v[2]], pos[tr.v[0]]));
+            const D3 c = area_normal(pos, tris[t + k]);
             s.x += c.x, s.y += c.y, s.z += c.z;
         }
-        double len = std::sqrt(dot(s, s));
-        Vec3 fn{0, 0, 0};
-        if (len > 0 && std::isfinite(len))
-            fn = {float(s.x / len), float(s.y / len), float(s.z / len)};
+        const Vec3 fn = unit(s, {0, 0, 0});
         for (size_t k = 0; k < cnt; ++k)
             face_n_[t + k] = fn;
         t += cnt;
@@ -270,12 +257,8 @@ void NormalBuilder::run(const Vec3* pos, uint32_t base, uint32_t nv, Triangle* t
             cluster_[corner] = uint8_t(best);
         }
         uint32_t first = uint32_t(normals.size());
-        for (int c = 0; c < nc; ++c) {
-            D3 a = acc[c];
-            double len = std::sqrt(dot(a, a));
-            if (!(len > 1e-30) || !std::isfinite(len)) a = seed[c], len = 1;
-            normals.push_back({float(a.x / len), float(a.y / len), float(a.z / len)});
-        }
+        for (int c = 0; c < nc; ++c)
+            normals.push_back(unit(acc[c], {float(seed[c].x), float(seed[c].y), float(seed[c].z)}));
         if (nc == 0) normals.push_back({0, 0, -1}); // only degenerate faces here
         for (uint32_t j = b; j < e; ++j) {
             uint32_t corner = corners_[j];

@@ -28,6 +28,30 @@ class Triangulator {
     std::vector<uint32_t> prev_, next_;
 };
 
+// Vectors in double precision, for sums of cross products of float positions.
+struct D3 {
+    double x, y, z;
+};
+
+inline D3 sub(const Vec3& a, const Vec3& b) {
+    return {double(a.x) - b.x, double(a.y) - b.y, double(a.z) - b.z};
+}
+inline D3 cross(const D3& a, const D3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline double dot(const D3& a, const D3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// The normal of the triangle's front side (Triangle), scaled by twice its area: summed over
+// a polygon's triangles it gives the polygon's normal weighted by area.
+inline D3 area_normal(const Vec3* pos, const Triangle& t) {
+    return cross(sub(pos[t.v[1]], pos[t.v[0]]), sub(pos[t.v[2]], pos[t.v[0]]));
+}
+
+// v at unit length, or `fallback` when it has no direction (zero, tiny or not finite).
+Vec3 unit(const D3& v, const Vec3& fallback);
+
 inline uint8_t edge_bits(uint32_t a, uint32_t b, uint32_t c, uint32_t n) {
     auto nx = [n](uint32_t i) { return i + 1 == n ? 0u : i + 1; };
     return uint8_t((nx(a) == b ? 1 : 0) | (nx(b) == c ? 2 : 0) | (nx(c) == a ? 4 : 0));

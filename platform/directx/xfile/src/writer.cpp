@@ -1,5 +1,7 @@
 #include <xfile/xwriter.h>
 
+#include "binary_tokens.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,6 +11,8 @@
 
 namespace xfile {
 namespace {
+
+using detail::BinTok;
 
 // The writer speaks in the members of the standard templates; the text form adds the usual
 // punctuation, the binary form packs runs of numbers into list tokens.
@@ -141,24 +145,24 @@ class BinaryOut : public Out {
         flush();
         name_tok(ident);
         if (!name.empty()) name_tok(name);
-        u16(10);
+        tok(BinTok::OBrace);
     }
     void end() override {
         flush();
-        u16(11);
+        tok(BinTok::CBrace);
     }
     void ref(const std::string& name) override {
         flush();
-        u16(10);
+        tok(BinTok::OBrace);
         name_tok(name);
-        u16(11);
+        tok(BinTok::CBrace);
     }
     void string(const std::string& v) override {
         flush();
-        u16(2);
+        tok(BinTok::String);
         u32(uint32_t(v.size()));
         s_ += v;
-        u16(20);
+        tok(BinTok::Semicolon);
     }
     void count(uint32_t n) override { int_(n); }
     void ints(const std::vector<uint32_t>& v) override {
@@ -187,47 +191,50 @@ class BinaryOut : public Out {
     }
     void templates() override {
         flush();
-        u16(31);
+        tok(BinTok::Template);
         name_tok("Vector");
-        u16(10);
+        tok(BinTok::OBrace);
         guid();
         for (const char* n : {"x", "y", "z"}) {
-            u16(42);
+            tok(BinTok::Float);
             name_tok(n);
-            u16(20);
+            tok(BinTok::Semicolon);
         }
-        u16(11);
-        u16(31);
+        tok(BinTok::CBrace);
+        tok(BinTok::Template);
         name_tok("Mesh");
-        u16(10);
+        tok(BinTok::OBrace);
         guid();
-        u16(41);
+        tok(BinTok::Dword);
         name_tok("nVertices");
-        u16(20);
-        u16(52);
+        tok(BinTok::Semicolon);
+        tok(BinTok::Array);
         name_tok("Vector");
         name_tok("vertices");
-        u16(14);
+        tok(BinTok::OBracket);
         name_tok("nVertices");
-        u16(15);
-        u16(20);
-        u16(14);
-        u16(18);
-        u16(18);
-        u16(18);
-        u16(15);
-        u16(11);
+        tok(BinTok::CBracket);
+        tok(BinTok::Semicolon);
+        tok(BinTok::OBracket);
+        tok(BinTok::Dot);
+        tok(BinTok::Dot);
+        tok(BinTok::Dot);
+        tok(BinTok::CBracket);
+        tok(BinTok::CBrace);
     }
 
   private:
-    void u16(uint16_t v) { s_.append(reinterpret_cast<const char*>(&v), 2); }
+    void tok(BinTok t) {
+        const uint16_t v = uint16_t(t);
+        s_.append(reinterpret_cast<const char*>(&v), 2);
+    }
     void u32(uint32_t v) { s_.append(reinterpret_cast<const char*>(&v), 4); }
     void guid() {
-        u16(5);
+        tok(BinTok::Guid);
         s_.append(16, '\x5a');
     }
     void name_tok(const std::string& n) {
-        u16(1);
+        tok(BinTok::Name);
         u32(uint32_t(n.size()));
         s_ += n;
     }
@@ -243,13 +250,13 @@ class BinaryOut : public Out {
         size_t step = chunk_ ? chunk_ : std::max<size_t>(1, ints_.size() + floats_.size());
         for (size_t i = 0; i < ints_.size(); i += step) {
             size_t n = std::min(step, ints_.size() - i);
-            u16(6);
+            tok(BinTok::IntegerList);
             u32(uint32_t(n));
             s_.append(reinterpret_cast<const char*>(ints_.data() + i), n * 4);
         }
         for (size_t i = 0; i < floats_.size(); i += step) {
             size_t n = std::min(step, floats_.size() - i);
-            u16(7);
+            tok(BinTok::FloatList);
             u32(uint32_t(n));
             for (size_t k = 0; k < n; ++k) {
                 if (doubles_) {
@@ -298,13 +305,13 @@ void mesh(Out& o, const MeshDesc& m, size_t index) {
     }
     o.begin("Mesh", m.name);
     o.count(uint32_t(m.positions.size()));
-    o.vectors(&m.positions.data()->x, m.positions.size(), 3);
+    o.vectors(reinterpret_cast<const float*>(m.positions.data()), m.positions.size(), 3);
     o.count(uint32_t(m.faces.size()));
     o.faces(m.faces);
     if (!m.normals.empty()) {
         o.begin("MeshNormals", {});
         o.count(uint32_t(m.normals.size()));
-        o.vectors(&m.normals.data()->x, m.normals.size(), 3);
+        o.vectors(reinterpret_cast<const float*>(m.normals.data()), m.normals.size(), 3);
         o.count(uint32_t(m.normal_faces.size()));
         o.faces(m.normal_faces);
         o.end();
@@ -312,7 +319,7 @@ void mesh(Out& o, const MeshDesc& m, size_t index) {
     if (!m.texcoords.empty()) {
         o.begin("MeshTextureCoords", {});
         o.count(uint32_t(m.texcoords.size()));
-        o.vectors(&m.texcoords.data()->u, m.texcoords.size(), 2);
+        o.vectors(reinterpret_cast<const float*>(m.texcoords.data()), m.texcoords.size(), 2);
         o.end();
     }
     if (!m.materials.empty()) {

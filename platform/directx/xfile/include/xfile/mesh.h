@@ -30,6 +30,9 @@ struct Placement {
 // the matrix and normals through its inverse transpose; a mirroring matrix keeps fronts outside.
 // Faces naming a position or normal that doesn't exist are dropped and counted in *dropped.
 // False, with a one-line *error, when a placed position is not a finite number.
+// *dropped is added to, so one counter serves a whole file; a failed call leaves `out` as it
+// was. Faces are triangulated as given, before placement; fronts stay outside whatever the
+// matrix or handedness.
 bool append_mesh(PolyMesh& mesh, const Placement& placement, Model& out, size_t* dropped,
                  std::string* error);
 

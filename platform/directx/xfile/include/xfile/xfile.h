@@ -1,5 +1,19 @@
 // Reader for DirectX .x model files: text, binary (32/64-bit floats) and their
 // MSZIP-compressed forms. Bytes in, one merged model out; no global state.
+//
+//   xfile::Model model;
+//   std::string why;
+//   if (xfile::load(path, model, &why) != xfile::Result::Ok)
+//       std::fprintf(stderr, "%s: %s\n", path, why.c_str());
+//   for (const xfile::Triangle& t : model.triangles) // every index is in range
+//       draw(model.positions[t.v[0]], model.normals[t.n[0]], ...);
+//
+// Read past on purpose (the model shows without them): template declarations, GUIDs, names
+// of anything but materials, references other than a material list's, vertex colours,
+// vertex duplication indices, face wraps, skinning, animation and any unknown object. A
+// texture is kept as its file name only. Normals that don't pair with the faces are made
+// anew, texture coordinates that aren't one per vertex are dropped, materials a list
+// declares but doesn't give are white.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +61,8 @@ struct Model {
     std::vector<Vec2> texcoords; // empty, or one per position
     std::vector<Triangle> triangles;
     std::vector<Material> materials; // those the triangles use
+    size_t meshes = 0;               // meshes the file holds, empty ones included
+    size_t dropped_faces = 0;        // left out for naming a vertex or normal that doesn't exist
 };
 
 enum class Result { Ok, FileNotFound, BadFile };
@@ -62,7 +78,9 @@ struct Limits {
 Result parse(const uint8_t* data, size_t size, Model& out, std::string* error = nullptr,
              const Limits& limits = {});
 
-// Reads the file (FileNotFound when it can't be opened or read), then parses it.
+// Reads the file (FileNotFound when it can't be opened or read), then parses it. A file that
+// holds no mesh, or meshes without a triangle, is read (Ok) all the same: the caller decides
+// what an empty model means.
 Result load(const char* path, Model& out, std::string* error = nullptr, const Limits& limits = {});
 
 } // namespace xfile

@@ -1,0 +1,295 @@
+// The text body's tokens: words, numbers, strings, GUIDs and punctuation, with the lenient
+// separators and comments real exporters write.
+#pragma once
+
+#include "lexer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace xfile::detail {
+
+class TextLexer : public LexerBase {
+  public:
+    TextLexer(Source& s, std::string& error) : LexerBase(s, error) {}
+
+    std::string_view text; // Name or String: valid until the next call
+
+    Tok next() {
+        if (!skip_blank()) return failed_ ? Tok::Error : Tok::End;
+        const char* p = s_.p;
+        const char* e = s_.e;
+        char c = *p;
+        switch (c) {
+        case '{':
+            s_.p = p + 1;
+            return Tok::OBrace;
+        case '}':
+            s_.p = p + 1;
+            return Tok::CBrace;
+        case '[':
+        case ']':
+        case '(':
+        case ')':
+            s_.p = p + 1;
+            return Tok::Other;
+        case '<': {
+            const char* q = static_cast<const char*>(std::memchr(p, '>', size_t(e - p)));
+            if (!q) return fail("unterminated GUID");
+            s_.p = q + 1;
+            return Tok::Guid;
+        }
+        case '"':
+            return read_string_token();
+        default:
+            break;
+        }
+        if (!word_char(c)) return fail("unexpected character");
+        const char* q = p + 1;
+        for (;;) {
+            while (q < e && word_char(*q) && !(q[0] == '/' && q + 1 < e && q[1] == '/'))
+                ++q;
+            if (q < e || s_.eof) break;
+            size_t len = size_t(q - p); // the word reaches the end of the window: widen it
+            if (!s_.refill(len * 2 + kLookahead, error_)) return fail_keep();
+            if (size_t(s_.e - s_.p) <= len) return fail("token too long");
+            p = s_.p;
+            e = s_.e;
+            q = p + len;
+        }
+        text = std::string_view(p, size_t(q - p));
+        s_.p = q;
+        if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+            double d;
+            const char* b = p + (c == '+');
+            auto r = std::from_chars(b, q, d);
+            if (r.ptr == q && r.ec != std::errc::invalid_argument) return Tok::Number;
+        }
+        return Tok::Name;
+    }
+
+    bool read_uint(uint32_t& out) {
+        if (!skip_blank()) return eof_in_data();
+        const char* p = s_.p;
+        const char* e = s_.e;
+        const char* q = p + (*p == '+');
+        uint64_t v = 0;
+        const char* d0 = q;
+        while (q < e && unsigned(*q - '0') < 10) {
+            v = v * 10 + unsigned(*q - '0');
+            if (v > 0xffffffffu) return failb("integer out of range");
+            ++q;
+        }
+        if (q == d0 || (q < e && (*q == '.' || *q == 'e' || *q == 'E'))) {
+            double d;
+            if (!read_double(d)) return false;
+            if (!(d >= 0 && d <= 4294967295.0 && d == std::floor(d)))
+                return failb("expected a non-negative integer");
+            out = uint32_t(d);
+            return true;
+        }
+        if (!delimited(q)) return failb("expected a number");
+        s_.p = q;
+        out = uint32_t(v);
+        return true;
+    }
+
+    bool read_float(float& out) {
+        if (!skip_blank()) return eof_in_data();
+        const char* p = s_.p;
+        const char* b = p + (*p == '+');
+        auto r = std::from_chars(b, s_.e, out);
+        if (r.ec == std::errc() && delimited(r.ptr)) {
+            if (r.ptr < s_.e && *r.ptr == '#') return msvc_special(r.ptr, out);
+            s_.p = r.ptr;
+            return true;
+        }
+        double d;
+        if (!read_double(d)) return false;
+        out = float(d); // underflow to zero; overflow becomes inf, rejected by the caller
+        return true;
+    }
+
+    bool read_floats(float* out, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (!read_float(out[i])) return false;
+        return true;
+    }
+
+    bool read_uints(uint32_t* out, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (!read_uint(out[i])) return false;
+        return true;
+    }
+
+    bool read_string(std::string& out) {
+        Tok t = next();
+        if (t == Tok::String || t == Tok::Name) {
+            out.assign(text);
+            return true;
+        }
+        if (t == Tok::Error) return false;
+        return failb("expected a string");
+    }
+
+    void skip_guid() {
+        if (!skip_blank()) return;
+        if (*s_.p == '<') {
+            const char* q = static_cast<const char*>(std::memchr(s_.p, '>', size_t(s_.e - s_.p)));
+            if (q) s_.p = q + 1;
+        }
+    }
+
+    size_t numbers_bound() const { return (s_.remaining_bound() + 1) / 2; }
+
+  private:
+    static constexpr size_t kLookahead = 512;
+
+    static bool word_char(char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u <= ' ' || u == 0x7f) return false;
+        switch (c) {
+        case '{':
+        case '}':
+        case '[':
+        case ']':
+        case '(':
+        case ')':
+        case '<':
+        case '>':
+        case '"':
+        case ';':
+        case ',':
+        case '#':
+            return false;
+        default:
+            return true;
+        }
+    }
+
+    bool delimited(const char* q) const {
+        if (q >= s_.e) return true;
+        if (!word_char(*q)) return true;
+        return q[0] == '/' && q + 1 < s_.e && q[1] == '/';
+    }
+
+    // "1.#QNAN0", "-1.#IND00", "1.#INF00": how some C runtimes print NaN and infinity. Read
+    // as what they mean (for the caller to refuse or repair), not as a number and a comment.
+    bool msvc_special(const char* hash, float& out) {
+        const char* q = hash + 1;
+        while (q < s_.e &&
+               ((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z') || (*q >= '0' && *q <= '9')))
+            ++q;
+        bool inf = q - hash >= 4 && (hash[1] == 'I' || hash[1] == 'i') &&
+                   (hash[2] == 'N' || hash[2] == 'n') && (hash[3] == 'F' || hash[3] == 'f');
+        out = inf ? std::copysign(HUGE_VALF, out) : std::nanf("");
+        s_.p = q;
+        return true;
+    }
+
+    bool read_double(double& d) {
+        const char* b = s_.p + (*s_.p == '+');
+        auto r = std::from_chars(b, s_.e, d);
+        if (r.ec == std::errc::invalid_argument || !delimited(r.ptr))
+            return failb("expected a number");
+        if (r.ec == std::errc::result_out_of_range) {
+            // Tell underflow (read as zero) from overflow by the exponent's sign.
+            const char* x = b;
+            while (x < r.ptr && *x != 'e' && *x != 'E')
+                ++x;
+            if (x + 1 < r.ptr && x[1] == '-')
+                d = 0;
+            else
+                return failb("number out of range");
+        }
+        s_.p = r.ptr;
+        return true;
+    }
+
+    // Skips white space, separators and comments. False at the end of the body (or an error).
+    bool skip_blank() {
+        for (;;) {
+            const char* p = s_.p;
+            const char* e = s_.e;
+            while (p < e) {
+                char c = *p;
+                if (static_cast<unsigned char>(c) <= ' ' || c == ';' || c == ',') {
+                    ++p;
+                    continue;
+                }
+                if (c == '#' || (c == '/' && p + 1 < e && p[1] == '/')) {
+                    const char* nl = eol(p, e);
+                    if (!nl) {
+                        p = e; // comment runs on into the next window
+                        s_.p = p;
+                        if (!more()) return false;
+                        p = s_.p;
+                        e = s_.e;
+                        // still inside the comment: keep skipping to its end of line
+                        for (;;) {
+                            nl = eol(p, e);
+                            if (nl) break;
+                            s_.p = e;
+                            if (!more()) return false;
+                            p = s_.p;
+                            e = s_.e;
+                        }
+                    }
+                    p = nl + 1;
+                    continue;
+                }
+                if (c == '/' && p + 1 == e && !s_.eof) break; // may start a comment
+                s_.p = p;
+                if (!s_.eof && size_t(e - p) < kLookahead && !s_.refill(kLookahead * 8, error_))
+                    return failb_keep();
+                return true;
+            }
+            s_.p = p;
+            if (s_.eof && p == e) return false;
+            if (!s_.refill(kLookahead * 8, error_)) return failb_keep();
+            if (s_.p == s_.e && s_.eof) return false;
+        }
+    }
+
+    // End of a comment line: LF, CR LF or a lone CR.
+    static const char* eol(const char* p, const char* e) {
+        for (; p < e; ++p)
+            if (*p == '\n' || *p == '\r') return p;
+        return nullptr;
+    }
+
+    bool more() {
+        if (s_.eof) return false;
+        if (!s_.refill(kLookahead * 8, error_)) return failb_keep();
+        return s_.p < s_.e;
+    }
+
+    Tok read_string_token() {
+        size_t want = kLookahead * 8;
+        for (;;) {
+            const char* p = s_.p;
+            const char* q = static_cast<const char*>(std::memchr(p + 1, '"', size_t(s_.e - p - 1)));
+            if (q) {
+                text = std::string_view(p + 1, size_t(q - p - 1));
+                s_.p = q + 1;
+                return Tok::String;
+            }
+            if (s_.eof) return fail("unterminated string");
+            size_t have = size_t(s_.e - s_.p);
+            want = std::max(want, have) * 2;
+            if (!s_.refill(want, error_)) return fail_keep();
+            if (size_t(s_.e - s_.p) <= have) return fail("string too long");
+        }
+    }
+
+    bool eof_in_data() {
+        if (failed_) return false;
+        return failb("file ends inside an object's data");
+    }
+};
+
+} // namespace xfile::detail
