@@ -1,4 +1,5 @@
-// SDL video start, screen metrics, device contexts and the system palette.
+// SDL video start, screen metrics, the cursor display count and the system
+// palette: what belongs to the screen, whatever windows are on it.
 #include "user_internal.h"
 
 #include <win32ext.h>
@@ -15,10 +16,7 @@ bool g_videoTried = false;
 bool g_videoReady = false;
 std::atomic<bool> g_displayLost{false};
 Display g_testDisplay;
-
-// The screen DC has a handle of its own; a window's DC is its handle with the
-// low bit set (window handles are 16-byte aligned tokens).
-HDC const kScreenDc = reinterpret_cast<HDC>(uintptr_t(0x7D00));
+int g_cursorCount = 0;
 
 void QuitVideoAtExit() {
     // A dead X connection must not be touched again, not even to close it.
@@ -86,6 +84,10 @@ Display CurrentDisplay() {
     return d;
 }
 
+void ApplyCursorState() {
+    if (VideoReady()) SDL_ShowCursor(g_cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+}
+
 } // namespace win32u
 
 using namespace win32u;
@@ -112,17 +114,10 @@ int GetSystemMetrics(int index) {
     }
 }
 
-HDC GetDC(HWND hwnd) {
-    if (!hwnd) return kScreenDc;
-    if (!FindWindow(hwnd)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return reinterpret_cast<HDC>(reinterpret_cast<uintptr_t>(hwnd) | 1);
-}
-
-int ReleaseDC(HWND, HDC dc) {
-    return dc ? 1 : 0;
+int ShowCursor(BOOL show) {
+    g_cursorCount += show ? 1 : -1;
+    ApplyCursorState();
+    return g_cursorCount;
 }
 
 int GetDeviceCaps(HDC dc, int index) {

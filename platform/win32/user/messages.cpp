@@ -270,7 +270,7 @@ using namespace win32u;
 
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (hwnd && !FindWindow(hwnd)) {
-        SetLastError(1400);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     g_posted.push_back(Make(hwnd, message, wParam, lParam, VideoReady() ? SDL_GetTicks() : 0));

@@ -65,6 +65,8 @@ struct Display {
     int bitsPerPixel = 0;
 };
 
+// ---- The display (display.cpp): knows nothing of windows ----------------------
+
 // Brings SDL video up once (hints first). False, with one line on standard
 // error, when no display can be opened.
 bool EnsureVideo();
@@ -77,6 +79,11 @@ void MarkDisplayLost();
 // What the metrics report: the test description when set, else the primary display.
 Display CurrentDisplay();
 
+// Re-applies the cursor display count to SDL (after video start).
+void ApplyCursorState();
+
+// ---- Windows (window.cpp): built on the display --------------------------------
+
 Window* FindWindow(HWND hwnd);           // live windows only (also while destroying)
 Window* FindWindowBySdlId(Uint32 id);    // null for unknown ids
 Window* DefaultInputWindow();            // where input without a window goes
@@ -85,6 +92,10 @@ std::vector<HWND> LiveTopLevelWindows(); // in creation order
 // looked at on every empty poll, so it allocates nothing.
 Window* FindPaintPending(HWND hwnd);
 void SetActiveWindow(HWND hwnd);
+// Copies the window's surface to the screen again (after an exposure).
+void RepresentWindow(Window& window);
+
+// ---- Endings (endings.cpp) and the queue (messages.cpp): built on windows -------
 
 // Signals and a lost display end as WM_CLOSE; installed with the first window.
 void InstallEndingHandlers();
@@ -94,10 +105,5 @@ void DeliverPendingSignals();
 void QueueClose(HWND hwnd);
 // Whether PostQuitMessage was called and the quit not yet taken, and its code.
 bool QuitRequested(int* code);
-
-// Copies the window's surface to the screen again (after an exposure).
-void RepresentWindow(Window& window);
-// Re-applies the cursor display count to SDL (after video start).
-void ApplyCursorState();
 
 } // namespace win32u

@@ -1,5 +1,6 @@
 // Window classes and windows over SDL windows; the default window procedure,
-// cursor display count, icons, cursors and stock objects.
+// device contexts, icons, cursors and stock objects. Everything about the
+// screen itself comes from the display stand-in, which knows nothing of windows.
 #include "user_internal.h"
 
 #include <win32ext.h>
@@ -12,10 +13,9 @@
 namespace win32u {
 namespace {
 
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorInvalidWindowHandle = 1400;
-constexpr DWORD kErrorClassAlreadyExists = 1410;
-constexpr DWORD kErrorCannotFindClass = 1407;
+// The screen DC has a handle of its own; a window's DC is its handle with the
+// low bit set (window handles are 16-byte aligned tokens).
+HDC const kScreenDc = reinterpret_cast<HDC>(uintptr_t(0x7D00));
 
 struct WindowClass {
     WNDCLASSA wc{};
@@ -42,7 +42,6 @@ std::map<uintptr_t, std::unique_ptr<Window>>& Windows() {
 }
 uintptr_t g_nextWindow = 1;
 HWND g_active = nullptr;
-int g_cursorCount = 0;
 ATOM g_nextAtom = 0xC000;
 
 uintptr_t Key(HWND hwnd) {
@@ -108,10 +107,6 @@ void RepresentWindow(Window& w) {
     SDL_UpdateWindowSurface(w.sdl);
 }
 
-void ApplyCursorState() {
-    if (VideoReady()) SDL_ShowCursor(g_cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
-}
-
 } // namespace win32u
 
 using namespace win32u;
@@ -119,12 +114,12 @@ using namespace win32u;
 ATOM RegisterClassA(const WNDCLASSA* wndClass) {
     if (!wndClass || !wndClass->lpszClassName || !*wndClass->lpszClassName ||
         !wndClass->lpfnWndProc || wndClass->cbWndExtra < 0 || wndClass->cbClsExtra < 0) {
-        SetLastError(kErrorInvalidParameter);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     std::string key = FoldName(wndClass->lpszClassName);
     if (Classes().count(key)) {
-        SetLastError(kErrorClassAlreadyExists);
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
     WindowClass cls;
@@ -146,7 +141,7 @@ BOOL GetClassInfoA(HINSTANCE, LPCSTR className, LPWNDCLASSA wndClass) {
     if (!className || !wndClass) return FALSE;
     auto it = Classes().find(FoldName(className));
     if (it == Classes().end()) {
-        SetLastError(kErrorCannotFindClass);
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return FALSE;
     }
     *wndClass = it->second.wc;
@@ -158,7 +153,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     if (!className) return nullptr;
     auto cls = Classes().find(FoldName(className));
     if (cls == Classes().end()) {
-        SetLastError(kErrorCannotFindClass);
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return nullptr;
     }
     if (!EnsureVideo()) return nullptr;
@@ -211,7 +206,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 BOOL DestroyWindow(HWND hwnd) {
     Window* w = FindWindow(hwnd);
     if (!w || w->destroying) {
-        SetLastError(kErrorInvalidWindowHandle);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     w->destroying = true;
@@ -290,7 +285,7 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = FindWindow(hwnd);
     if (!w) {
-        SetLastError(kErrorInvalidWindowHandle);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     return w->proc(hwnd, message, wParam, lParam);
@@ -298,12 +293,6 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 HWND GetActiveWindow(void) {
     return g_active;
-}
-
-int ShowCursor(BOOL show) {
-    g_cursorCount += show ? 1 : -1;
-    ApplyCursorState();
-    return g_cursorCount;
 }
 
 // Cursors and icons are tokens: nothing here draws them.
@@ -324,10 +313,23 @@ HGDIOBJ GetStockObject(int object) {
     return reinterpret_cast<HGDIOBJ>(uintptr_t(0x300000) | (uintptr_t(object) << 4));
 }
 
+HDC GetDC(HWND hwnd) {
+    if (!hwnd) return kScreenDc;
+    if (!FindWindow(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return reinterpret_cast<HDC>(reinterpret_cast<uintptr_t>(hwnd) | 1);
+}
+
+int ReleaseDC(HWND, HDC dc) {
+    return dc ? 1 : 0;
+}
+
 BOOL GetClientRect(HWND hwnd, LPRECT rect) {
     Window* w = FindWindow(hwnd);
     if (!w || !rect) {
-        SetLastError(kErrorInvalidWindowHandle);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     *rect = RECT{0, 0, w->width, w->height};
