@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils libxfixes-dev python3
   fonts-ipafont-gothic
   valgrind
+  xscreensaver desktop-file-utils dpkg-dev lintian
 )
 
 missing=()
