@@ -15,7 +15,8 @@ namespace {
 bool g_videoTried = false;
 bool g_videoReady = false;
 std::atomic<bool> g_displayLost{false};
-Display g_testDisplay;
+std::vector<SDL_Rect> g_testMonitors; // the primary first
+int g_testBits = 0;
 int g_cursorCount = 0;
 
 void QuitVideoAtExit() {
@@ -53,6 +54,10 @@ bool EnsureVideo() {
         std::fprintf(stderr, "plumora: cannot open the display: no display available\n");
         return false;
     }
+    if (Hosted() && !AdoptHostWindow()) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return false;
+    }
     g_videoReady = true;
     SDL_StopTextInput();
     std::atexit(QuitVideoAtExit);
@@ -73,9 +78,11 @@ void MarkDisplayLost() {
 }
 
 Display CurrentDisplay() {
-    if (g_testDisplay.width > 0 && g_testDisplay.height > 0) return g_testDisplay;
+    if (!g_testMonitors.empty())
+        return Display{g_testMonitors[0].w, g_testMonitors[0].h, g_testBits};
     Display d;
     if (!EnsureVideo()) return d;
+    if (Hosted()) return HostDisplay();
     SDL_DisplayMode mode;
     if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return d;
     d.width = mode.w;
@@ -84,8 +91,32 @@ Display CurrentDisplay() {
     return d;
 }
 
+std::vector<SDL_Rect> Monitors() {
+    if (!g_testMonitors.empty()) return g_testMonitors;
+    std::vector<SDL_Rect> monitors;
+    if (!EnsureVideo()) return monitors;
+    if (Hosted()) {
+        Display d = HostDisplay();
+        monitors.push_back(SDL_Rect{0, 0, d.width, d.height});
+        return monitors;
+    }
+    for (int i = 0, n = SDL_GetNumVideoDisplays(); i < n; ++i) {
+        SDL_Rect r;
+        if (SDL_GetDisplayBounds(i, &r) == 0) monitors.push_back(r);
+    }
+    return monitors;
+}
+
+SDL_Point PrimaryOrigin() {
+    if (!g_testMonitors.empty()) return SDL_Point{g_testMonitors[0].x, g_testMonitors[0].y};
+    SDL_Rect r;
+    if (VideoReady() && !Hosted() && SDL_GetDisplayBounds(0, &r) == 0) return SDL_Point{r.x, r.y};
+    return SDL_Point{0, 0};
+}
+
 void ApplyCursorState() {
-    if (VideoReady()) SDL_ShowCursor(g_cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    // A host's window shows the host's cursor; SDL would set ours on it too.
+    if (VideoReady() && !Hosted()) SDL_ShowCursor(g_cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
 }
 
 } // namespace win32u
@@ -93,11 +124,18 @@ void ApplyCursorState() {
 using namespace win32u;
 
 void Win32TestSetDisplay(int width, int height, int bitsPerPixel) {
-    if (width <= 0 || height <= 0) {
-        g_testDisplay = Display{};
-        return;
+    RECT primary{0, 0, width, height};
+    Win32TestSetDisplays(&primary, width > 0 && height > 0 ? 1 : 0, bitsPerPixel);
+}
+
+void Win32TestSetDisplays(const RECT* monitors, int count, int bitsPerPixel) {
+    g_testMonitors.clear();
+    for (int i = 0; monitors && i < count; ++i) {
+        const RECT& m = monitors[i];
+        if (m.right > m.left && m.bottom > m.top)
+            g_testMonitors.push_back(SDL_Rect{m.left, m.top, m.right - m.left, m.bottom - m.top});
     }
-    g_testDisplay = Display{width, height, bitsPerPixel};
+    g_testBits = bitsPerPixel;
 }
 
 int GetSystemMetrics(int index) {

@@ -53,13 +53,42 @@ bool CoversDisplay(const Window& w) {
     return w.x <= 0 && w.y <= 0 && w.x + w.width >= d.width && w.y + w.height >= d.height;
 }
 
-void FillBackground(Window& w) {
-    if (!w.sdl || !w.visible || !w.background || !VideoReady()) return;
-    SDL_Surface* surface = SDL_GetWindowSurface(w.sdl);
+void FillBlack(SDL_Window* window) {
+    SDL_Surface* surface = SDL_GetWindowSurface(window);
     if (!surface) return;
-    // Only the stock black brush exists here.
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
-    SDL_UpdateWindowSurface(w.sdl);
+    SDL_UpdateWindowSurface(window);
+}
+
+void FillBackground(Window& w) {
+    if (!w.sdl || !w.visible || !VideoReady()) return;
+    for (Cover& c : w.covers)
+        FillBlack(c.sdl);
+    // Only the stock black brush exists here.
+    if (w.background) FillBlack(w.sdl);
+}
+
+// A window over the whole primary monitor blanks every other monitor too.
+void AddCovers(Window& w, Uint32 flags) {
+    std::vector<SDL_Rect> monitors = Monitors();
+    for (size_t i = 1; i < monitors.size(); ++i) {
+        const SDL_Rect& m = monitors[i];
+        Cover c;
+        c.rect = m;
+        c.sdl = SDL_CreateWindow(w.title.c_str(), m.x, m.y, m.w, m.h, flags);
+        if (!c.sdl) {
+            std::fprintf(stderr, "plumora: cannot cover monitor %zu: %s\n", i, SDL_GetError());
+            continue;
+        }
+        c.sdlId = SDL_GetWindowID(c.sdl);
+        w.covers.push_back(c);
+    }
+}
+
+bool HostWindowTaken() {
+    for (auto& [key, w] : Windows())
+        if (w->hosted) return true;
+    return false;
 }
 
 } // namespace
@@ -73,6 +102,18 @@ Window* FindWindowBySdlId(Uint32 id) {
     if (id == 0) return nullptr;
     for (auto& [key, w] : Windows())
         if (w->sdlId == id) return w.get();
+    return nullptr;
+}
+
+Window* FindCoverOwner(Uint32 id, POINT* offset) {
+    if (id == 0) return nullptr;
+    const SDL_Point origin = PrimaryOrigin();
+    for (auto& [key, w] : Windows())
+        for (const Cover& c : w->covers)
+            if (c.sdlId == id) {
+                if (offset) *offset = POINT{c.rect.x - origin.x - w->x, c.rect.y - origin.y - w->y};
+                return w.get();
+            }
     return nullptr;
 }
 
@@ -105,6 +146,8 @@ void RepresentWindow(Window& w) {
     if (!w.sdl || !w.visible || !VideoReady()) return;
     // Fails harmlessly (an SDL error) while nobody has drawn into the window.
     SDL_UpdateWindowSurface(w.sdl);
+    for (Cover& c : w.covers)
+        SDL_UpdateWindowSurface(c.sdl);
 }
 
 } // namespace win32u
@@ -176,16 +219,26 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     w.visible = (style & WS_VISIBLE) != 0;
 
     Uint32 flags = w.visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+    const bool screenCover = (style & WS_POPUP) && CoversDisplay(w);
     if (style & WS_POPUP) {
         flags |= SDL_WINDOW_BORDERLESS;
         // A pop-up over the whole display is a screen cover: keep it above panels.
-        if (CoversDisplay(w)) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+        if (screenCover) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
     }
-    w.sdl = SDL_CreateWindow(w.title.c_str(), x, y, w.width, w.height, flags);
+    if (screenCover && HostSdlWindow() && !HostWindowTaken()) {
+        // In a hosted run the screen is the host's window.
+        w.sdl = HostSdlWindow();
+        w.hosted = true;
+    } else {
+        const SDL_Point origin = PrimaryOrigin();
+        w.sdl =
+            SDL_CreateWindow(w.title.c_str(), x + origin.x, y + origin.y, w.width, w.height, flags);
+    }
     if (!w.sdl) {
         std::fprintf(stderr, "plumora: cannot create a window: %s\n", SDL_GetError());
         return nullptr;
     }
+    if (screenCover && !w.hosted) AddCovers(w, flags);
     w.sdlId = SDL_GetWindowID(w.sdl);
     HWND hwnd = w.handle;
     Windows()[Key(hwnd)] = std::move(window);
@@ -212,7 +265,12 @@ BOOL DestroyWindow(HWND hwnd) {
     w->destroying = true;
     // The procedure sees WM_DESTROY before anything of the window is gone.
     w->proc(hwnd, WM_DESTROY, 0, 0);
-    if (w->sdl && !DisplayLost()) SDL_DestroyWindow(w->sdl);
+    if (!DisplayLost()) {
+        for (Cover& c : w->covers)
+            SDL_DestroyWindow(c.sdl);
+        // The host's window stays the host's.
+        if (w->sdl && !w->hosted) SDL_DestroyWindow(w->sdl);
+    }
     if (g_active == hwnd) g_active = nullptr;
     Windows().erase(Key(hwnd));
     return TRUE;
@@ -226,17 +284,27 @@ BOOL ShowWindow(HWND hwnd, int showCommand) {
     Window* w = FindWindow(hwnd);
     if (!w) return FALSE;
     BOOL wasVisible = w->visible;
+    // Mapping, stacking and focus of a host's window are the host's business.
+    const bool own = w->sdl && !w->hosted && VideoReady();
     if (showCommand == SW_HIDE) {
-        if (w->visible && w->sdl && VideoReady()) SDL_HideWindow(w->sdl);
+        if (w->visible && own) {
+            SDL_HideWindow(w->sdl);
+            for (Cover& c : w->covers)
+                SDL_HideWindow(c.sdl);
+        }
         w->visible = false;
         return wasVisible;
     }
     if (!w->visible) {
         w->visible = true;
         w->paintPending = true;
-        if (w->sdl && VideoReady()) SDL_ShowWindow(w->sdl);
+        if (own) {
+            for (Cover& c : w->covers)
+                SDL_ShowWindow(c.sdl);
+            SDL_ShowWindow(w->sdl);
+        }
     }
-    if (w->sdl && VideoReady()) {
+    if (own) {
         SDL_RaiseWindow(w->sdl);
         // Showing activates: without a window manager nobody else gives the
         // window the keyboard.
