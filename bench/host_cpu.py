@@ -13,13 +13,12 @@ line per run and the median, in percent of one core per saver.
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "e2e"))
-from xsession import XSession  # noqa: E402
+from xsession import ForeignWindow, XSession, wait_until  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -36,23 +35,13 @@ def one_run(args, width, height):
     screen = "%dx%dx24" % (width * args.monitors, height)
     with tempfile.TemporaryDirectory() as home, XSession(screen) as x:
         env = x.environment(home)
-        savers = []
+        savers, windows = [], []
         for m in range(args.monitors):
-            window = subprocess.Popen([xshot, "window", str(m * width), "0", str(width),
-                                       str(height)], env=env, text=True, stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE)
-            x.children.append(window)
-            savers.append(x.start([saver, "--window-id", window.stdout.readline().strip()], env))
-        deadline = time.monotonic() + 30
-        for m in range(args.monitors):
-            while True:
-                stats = x.run([xshot, "stats", str(m * width), "0", str(width), str(height)])
-                lit = int(stats.split()[0].split("=")[1])
-                if 0 < lit < width * height // 5:
-                    break
-                if time.monotonic() > deadline:
-                    raise SystemExit("monitor %d shows no model" % m)
-                time.sleep(0.1)
+            windows.append(ForeignWindow(x, xshot, (m * width, 0, width, height)))
+            savers.append(x.start([saver, "--window-id", windows[-1].id], env))
+        for w in windows:
+            wait_until("model in %s" % w.id, lambda: 0 < int(x.stats(xshot, w.rect)["nonblack"]) <
+                       width * height // 5, timeout=30)
         time.sleep(2)
         start = [cpu_seconds(p.pid) for p in savers]
         time.sleep(args.seconds)

@@ -24,7 +24,8 @@ import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "e2e"))
-from xsession import SKIP, Failure, XSession, output, require_tools, wait_exit  # noqa: E402
+from xsession import SKIP, Failure, ForeignWindow, XSession, output, require_tools, \
+    wait_exit, wait_until as poll  # noqa: E402
 
 QUICK = 10
 SCREEN = (1024, 768)
@@ -36,41 +37,6 @@ def expect(condition, message):
         raise Failure(message)
 
 
-def poll(what, check, timeout=20):
-    """check()'s first true result within timeout, else a Failure naming what."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = check()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise Failure("no %s within %ss" % (what, timeout))
-        time.sleep(0.1)
-
-
-class HostWindow:
-    """A grey window of another program, as a host's window or a preview pane."""
-
-    def __init__(self, c, rect):
-        self.rect = rect
-        self.proc = subprocess.Popen([c.args.xshot, "window", *map(str, rect)], text=True,
-                                     env=dict(os.environ, DISPLAY=c.x.display),
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        c.x.children.append(self.proc)
-        self.id = self.proc.stdout.readline().strip()
-        expect(self.id.startswith("0x"), "xshot made no window")
-
-    def resize(self, width, height):
-        self.rect = self.rect[:2] + (width, height)
-        self.proc.stdin.write("size %d %d\n" % (width, height))
-        self.proc.stdin.flush()
-        self.proc.stdout.readline()
-
-    def destroy(self):
-        self.proc.stdin.close()
-        self.proc.wait(QUICK)
-
-
 class Case:
     def __init__(self, args, x, home):
         self.args, self.x, self.home = args, x, home
@@ -80,11 +46,13 @@ class Case:
         return self.x.start([self.args.program, *argv], env or self.env)
 
     def stats(self, rect=(0, 0, 0, 0)):
-        line = self.x.run([self.args.xshot, "stats", *map(str, rect)])
-        return {k: v for k, v in (p.split("=", 1) for p in line.split())}
+        return self.x.stats(self.args.xshot, rect)
 
     def lit(self, rect=(0, 0, 0, 0)):
         return int(self.stats(rect)["nonblack"])
+
+    def window(self, rect):
+        return ForeignWindow(self.x, self.args.xshot, rect)
 
     def drawn_in(self, rect):
         """The saver's picture in rect: black with a model on it where the host's grey was."""
@@ -108,8 +76,8 @@ class Case:
 
 
 def case_window(c):
-    a = HostWindow(c, (100, 80, 320, 240))
-    b = HostWindow(c, (600, 400, 200, 150))
+    a = c.window((100, 80, 320, 240))
+    b = c.window((600, 400, 200, 150))
     c.x.run(["xdotool", "windowfocus", "--sync", b.id])
     c.x.mousemove(260, 200)
     cursor = c.x.cursor_hidden(c.args.xshot)
@@ -137,7 +105,7 @@ def case_window(c):
 
 
 def case_resize_and_loss(c):
-    pane = HostWindow(c, (50, 50, 200, 150))
+    pane = c.window((50, 50, 200, 150))
     saver = c.start("--window-id", pane.id)
     poll("viewport of the pane's size", lambda: "width:200 height:150" in output(saver))
     pane.resize(480, 360)

@@ -2,11 +2,7 @@
 // exit code.
 #include <windows.h>
 
-#include <win32ext.h>
-
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -78,24 +74,6 @@ TEST(ProcessEntry, AHostsWindowRunsTheSaverInItAndOnlyThen) {
         EXPECT_EQ(g_commandLine, c.line ? c.line : "(not called)");
     }
     unsetenv("XSCREENSAVER_WINDOW");
-
-    // The single-instance guard is per window: another window's saver runs.
-    char folder[] = "/tmp/plumora-entry-test-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    setenv("XDG_RUNTIME_DIR", folder, 1);
-    const std::string lock = std::string(folder) + "/Tessival@0x2a.lock";
-    Enter({"p", "--window-id", "42"});
-    HANDLE guard = CreateMutexA(nullptr, TRUE, "Tessival");
-    struct stat st;
-    EXPECT_EQ(stat(lock.c_str(), &st), 0);
-    Enter({"p", "--window-id", "43"});
-    HANDLE other = CreateMutexA(nullptr, TRUE, "Tessival");
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
-    CloseHandle(other);
-    CloseHandle(guard);
-    EXPECT_NE(stat(lock.c_str(), &st), 0) << "the holder removes a window's lock file";
-    Win32SetObjectScope(nullptr);
-    rmdir(folder);
 }
 
 } // namespace
