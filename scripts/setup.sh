@@ -13,6 +13,7 @@ PACKAGES=(
   fonts-ipafont-gothic
   valgrind
   gcovr stress-ng
+  xscreensaver desktop-file-utils dpkg-dev lintian
 )
 
 missing=()

@@ -9,6 +9,7 @@ Use from a test script (add scripts/e2e to sys.path):
         x.key("a")
         code = wait_exit(proc, 10)
         image = x.screenshot(probe, path)      # PPM via tools/xshot
+        pane = ForeignWindow(x, probe, (0, 0, 320, 240))   # another program's window
 
 Command line: `python3 xsession.py [--screen 1280x720x24] -- COMMAND...` runs
 COMMAND with DISPLAY set to a fresh server and returns its exit code.
@@ -54,6 +55,18 @@ def still_running(proc, seconds):
         return False
     except subprocess.TimeoutExpired:
         return True
+
+
+def wait_until(what, check, timeout=20):
+    """check()'s first true result within timeout, else a Failure naming what."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = check()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise Failure("no %s within %ss" % (what, timeout))
+        time.sleep(0.1)
 
 
 def output(proc):
@@ -243,6 +256,36 @@ class XSession:
 
     def cursor_hidden(self, probe):
         return self.run([probe, "cursor"]).strip() == "hidden"
+
+    def stats(self, probe, rect=(0, 0, 0, 0)):
+        """tools/xshot's figures (nonblack, hash, ...) of a part of the screen (all of it)."""
+        line = self.run([probe, "stats", *map(str, rect)])
+        return {k: v for k, v in (p.split("=", 1) for p in line.split())}
+
+
+class ForeignWindow:
+    """A grey window of another program (tools/xshot window), such as a screensaver
+    host's window or a preview pane; destroyed when its program ends."""
+
+    def __init__(self, session, probe, rect):
+        self.rect = tuple(rect)
+        self.proc = subprocess.Popen([probe, "window", *map(str, rect)], text=True,
+                                     env=dict(os.environ, DISPLAY=session.display),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        session.children.append(self.proc)
+        self.id = self.proc.stdout.readline().strip()
+        if not self.id.startswith("0x"):
+            raise Failure("tools/xshot made no window")
+
+    def resize(self, width, height):
+        self.rect = self.rect[:2] + (width, height)
+        self.proc.stdin.write("size %d %d\n" % (width, height))
+        self.proc.stdin.flush()
+        self.proc.stdout.readline()
+
+    def destroy(self):
+        self.proc.stdin.close()
+        self.proc.wait(10)
 
 
 def main(argv):

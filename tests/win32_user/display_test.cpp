@@ -31,6 +31,7 @@ TEST_F(DisplayTest, TestDescriptionDrivesMetricsAndDepth) {
     ReleaseDC(hwnd, dc);
     ResetWindowLayer();
     EXPECT_EQ(GetDC(hwnd), nullptr) << "no DC for a destroyed window";
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE)) << "as every window call says";
 
     // Without a description the real display is reported.
     Win32TestSetDisplay(0, 0, 0);

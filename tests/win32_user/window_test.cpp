@@ -11,7 +11,10 @@ namespace {
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override { ResetWindowLayer(); }
-    void TearDown() override { ResetWindowLayer(); }
+    void TearDown() override {
+        ResetWindowLayer();
+        Win32TestSetDisplay(0, 0, 0);
+    }
 };
 
 TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndCreationSendsWmCreate) {
@@ -119,6 +122,53 @@ TEST_F(WindowTest, CursorDisplayCountHidesBelowZero) {
         EXPECT_EQ(ShowCursor(step.show), step.count);
         EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), step.sdl) << step.count;
     }
+}
+
+TEST_F(WindowTest, AScreenCoverBlanksEveryOtherMonitorAndTakesTheirInput) {
+    // The primary to the right of a larger monitor, a third one further right.
+    const RECT monitors[] = {{1920, 0, 3200, 720}, {0, 0, 1920, 1080}, {3200, 100, 4000, 700}};
+    Win32TestSetDisplays(monitors, 3, 32);
+    HWND small = MakeTestWindow(WS_POPUP | WS_VISIBLE, 10, 10, 64, 48);
+    HWND saver = MakeTestWindow(WS_POPUP, 0, 0, 1280, 720);
+    ASSERT_TRUE(small && saver);
+    const Uint32 id = SdlId(saver);
+    EXPECT_EQ(SdlId(small) + 1, id) << "only the screen cover gets covers";
+    std::vector<SDL_Rect> placed;
+    for (Uint32 i = id; i < id + 3; ++i) {
+        SDL_Window* sdl = SDL_GetWindowFromID(i);
+        ASSERT_NE(sdl, nullptr);
+        SDL_Rect r;
+        SDL_GetWindowPosition(sdl, &r.x, &r.y);
+        SDL_GetWindowSize(sdl, &r.w, &r.h);
+        placed.push_back(r);
+        EXPECT_FALSE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN) << "shown with the saver";
+    }
+    ShowWindow(saver, SW_SHOW);
+    for (Uint32 i = id; i < id + 3; ++i)
+        EXPECT_TRUE(SDL_GetWindowFlags(SDL_GetWindowFromID(i)) & SDL_WINDOW_SHOWN);
+    auto rect = [](const SDL_Rect& r) { return std::vector<int>{r.x, r.y, r.w, r.h}; };
+    EXPECT_EQ(rect(placed[0]), rect({1920, 0, 1280, 720})) << "at the primary's top-left";
+    EXPECT_EQ(rect(placed[1]), rect({0, 0, 1920, 1080}));
+    EXPECT_EQ(rect(placed[2]), rect({3200, 100, 800, 600}));
+
+    // A key or a click on a cover is the saver window's, at the cover's place.
+    TakeAll();
+    SDL_Event click{};
+    click.button = {SDL_MOUSEBUTTONDOWN, 0, id + 2, 0, SDL_BUTTON_LEFT, SDL_PRESSED, 1, 0, 5, 6};
+    SDL_Event key{};
+    key.key = {SDL_KEYDOWN, 0, id + 1, SDL_PRESSED, 0, 0, 0, {SDL_SCANCODE_A, SDLK_a, 0, 0}};
+    SDL_PushEvent(&click);
+    SDL_PushEvent(&key);
+    std::vector<MSG> got = TakeAll();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(std::vector<UINT>({got[0].message, got[1].message}),
+              std::vector<UINT>({WM_LBUTTONDOWN, WM_KEYDOWN}));
+    EXPECT_TRUE(got[0].hwnd == saver && got[1].hwnd == saver);
+    EXPECT_EQ(got[0].lParam, LPARAM(106 << 16 | 1285)) << "client coordinates of the saver";
+
+    DestroyWindow(saver);
+    EXPECT_EQ(SDL_GetWindowFromID(id + 1), nullptr);
+    EXPECT_EQ(SDL_GetWindowFromID(id + 2), nullptr);
 }
 
 } // namespace

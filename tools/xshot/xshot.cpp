@@ -3,6 +3,9 @@
 //   xshot ppm FILE             write the screen as a binary PPM (P6)
 //   xshot stats [X Y W H]      one line of key=value figures about the pixels
 //   xshot cursor               "hidden" when the pointer's image is fully transparent
+//   xshot window X Y W H       a grey window of another program: prints its id,
+//                              then obeys lines on stdin ("size W H"); ends, and
+//                              destroys the window, at end of input
 // Stats: nonblack (pixels brighter than a small threshold), total, their mean
 // colour and centroid, and a hash of the whole region to tell frames apart.
 #include <X11/Xlib.h>
@@ -182,9 +185,38 @@ void print_stats(const Shot& shot) {
                 sy / n, static_cast<unsigned long long>(hash));
 }
 
+// Stands in for a host's window (a preview pane, a saver window of a daemon).
+int host_window(int x, int y, int w, int h) {
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        std::fprintf(stderr, "xshot: cannot open display\n");
+        return 1;
+    }
+    Window win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), x, y, unsigned(w), unsigned(h), 0,
+                                     0, 0x404040);
+    XMapWindow(dpy, win);
+    XSync(dpy, False);
+    std::printf("0x%lx\n", win);
+    std::fflush(stdout);
+    char line[128];
+    while (std::fgets(line, sizeof line, stdin)) {
+        if (std::sscanf(line, "size %d %d", &w, &h) == 2 && w > 0 && h > 0)
+            XResizeWindow(dpy, win, unsigned(w), unsigned(h));
+        XSync(dpy, False);
+        std::printf("ok\n");
+        std::fflush(stdout);
+    }
+    XDestroyWindow(dpy, win);
+    XCloseDisplay(dpy);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 6 && std::strcmp(argv[1], "window") == 0)
+        return host_window(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                           std::atoi(argv[5]));
     if (argc >= 3 && std::strcmp(argv[1], "png") == 0) {
         Shot shot;
         return grab(shot, 0, 0, 0, 0) && write_png(shot, argv[2]) ? 0 : 1;
@@ -204,6 +236,7 @@ int main(int argc, char** argv) {
         print_stats(shot);
         return 0;
     }
-    std::fprintf(stderr, "usage: xshot png FILE | ppm FILE | stats [X Y W H] | cursor\n");
+    std::fprintf(stderr,
+                 "usage: xshot png FILE | ppm FILE | stats [X Y W H] | cursor | window X Y W H\n");
     return 2;
 }

@@ -1,4 +1,5 @@
-// SDL video start, screen metrics, device contexts and the system palette.
+// SDL video start, screen metrics, the cursor display count and the system
+// palette: what belongs to the screen, whatever windows are on it.
 #include "user_internal.h"
 
 #include <win32ext.h>
@@ -14,11 +15,9 @@ namespace {
 bool g_videoTried = false;
 bool g_videoReady = false;
 std::atomic<bool> g_displayLost{false};
-Display g_testDisplay;
-
-// The screen DC has a handle of its own; a window's DC is its handle with the
-// low bit set (window handles are 16-byte aligned tokens).
-HDC const kScreenDc = reinterpret_cast<HDC>(uintptr_t(0x7D00));
+std::vector<SDL_Rect> g_testMonitors; // the primary first
+int g_testBits = 0;
+int g_cursorCount = 0;
 
 void QuitVideoAtExit() {
     // A dead X connection must not be touched again, not even to close it.
@@ -55,6 +54,10 @@ bool EnsureVideo() {
         std::fprintf(stderr, "plumora: cannot open the display: no display available\n");
         return false;
     }
+    if (Hosted() && !AdoptHostWindow()) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return false;
+    }
     g_videoReady = true;
     SDL_StopTextInput();
     std::atexit(QuitVideoAtExit);
@@ -75,9 +78,11 @@ void MarkDisplayLost() {
 }
 
 Display CurrentDisplay() {
-    if (g_testDisplay.width > 0 && g_testDisplay.height > 0) return g_testDisplay;
+    if (!g_testMonitors.empty())
+        return Display{g_testMonitors[0].w, g_testMonitors[0].h, g_testBits};
     Display d;
     if (!EnsureVideo()) return d;
+    if (Hosted()) return HostDisplay();
     SDL_DisplayMode mode;
     if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return d;
     d.width = mode.w;
@@ -86,16 +91,51 @@ Display CurrentDisplay() {
     return d;
 }
 
+std::vector<SDL_Rect> Monitors() {
+    if (!g_testMonitors.empty()) return g_testMonitors;
+    std::vector<SDL_Rect> monitors;
+    if (!EnsureVideo()) return monitors;
+    if (Hosted()) {
+        Display d = HostDisplay();
+        monitors.push_back(SDL_Rect{0, 0, d.width, d.height});
+        return monitors;
+    }
+    for (int i = 0, n = SDL_GetNumVideoDisplays(); i < n; ++i) {
+        SDL_Rect r;
+        if (SDL_GetDisplayBounds(i, &r) == 0) monitors.push_back(r);
+    }
+    return monitors;
+}
+
+SDL_Point PrimaryOrigin() {
+    if (!g_testMonitors.empty()) return SDL_Point{g_testMonitors[0].x, g_testMonitors[0].y};
+    SDL_Rect r;
+    if (VideoReady() && !Hosted() && SDL_GetDisplayBounds(0, &r) == 0) return SDL_Point{r.x, r.y};
+    return SDL_Point{0, 0};
+}
+
+void ApplyCursorState() {
+    // A host's window shows the host's cursor; SDL would set ours on it too.
+    if (VideoReady() && !Hosted()) SDL_ShowCursor(g_cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+}
+
 } // namespace win32u
 
 using namespace win32u;
 
 void Win32TestSetDisplay(int width, int height, int bitsPerPixel) {
-    if (width <= 0 || height <= 0) {
-        g_testDisplay = Display{};
-        return;
+    RECT primary{0, 0, width, height};
+    Win32TestSetDisplays(&primary, width > 0 && height > 0 ? 1 : 0, bitsPerPixel);
+}
+
+void Win32TestSetDisplays(const RECT* monitors, int count, int bitsPerPixel) {
+    g_testMonitors.clear();
+    for (int i = 0; monitors && i < count; ++i) {
+        const RECT& m = monitors[i];
+        if (m.right > m.left && m.bottom > m.top)
+            g_testMonitors.push_back(SDL_Rect{m.left, m.top, m.right - m.left, m.bottom - m.top});
     }
-    g_testDisplay = Display{width, height, bitsPerPixel};
+    g_testBits = bitsPerPixel;
 }
 
 int GetSystemMetrics(int index) {
@@ -112,17 +152,10 @@ int GetSystemMetrics(int index) {
     }
 }
 
-HDC GetDC(HWND hwnd) {
-    if (!hwnd) return kScreenDc;
-    if (!FindWindow(hwnd)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return reinterpret_cast<HDC>(reinterpret_cast<uintptr_t>(hwnd) | 1);
-}
-
-int ReleaseDC(HWND, HDC dc) {
-    return dc ? 1 : 0;
+int ShowCursor(BOOL show) {
+    g_cursorCount += show ? 1 : -1;
+    ApplyCursorState();
+    return g_cursorCount;
 }
 
 int GetDeviceCaps(HDC dc, int index) {

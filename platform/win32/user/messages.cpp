@@ -94,6 +94,7 @@ WPARAM VirtualKey(SDL_Keycode sym) {
 
 void TranslateKey(const SDL_KeyboardEvent& e) {
     Window* w = FindWindowBySdlId(e.windowID);
+    if (!w) w = FindCoverOwner(e.windowID, nullptr);
     if (!w) w = DefaultInputWindow();
     if (!w) return;
     WPARAM vk = VirtualKey(e.keysym.sym);
@@ -122,14 +123,26 @@ WPARAM MouseKeys(Uint32 buttons) {
     return keys;
 }
 
-Window* MouseWindow(Uint32 windowId) {
-    Window* w = FindWindowBySdlId(windowId);
-    return w ? w : DefaultInputWindow();
+// The window a mouse event belongs to, and where its window's coordinates
+// start in that window's client area (not at 0 for a cover).
+Window* MouseWindow(Uint32 windowId, POINT* offset) {
+    *offset = POINT{0, 0};
+    if (Window* w = FindWindowBySdlId(windowId)) return w;
+    if (Window* w = FindCoverOwner(windowId, offset)) return w;
+    return DefaultInputWindow();
 }
 
 void TranslateWindowEvent(const SDL_WindowEvent& e) {
     Window* w = FindWindowBySdlId(e.windowID);
-    if (!w) return;
+    if (!w) {
+        // A cover: its exposure is its owner's, and a close request closes the owner.
+        if (Window* owner = FindCoverOwner(e.windowID, nullptr)) {
+            if (e.event == SDL_WINDOWEVENT_EXPOSED) owner->paintPending = true;
+            if (e.event == SDL_WINDOWEVENT_CLOSE)
+                g_input.push_back(Make(owner->handle, WM_CLOSE, 0, 0, e.timestamp));
+        }
+        return;
+    }
     switch (e.event) {
     case SDL_WINDOWEVENT_CLOSE:
         g_input.push_back(Make(w->handle, WM_CLOSE, 0, 0, e.timestamp));
@@ -138,10 +151,15 @@ void TranslateWindowEvent(const SDL_WindowEvent& e) {
         w->paintPending = true;
         break;
     case SDL_WINDOWEVENT_MOVED:
-        w->x = e.data1;
-        w->y = e.data2;
+        // A host's window is the whole screen wherever its host puts it.
+        if (!w->hosted) {
+            const SDL_Point origin = PrimaryOrigin();
+            w->x = e.data1 - origin.x;
+            w->y = e.data2 - origin.y;
+        }
         break;
     case SDL_WINDOWEVENT_SIZE_CHANGED:
+        if (w->hosted) HostResized(e.data1, e.data2);
         if (e.data1 > 0 && e.data2 > 0 && (e.data1 != w->width || e.data2 != w->height)) {
             w->width = e.data1;
             w->height = e.data2;
@@ -171,15 +189,21 @@ void Translate(const SDL_Event& e) {
     case SDL_KEYUP:
         TranslateKey(e.key);
         break;
-    case SDL_MOUSEMOTION:
-        if (Window* w = MouseWindow(e.motion.windowID)) {
+    case SDL_SYSWMEVENT:
+        NoteHostEvent(e.syswm.msg);
+        break;
+    case SDL_MOUSEMOTION: {
+        POINT at;
+        if (Window* w = MouseWindow(e.motion.windowID, &at)) {
+            at = POINT{at.x + e.motion.x, at.y + e.motion.y};
             // Also SDL's synthetic motion at window map: the saver's procedure
             // leaves plain movement to the default procedure.
-            g_lastMouse = POINT{w->x + e.motion.x, w->y + e.motion.y};
+            g_lastMouse = POINT{w->x + at.x, w->y + at.y};
             g_input.push_back(Make(w->handle, WM_MOUSEMOVE, MouseKeys(e.motion.state),
-                                   PackPoint(e.motion.x, e.motion.y), e.motion.timestamp));
+                                   PackPoint(at.x, at.y), e.motion.timestamp));
         }
         break;
+    }
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
         bool down = e.type == SDL_MOUSEBUTTONDOWN;
@@ -187,21 +211,25 @@ void Translate(const SDL_Event& e) {
         if (e.button.button == SDL_BUTTON_LEFT) message = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
         if (e.button.button == SDL_BUTTON_RIGHT) message = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
         if (e.button.button == SDL_BUTTON_MIDDLE) message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
-        Window* w = MouseWindow(e.button.windowID);
+        POINT at;
+        Window* w = MouseWindow(e.button.windowID, &at);
         if (!message || !w) break;
+        at = POINT{at.x + e.button.x, at.y + e.button.y};
         Uint32 buttons = down ? SDL_BUTTON(e.button.button) : 0;
-        g_lastMouse = POINT{w->x + e.button.x, w->y + e.button.y};
-        g_input.push_back(Make(w->handle, message, MouseKeys(buttons),
-                               PackPoint(e.button.x, e.button.y), e.button.timestamp));
+        g_lastMouse = POINT{w->x + at.x, w->y + at.y};
+        g_input.push_back(Make(w->handle, message, MouseKeys(buttons), PackPoint(at.x, at.y),
+                               e.button.timestamp));
         break;
     }
-    case SDL_MOUSEWHEEL:
-        if (Window* w = MouseWindow(e.wheel.windowID)) {
+    case SDL_MOUSEWHEEL: {
+        POINT at;
+        if (Window* w = MouseWindow(e.wheel.windowID, &at)) {
             WPARAM delta = WPARAM(WORD(int16_t(e.wheel.y * 120))) << 16;
             g_input.push_back(Make(w->handle, WM_MOUSEWHEEL, delta,
                                    PackPoint(g_lastMouse.x, g_lastMouse.y), e.wheel.timestamp));
         }
         break;
+    }
     default:
         // The wake event only interrupts a wait; signals are collected below.
         break;
@@ -211,6 +239,11 @@ void Translate(const SDL_Event& e) {
 void Pump() {
     DeliverPendingSignals();
     if (!VideoReady()) return;
+    // The host's window gone ends the run as a close does.
+    if (TakeHostGone())
+        for (HWND h : LiveTopLevelWindows())
+            QueueClose(h);
+    RestartForHost();
     SDL_Event e;
     while (SDL_PollEvent(&e))
         Translate(e);
@@ -270,7 +303,7 @@ using namespace win32u;
 
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (hwnd && !FindWindow(hwnd)) {
-        SetLastError(1400);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     g_posted.push_back(Make(hwnd, message, wParam, lParam, VideoReady() ? SDL_GetTicks() : 0));
@@ -304,8 +337,11 @@ BOOL WaitMessage(void) {
         // Without a display nothing can arrive while this thread waits.
         if (!VideoReady()) return FALSE;
         SDL_Event e;
-        // The timeout only bounds how long a missed wake could delay a signal.
-        if (SDL_WaitEventTimeout(&e, 1000)) Translate(e);
+        // The timeout only bounds how long a missed wake could delay a signal,
+        // or how late a restart for a resized host's window comes.
+        int restart = HostRestartWait();
+        if (SDL_WaitEventTimeout(&e, restart >= 0 && restart < 1000 ? restart + 1 : 1000))
+            Translate(e);
     }
 }
 

@@ -42,6 +42,15 @@ enum : WPARAM {
     kVkF10 = 0x79,
 };
 
+// A plain black window over a monitor other than the primary, shown, hidden and
+// destroyed with the screen-covering window that owns it; its input is the
+// owner's.
+struct Cover {
+    SDL_Window* sdl = nullptr;
+    Uint32 sdlId = 0;
+    SDL_Rect rect{}; // X root coordinates
+};
+
 struct Window {
     HWND handle = nullptr;
     std::string className;
@@ -56,7 +65,9 @@ struct Window {
     bool visible = false;
     bool destroying = false;
     bool paintPending = false;
+    bool hosted = false;              // draws into the host's window, which is not ours to change
     std::vector<unsigned char> extra; // cbWndExtra bytes
+    std::vector<Cover> covers;
 };
 
 struct Display {
@@ -64,6 +75,8 @@ struct Display {
     int height = 0;
     int bitsPerPixel = 0;
 };
+
+// ---- The display (display.cpp): knows nothing of windows ----------------------
 
 // Brings SDL video up once (hints first). False, with one line on standard
 // error, when no display can be opened.
@@ -74,17 +87,51 @@ bool VideoReady();
 bool DisplayLost();
 void MarkDisplayLost();
 
-// What the metrics report: the test description when set, else the primary display.
+// What the metrics report: the test description when set, else the host's
+// window in a hosted run, else the primary display.
 Display CurrentDisplay();
+// Every monitor in X root coordinates, the primary first (only the host's
+// window in a hosted run); empty without video.
+std::vector<SDL_Rect> Monitors();
+// Where window coordinates start: the primary monitor's top-left corner.
+SDL_Point PrimaryOrigin();
 
-Window* FindWindow(HWND hwnd);           // live windows only (also while destroying)
-Window* FindWindowBySdlId(Uint32 id);    // null for unknown ids
+// Re-applies the cursor display count to SDL (after video start).
+void ApplyCursorState();
+
+// ---- A host's window (host.cpp): the display of a hosted run -----------------
+
+bool Hosted(); // Win32HostWindow was given a window
+// At video start: takes the host's window; false, with a line, when it can't.
+bool AdoptHostWindow();
+SDL_Window* HostSdlWindow(); // null until adopted
+Display HostDisplay();       // its size and depth when adopted
+// X events of the host's window (SDL_SYSWMEVENT) and whether it went away;
+// true once, for the first look after it did.
+void NoteHostEvent(const SDL_SysWMmsg* message);
+bool TakeHostGone();
+// Its size changed: the run starts again at the new size once it settles.
+void HostResized(int width, int height);
+int HostRestartWait(); // milliseconds until then, -1 when nothing is due
+void RestartForHost(); // replaces the process when due; returns otherwise
+
+// ---- Windows (window.cpp): built on the display --------------------------------
+
+Window* FindWindow(HWND hwnd);        // live windows only (also while destroying)
+Window* FindWindowBySdlId(Uint32 id); // null for unknown ids
+// The owner of a cover window, and where the cover lies in the owner's client
+// coordinates; null for other ids.
+Window* FindCoverOwner(Uint32 id, POINT* offset);
 Window* DefaultInputWindow();            // where input without a window goes
 std::vector<HWND> LiveTopLevelWindows(); // in creation order
 // The first visible window waiting for WM_PAINT (any window when hwnd is null);
 // looked at on every empty poll, so it allocates nothing.
 Window* FindPaintPending(HWND hwnd);
 void SetActiveWindow(HWND hwnd);
+// Copies the window's surface to the screen again (after an exposure).
+void RepresentWindow(Window& window);
+
+// ---- Endings (endings.cpp) and the queue (messages.cpp): built on windows -------
 
 // Signals and a lost display end as WM_CLOSE; installed with the first window.
 void InstallEndingHandlers();
@@ -94,10 +141,5 @@ void DeliverPendingSignals();
 void QueueClose(HWND hwnd);
 // Whether PostQuitMessage was called and the quit not yet taken, and its code.
 bool QuitRequested(int* code);
-
-// Copies the window's surface to the screen again (after an exposure).
-void RepresentWindow(Window& window);
-// Re-applies the cursor display count to SDL (after video start).
-void ApplyCursorState();
 
 } // namespace win32u

@@ -1,5 +1,6 @@
 // Window classes and windows over SDL windows; the default window procedure,
-// cursor display count, icons, cursors and stock objects.
+// device contexts, icons, cursors and stock objects. Everything about the
+// screen itself comes from the display stand-in, which knows nothing of windows.
 #include "user_internal.h"
 
 #include <win32ext.h>
@@ -12,10 +13,9 @@
 namespace win32u {
 namespace {
 
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorInvalidWindowHandle = 1400;
-constexpr DWORD kErrorClassAlreadyExists = 1410;
-constexpr DWORD kErrorCannotFindClass = 1407;
+// The screen DC has a handle of its own; a window's DC is its handle with the
+// low bit set (window handles are 16-byte aligned tokens).
+HDC const kScreenDc = reinterpret_cast<HDC>(uintptr_t(0x7D00));
 
 struct WindowClass {
     WNDCLASSA wc{};
@@ -42,7 +42,6 @@ std::map<uintptr_t, std::unique_ptr<Window>>& Windows() {
 }
 uintptr_t g_nextWindow = 1;
 HWND g_active = nullptr;
-int g_cursorCount = 0;
 ATOM g_nextAtom = 0xC000;
 
 uintptr_t Key(HWND hwnd) {
@@ -54,13 +53,42 @@ bool CoversDisplay(const Window& w) {
     return w.x <= 0 && w.y <= 0 && w.x + w.width >= d.width && w.y + w.height >= d.height;
 }
 
-void FillBackground(Window& w) {
-    if (!w.sdl || !w.visible || !w.background || !VideoReady()) return;
-    SDL_Surface* surface = SDL_GetWindowSurface(w.sdl);
+void FillBlack(SDL_Window* window) {
+    SDL_Surface* surface = SDL_GetWindowSurface(window);
     if (!surface) return;
-    // Only the stock black brush exists here.
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
-    SDL_UpdateWindowSurface(w.sdl);
+    SDL_UpdateWindowSurface(window);
+}
+
+void FillBackground(Window& w) {
+    if (!w.sdl || !w.visible || !VideoReady()) return;
+    for (Cover& c : w.covers)
+        FillBlack(c.sdl);
+    // Only the stock black brush exists here.
+    if (w.background) FillBlack(w.sdl);
+}
+
+// A window over the whole primary monitor blanks every other monitor too.
+void AddCovers(Window& w, Uint32 flags) {
+    std::vector<SDL_Rect> monitors = Monitors();
+    for (size_t i = 1; i < monitors.size(); ++i) {
+        const SDL_Rect& m = monitors[i];
+        Cover c;
+        c.rect = m;
+        c.sdl = SDL_CreateWindow(w.title.c_str(), m.x, m.y, m.w, m.h, flags);
+        if (!c.sdl) {
+            std::fprintf(stderr, "plumora: cannot cover monitor %zu: %s\n", i, SDL_GetError());
+            continue;
+        }
+        c.sdlId = SDL_GetWindowID(c.sdl);
+        w.covers.push_back(c);
+    }
+}
+
+bool HostWindowTaken() {
+    for (auto& [key, w] : Windows())
+        if (w->hosted) return true;
+    return false;
 }
 
 } // namespace
@@ -74,6 +102,18 @@ Window* FindWindowBySdlId(Uint32 id) {
     if (id == 0) return nullptr;
     for (auto& [key, w] : Windows())
         if (w->sdlId == id) return w.get();
+    return nullptr;
+}
+
+Window* FindCoverOwner(Uint32 id, POINT* offset) {
+    if (id == 0) return nullptr;
+    const SDL_Point origin = PrimaryOrigin();
+    for (auto& [key, w] : Windows())
+        for (const Cover& c : w->covers)
+            if (c.sdlId == id) {
+                if (offset) *offset = POINT{c.rect.x - origin.x - w->x, c.rect.y - origin.y - w->y};
+                return w.get();
+            }
     return nullptr;
 }
 
@@ -106,10 +146,8 @@ void RepresentWindow(Window& w) {
     if (!w.sdl || !w.visible || !VideoReady()) return;
     // Fails harmlessly (an SDL error) while nobody has drawn into the window.
     SDL_UpdateWindowSurface(w.sdl);
-}
-
-void ApplyCursorState() {
-    if (VideoReady()) SDL_ShowCursor(g_cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    for (Cover& c : w.covers)
+        SDL_UpdateWindowSurface(c.sdl);
 }
 
 } // namespace win32u
@@ -119,12 +157,12 @@ using namespace win32u;
 ATOM RegisterClassA(const WNDCLASSA* wndClass) {
     if (!wndClass || !wndClass->lpszClassName || !*wndClass->lpszClassName ||
         !wndClass->lpfnWndProc || wndClass->cbWndExtra < 0 || wndClass->cbClsExtra < 0) {
-        SetLastError(kErrorInvalidParameter);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     std::string key = FoldName(wndClass->lpszClassName);
     if (Classes().count(key)) {
-        SetLastError(kErrorClassAlreadyExists);
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
     WindowClass cls;
@@ -146,7 +184,7 @@ BOOL GetClassInfoA(HINSTANCE, LPCSTR className, LPWNDCLASSA wndClass) {
     if (!className || !wndClass) return FALSE;
     auto it = Classes().find(FoldName(className));
     if (it == Classes().end()) {
-        SetLastError(kErrorCannotFindClass);
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return FALSE;
     }
     *wndClass = it->second.wc;
@@ -158,7 +196,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     if (!className) return nullptr;
     auto cls = Classes().find(FoldName(className));
     if (cls == Classes().end()) {
-        SetLastError(kErrorCannotFindClass);
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return nullptr;
     }
     if (!EnsureVideo()) return nullptr;
@@ -181,16 +219,26 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     w.visible = (style & WS_VISIBLE) != 0;
 
     Uint32 flags = w.visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+    const bool screenCover = (style & WS_POPUP) && CoversDisplay(w);
     if (style & WS_POPUP) {
         flags |= SDL_WINDOW_BORDERLESS;
         // A pop-up over the whole display is a screen cover: keep it above panels.
-        if (CoversDisplay(w)) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+        if (screenCover) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
     }
-    w.sdl = SDL_CreateWindow(w.title.c_str(), x, y, w.width, w.height, flags);
+    if (screenCover && HostSdlWindow() && !HostWindowTaken()) {
+        // In a hosted run the screen is the host's window.
+        w.sdl = HostSdlWindow();
+        w.hosted = true;
+    } else {
+        const SDL_Point origin = PrimaryOrigin();
+        w.sdl =
+            SDL_CreateWindow(w.title.c_str(), x + origin.x, y + origin.y, w.width, w.height, flags);
+    }
     if (!w.sdl) {
         std::fprintf(stderr, "plumora: cannot create a window: %s\n", SDL_GetError());
         return nullptr;
     }
+    if (screenCover && !w.hosted) AddCovers(w, flags);
     w.sdlId = SDL_GetWindowID(w.sdl);
     HWND hwnd = w.handle;
     Windows()[Key(hwnd)] = std::move(window);
@@ -211,13 +259,18 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 BOOL DestroyWindow(HWND hwnd) {
     Window* w = FindWindow(hwnd);
     if (!w || w->destroying) {
-        SetLastError(kErrorInvalidWindowHandle);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     w->destroying = true;
     // The procedure sees WM_DESTROY before anything of the window is gone.
     w->proc(hwnd, WM_DESTROY, 0, 0);
-    if (w->sdl && !DisplayLost()) SDL_DestroyWindow(w->sdl);
+    if (!DisplayLost()) {
+        for (Cover& c : w->covers)
+            SDL_DestroyWindow(c.sdl);
+        // The host's window stays the host's.
+        if (w->sdl && !w->hosted) SDL_DestroyWindow(w->sdl);
+    }
     if (g_active == hwnd) g_active = nullptr;
     Windows().erase(Key(hwnd));
     return TRUE;
@@ -231,17 +284,27 @@ BOOL ShowWindow(HWND hwnd, int showCommand) {
     Window* w = FindWindow(hwnd);
     if (!w) return FALSE;
     BOOL wasVisible = w->visible;
+    // Mapping, stacking and focus of a host's window are the host's business.
+    const bool own = w->sdl && !w->hosted && VideoReady();
     if (showCommand == SW_HIDE) {
-        if (w->visible && w->sdl && VideoReady()) SDL_HideWindow(w->sdl);
+        if (w->visible && own) {
+            SDL_HideWindow(w->sdl);
+            for (Cover& c : w->covers)
+                SDL_HideWindow(c.sdl);
+        }
         w->visible = false;
         return wasVisible;
     }
     if (!w->visible) {
         w->visible = true;
         w->paintPending = true;
-        if (w->sdl && VideoReady()) SDL_ShowWindow(w->sdl);
+        if (own) {
+            for (Cover& c : w->covers)
+                SDL_ShowWindow(c.sdl);
+            SDL_ShowWindow(w->sdl);
+        }
     }
-    if (w->sdl && VideoReady()) {
+    if (own) {
         SDL_RaiseWindow(w->sdl);
         // Showing activates: without a window manager nobody else gives the
         // window the keyboard.
@@ -290,7 +353,7 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = FindWindow(hwnd);
     if (!w) {
-        SetLastError(kErrorInvalidWindowHandle);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     return w->proc(hwnd, message, wParam, lParam);
@@ -298,12 +361,6 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 HWND GetActiveWindow(void) {
     return g_active;
-}
-
-int ShowCursor(BOOL show) {
-    g_cursorCount += show ? 1 : -1;
-    ApplyCursorState();
-    return g_cursorCount;
 }
 
 // Cursors and icons are tokens: nothing here draws them.
@@ -324,10 +381,23 @@ HGDIOBJ GetStockObject(int object) {
     return reinterpret_cast<HGDIOBJ>(uintptr_t(0x300000) | (uintptr_t(object) << 4));
 }
 
+HDC GetDC(HWND hwnd) {
+    if (!hwnd) return kScreenDc;
+    if (!FindWindow(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return reinterpret_cast<HDC>(reinterpret_cast<uintptr_t>(hwnd) | 1);
+}
+
+int ReleaseDC(HWND, HDC dc) {
+    return dc ? 1 : 0;
+}
+
 BOOL GetClientRect(HWND hwnd, LPRECT rect) {
     Window* w = FindWindow(hwnd);
     if (!w || !rect) {
-        SetLastError(kErrorInvalidWindowHandle);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     *rect = RECT{0, 0, w->width, w->height};
