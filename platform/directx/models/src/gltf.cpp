@@ -14,8 +14,8 @@
 namespace models::detail {
 namespace {
 
-using json::kNone;
 using json::Kind;
+using json::kNone;
 using M4 = std::array<double, 16>;
 
 constexpr M4 kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -226,7 +226,8 @@ class Reader {
             b.size = bin_size_;
         } else if (uri.rfind("data:", 0) == 0) {
             const size_t comma = uri.find(',');
-            if (comma == std::string::npos || comma < 12 || uri.compare(comma - 7, 7, ";base64") != 0 ||
+            if (comma == std::string::npos || comma < 12 ||
+                uri.compare(comma - 7, 7, ";base64") != 0 ||
                 !base64(std::string_view(uri).substr(comma + 1), b.own))
                 return fail("buffer " + std::to_string(i) + " has a malformed data URI");
             b.data = b.own.data();
@@ -271,10 +272,20 @@ class Reader {
             return fail(what + " is not a list of " + (indices ? "indices" : "3-vectors"));
         size_t csize;
         switch (type) {
-        case 5120: case 5121: csize = 1; break; // (unsigned) byte
-        case 5122: case 5123: csize = 2; break; // (unsigned) short
-        case 5125: case 5126: csize = 4; break; // unsigned int, float
-        default: return fail(what + " has component type " + std::to_string(type));
+        case 5120:
+        case 5121:
+            csize = 1;
+            break; // (unsigned) byte
+        case 5122:
+        case 5123:
+            csize = 2;
+            break; // (unsigned) short
+        case 5125:
+        case 5126:
+            csize = 4;
+            break; // unsigned int, float
+        default:
+            return fail(what + " has component type " + std::to_string(type));
         }
         if (indices && (type == 5120 || type == 5122 || type == 5126))
             return fail(what + " holds indices of a signed or float type");
@@ -312,8 +323,10 @@ class Reader {
                 f = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(f)));
             return f;
         }
-        case 5120: return normalized ? std::max(int8_t(p[0]) / 127.0f, -1.0f) : int8_t(p[0]);
-        case 5121: return normalized ? p[0] / 255.0f : p[0];
+        case 5120:
+            return normalized ? std::max(int8_t(p[0]) / 127.0f, -1.0f) : int8_t(p[0]);
+        case 5121:
+            return normalized ? p[0] / 255.0f : p[0];
         case 5122: {
             const int16_t v = int16_t(p[0] | (p[1] << 8));
             return normalized ? std::max(v / 32767.0f, -1.0f) : v;
@@ -322,7 +335,8 @@ class Reader {
             const uint16_t v = uint16_t(p[0] | (p[1] << 8));
             return normalized ? v / 65535.0f : v;
         }
-        default: return float(rd32(p)); // 5125
+        default:
+            return float(rd32(p)); // 5125
         }
     }
 
@@ -342,8 +356,7 @@ class Reader {
     }
 
     bool charge(size_t items) {
-        if (items > budget_)
-            return fail("meshes shown more often than the file's size allows");
+        if (items > budget_) return fail("meshes shown more often than the file's size allows");
         budget_ -= items;
         return true;
     }
@@ -393,7 +406,7 @@ class Reader {
                 idx.resize(ia.count);
                 const uint8_t* q = ia.data;
                 for (size_t i = 0; i < ia.count; ++i, q += ia.stride)
-                    idx[i] = ia.type == 5121 ? q[0]
+                    idx[i] = ia.type == 5121   ? q[0]
                              : ia.type == 5123 ? uint32_t(q[0] | (q[1] << 8))
                                                : rd32(q);
             } else {
@@ -444,8 +457,7 @@ class Reader {
         if (doc_.member(node, "matrix") != kNone) // column-major columns are our rows
             return numbers("matrix", m.data(), 16);
         double t[3] = {0, 0, 0}, r[4] = {0, 0, 0, 1}, s[3] = {1, 1, 1};
-        if (!numbers("translation", t, 3) || !numbers("rotation", r, 4) ||
-            !numbers("scale", s, 3))
+        if (!numbers("translation", t, 3) || !numbers("rotation", r, 4) || !numbers("scale", s, 3))
             return false;
         const double len = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3]);
         if (len > 0)
@@ -454,9 +466,10 @@ class Reader {
         else
             r[3] = 1;
         const double x = r[0], y = r[1], z = r[2], w = r[3];
-        const double rot[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
-                                  {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
-                                  {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
+        const double rot[3][3] = {
+            {1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
+            {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
+            {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
         for (int c = 0; c < 3; ++c) {
             for (int row = 0; row < 3; ++row)
                 m[size_t(c * 4 + row)] = rot[row][c] * s[c];
@@ -472,7 +485,7 @@ class Reader {
         uint64_t chosen = 0;
         if (!ref(0, "scene", scenes.size(), chosen, false, "the document")) return false;
         std::vector<uint64_t> roots;
-        const uint32_t list = chosen != kNone ? doc_.member(scenes[size_t(chosen)], "nodes")
+        const uint32_t list = chosen != kNone  ? doc_.member(scenes[size_t(chosen)], "nodes")
                               : scenes.empty() ? kNone
                                                : doc_.member(scenes[0], "nodes");
         std::vector<uint8_t> seen(nodes_.size(), 0);
@@ -484,7 +497,8 @@ class Reader {
         if (list != kNone || !scenes.empty()) {
             for (uint32_t v : doc_.items(list)) {
                 uint64_t n;
-                if (!doc_.index(v, n) || n >= nodes_.size()) return fail("scene names a missing node");
+                if (!doc_.index(v, n) || n >= nodes_.size())
+                    return fail("scene names a missing node");
                 roots.push_back(n);
             }
         } else if (!nodes_.empty()) {

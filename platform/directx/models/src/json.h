@@ -14,11 +14,11 @@ namespace models::detail::json {
 enum class Kind : uint8_t { Null, False, True, Number, String, Array, Object };
 
 struct Value {
-    uint32_t end;     // index past the last value inside this one
-    uint32_t key;     // member name (offset in the text, undecoded), when in an object
+    uint32_t end; // index past the last value inside this one
+    uint32_t key; // member name (offset in the text, undecoded), when in an object
     uint32_t key_len;
     Kind kind;
-    uint32_t str;     // String: contents (offset, length), undecoded
+    uint32_t str; // String: contents (offset, length), undecoded
     uint32_t str_len;
     double number;
 };

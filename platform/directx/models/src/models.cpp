@@ -19,8 +19,8 @@ bool starts_with(const uint8_t* d, size_t n, const char* s) {
 
 // OBJ's statements as they open a file: the first line that isn't blank or a comment.
 bool obj_statement(Text t) {
-    static const char* const kws[] = {"v", "vn", "vt", "vp", "f", "o", "g", "s", "l", "p",
-                                      "usemtl", "mtllib"};
+    static const char* const kws[] = {"v", "vn", "vt", "vp", "f",      "o",
+                                      "g", "s",  "l",  "p",  "usemtl", "mtllib"};
     for (;;) {
         t.skip_space();
         if (t.end()) return false;
@@ -52,7 +52,8 @@ xfile::Result read_file(const char* path, size_t max_bytes, std::vector<uint8_t>
     struct stat st {};
     Result r = Result::Ok;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = std::string(path) + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file");
+        error =
+            std::string(path) + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file");
         r = Result::FileNotFound;
     } else if (uint64_t(st.st_size) > max_bytes) {
         error = std::string(path) + ": file of " + std::to_string(st.st_size) +
@@ -144,14 +145,22 @@ Format detect(const uint8_t* data, size_t size) {
 
 const char* format_name(Format format) {
     switch (format) {
-    case Format::X: return ".x";
-    case Format::Obj: return "OBJ";
-    case Format::StlAscii: return "ASCII STL";
-    case Format::StlBinary: return "binary STL";
-    case Format::Ply: return "PLY";
-    case Format::Gltf: return "glTF";
-    case Format::Glb: return "binary glTF";
-    case Format::Unknown: break;
+    case Format::X:
+        return ".x";
+    case Format::Obj:
+        return "OBJ";
+    case Format::StlAscii:
+        return "ASCII STL";
+    case Format::StlBinary:
+        return "binary STL";
+    case Format::Ply:
+        return "PLY";
+    case Format::Gltf:
+        return "glTF";
+    case Format::Glb:
+        return "binary glTF";
+    case Format::Unknown:
+        break;
     }
     return "unknown";
 }
@@ -169,13 +178,27 @@ xfile::Result parse(const uint8_t* data, size_t size, Scene& out, std::string* e
         detail::Input in{data, size, limits, err};
         try {
             switch (out.format) {
-            case Format::Obj: ok = detail::read_obj(in, out); break;
-            case Format::StlAscii: ok = detail::read_stl_ascii(in, out); break;
-            case Format::StlBinary: ok = detail::read_stl_binary(in, out); break;
-            case Format::Ply: ok = detail::read_ply(in, out); break;
-            case Format::Gltf: ok = detail::read_gltf(in, false, buffers, out); break;
-            case Format::Glb: ok = detail::read_gltf(in, true, buffers, out); break;
-            case Format::X: err = "a .x file, read by the .x reader"; break;
+            case Format::Obj:
+                ok = detail::read_obj(in, out);
+                break;
+            case Format::StlAscii:
+                ok = detail::read_stl_ascii(in, out);
+                break;
+            case Format::StlBinary:
+                ok = detail::read_stl_binary(in, out);
+                break;
+            case Format::Ply:
+                ok = detail::read_ply(in, out);
+                break;
+            case Format::Gltf:
+                ok = detail::read_gltf(in, false, buffers, out);
+                break;
+            case Format::Glb:
+                ok = detail::read_gltf(in, true, buffers, out);
+                break;
+            case Format::X:
+                err = "a .x file, read by the .x reader";
+                break;
             case Format::Unknown:
                 err = "not a model file: neither .x, OBJ, STL, PLY nor glTF";
                 break;

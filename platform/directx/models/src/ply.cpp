@@ -20,10 +20,10 @@ bool type_of(std::string_view s, Type& t) {
         const char* a;
         const char* b;
         Type t;
-    } names[] = {{"char", "int8", Type::I8},       {"uchar", "uint8", Type::U8},
-                 {"short", "int16", Type::I16},    {"ushort", "uint16", Type::U16},
-                 {"int", "int32", Type::I32},      {"uint", "uint32", Type::U32},
-                 {"float", "float32", Type::F32},  {"double", "float64", Type::F64}};
+    } names[] = {{"char", "int8", Type::I8},      {"uchar", "uint8", Type::U8},
+                 {"short", "int16", Type::I16},   {"ushort", "uint16", Type::U16},
+                 {"int", "int32", Type::I32},     {"uint", "uint32", Type::U32},
+                 {"float", "float32", Type::F32}, {"double", "float64", Type::F64}};
     for (const auto& n : names)
         if (s == n.a || s == n.b) {
             t = n.t;
@@ -77,14 +77,30 @@ class Body {
         if ((enc_ == Encoding::Big) == (std::endian::native == std::endian::little))
             std::reverse(b, b + n);
         switch (t) {
-        case Type::I8: out = int8_t(b[0]); break;
-        case Type::U8: out = b[0]; break;
-        case Type::I16: out = load<int16_t>(b); break;
-        case Type::U16: out = load<uint16_t>(b); break;
-        case Type::I32: out = load<int32_t>(b); break;
-        case Type::U32: out = load<uint32_t>(b); break;
-        case Type::F32: out = load<float>(b); break;
-        case Type::F64: out = load<double>(b); break;
+        case Type::I8:
+            out = int8_t(b[0]);
+            break;
+        case Type::U8:
+            out = b[0];
+            break;
+        case Type::I16:
+            out = load<int16_t>(b);
+            break;
+        case Type::U16:
+            out = load<uint16_t>(b);
+            break;
+        case Type::I32:
+            out = load<int32_t>(b);
+            break;
+        case Type::U32:
+            out = load<uint32_t>(b);
+            break;
+        case Type::F32:
+            out = load<float>(b);
+            break;
+        case Type::F64:
+            out = load<double>(b);
+            break;
         }
         return true;
     }
@@ -171,8 +187,7 @@ bool read_header(Input& in, Text& t, Encoding& enc, std::vector<Element>& elemen
             p.name = t.word();
             elements.back().props.push_back(std::move(p));
         } else if (!kw.empty() && kw != "comment" && kw != "obj_info") {
-            return in.fail("PLY header has \"" + std::string(kw.substr(0, 40)) + "\"" +
-                           at_line(t));
+            return in.fail("PLY header has \"" + std::string(kw.substr(0, 40)) + "\"" + at_line(t));
         }
         t.next_line();
     }

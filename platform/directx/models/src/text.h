@@ -87,8 +87,7 @@ struct Text {
         const char* b = p;
         if (b < e && *b == '+') ++b; // from_chars takes no plus sign
         auto r = std::from_chars(b, e, out);
-        if (r.ec != std::errc() || (r.ptr < e && !is_space(*r.ptr) && *r.ptr != '/'))
-            return false;
+        if (r.ec != std::errc() || (r.ptr < e && !is_space(*r.ptr) && *r.ptr != '/')) return false;
         p = r.ptr;
         return true;
     }

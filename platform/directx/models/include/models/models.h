@@ -27,7 +27,7 @@ const char* format_name(Format format);
 // One mesh placed in the file's own axes. All formats read here are right-handed.
 struct Part {
     xfile::PolyMesh mesh;
-    bool placed = false;            // false: identity
+    bool placed = false;             // false: identity
     std::array<double, 16> matrix{}; // row vectors, translation in [12..14]
     xfile::Placement placement() const { return {placed ? matrix.data() : nullptr, true}; }
 };
