@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <cerrno>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,10 +36,9 @@ bool obj_statement(Text t) {
 
 } // namespace
 
-xfile::Result read_file(const char* path, size_t max_bytes, std::vector<uint8_t>& out,
-                        std::string& error) {
+xfile::Result read_file(const char* path, size_t max_bytes, Bytes& out, std::string& error) {
     using xfile::Result;
-    out.clear();
+    out = Bytes{};
     if (!path) {
         error = "no file name";
         return Result::FileNotFound;
@@ -60,28 +60,25 @@ xfile::Result read_file(const char* path, size_t max_bytes, std::vector<uint8_t>
                 " bytes, more than the limit of " + std::to_string(max_bytes);
         r = Result::BadFile;
     } else {
-        try {
-            out.resize(size_t(st.st_size)); // what the file held when opened
-            size_t have = 0;
-            while (have < out.size()) {
-                const ssize_t n = ::read(fd, out.data() + have, out.size() - have);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) {
-                    error = std::string("can't read ") + path;
-                    r = Result::FileNotFound;
-                    break;
-                }
-                if (n == 0) break;
-                have += size_t(n);
-            }
-            out.resize(have);
-        } catch (const std::bad_alloc&) {
+        // What the file held when opened; not zero-filled first, as every byte used is read.
+        out.data.reset(new (std::nothrow) uint8_t[size_t(st.st_size) + 1]);
+        if (!out.data) {
             error = std::string(path) + ": out of memory";
             r = Result::BadFile;
         }
+        while (r == Result::Ok && out.size < size_t(st.st_size)) {
+            const ssize_t n = ::read(fd, out.data.get() + out.size, size_t(st.st_size) - out.size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                error = std::string("can't read ") + path;
+                r = Result::FileNotFound;
+            }
+            if (n <= 0) break;
+            out.size += size_t(n);
+        }
     }
     ::close(fd);
-    if (r != Result::Ok) out = {};
+    if (r != Result::Ok) out = Bytes{};
     return r;
 }
 
@@ -109,7 +106,10 @@ BufferReader folder_reader(const char* path) {
                 error = "leads outside the model's folder";
                 return false;
             }
-        return read_file(target.c_str(), max_bytes, out, error) == xfile::Result::Ok;
+        Bytes bytes;
+        if (read_file(target.c_str(), max_bytes, bytes, error) != xfile::Result::Ok) return false;
+        out.assign(bytes.data.get(), bytes.data.get() + bytes.size);
+        return true;
     };
 }
 
@@ -222,7 +222,7 @@ xfile::Result parse(const uint8_t* data, size_t size, Scene& out, std::string* e
 
 xfile::Result load(const char* path, Scene& out, std::string* error, const xfile::Limits& limits) {
     out = Scene{};
-    std::vector<uint8_t> bytes;
+    detail::Bytes bytes;
     std::string err;
     const xfile::Result r = detail::read_file(path, limits.max_bytes, bytes, err);
     if (r != xfile::Result::Ok) {
@@ -230,7 +230,7 @@ xfile::Result load(const char* path, Scene& out, std::string* error, const xfile
         if (error) *error = err;
         return r;
     }
-    return parse(bytes.data(), bytes.size(), out, error, limits, detail::folder_reader(path));
+    return parse(bytes.data.get(), bytes.size, out, error, limits, detail::folder_reader(path));
 }
 
 } // namespace models

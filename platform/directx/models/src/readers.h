@@ -5,6 +5,7 @@
 #include <models/models.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 namespace models::detail {
@@ -27,10 +28,14 @@ bool read_stl_binary(Input& in, Scene& out);
 bool read_ply(Input& in, Scene& out);
 bool read_gltf(Input& in, bool binary, const BufferReader& buffers, Scene& out);
 
+struct Bytes {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+};
+
 // Reads a whole regular file of at most max_bytes. FileNotFound when it can't be opened or
 // isn't a regular file, BadFile when it is too large.
-xfile::Result read_file(const char* path, size_t max_bytes, std::vector<uint8_t>& out,
-                        std::string& error);
+xfile::Result read_file(const char* path, size_t max_bytes, Bytes& out, std::string& error);
 
 // Cuts a reason to one printable line, whatever names the file held.
 void one_line(std::string& s);

@@ -16,15 +16,15 @@ xfile::Result load_model(const char* path, xfile::Model& out, std::string* error
         if (error) *error = err;
         return r;
     };
-    std::vector<uint8_t> bytes;
+    detail::Bytes bytes;
     xfile::Result r = detail::read_file(path, limits.max_bytes, bytes, err);
     if (r != xfile::Result::Ok) return fail(r);
-    if (detect(bytes.data(), bytes.size()) == Format::X)
-        return xfile::parse(bytes.data(), bytes.size(), out, error, limits);
+    if (detect(bytes.data.get(), bytes.size) == Format::X)
+        return xfile::parse(bytes.data.get(), bytes.size, out, error, limits);
     Scene scene;
-    r = parse(bytes.data(), bytes.size(), scene, &err, limits, detail::folder_reader(path));
+    r = parse(bytes.data.get(), bytes.size, scene, &err, limits, detail::folder_reader(path));
     if (r != xfile::Result::Ok) return fail(r);
-    bytes = {};
+    bytes = detail::Bytes{};
     try {
         size_t dropped = 0;
         for (Part& part : scene.parts)
