@@ -515,16 +515,23 @@ class Reader {
                 shown.push_back({i, kIdentity});
         }
         // Depth first without recursion; a node reached twice means a loop or a shared child.
-        std::vector<std::pair<uint64_t, M4>> stack;
-        auto push = [&](uint64_t n, const M4& parent) {
+        struct Visit {
+            uint64_t node;
+            int depth;
+            M4 parent;
+        };
+        std::vector<Visit> stack;
+        auto push = [&](uint64_t n, int depth, const M4& parent) {
             if (seen[size_t(n)]++) return fail("node " + std::to_string(n) + " is reached twice");
-            stack.push_back({n, parent});
+            if (depth > in_.limits.max_depth)
+                return fail("nodes nested deeper than " + std::to_string(in_.limits.max_depth));
+            stack.push_back({n, depth, parent});
             return true;
         };
         for (auto it = roots.rbegin(); it != roots.rend(); ++it)
-            if (!push(*it, kIdentity)) return false;
+            if (!push(*it, 1, kIdentity)) return false;
         while (!stack.empty()) {
-            auto [n, parent] = stack.back();
+            const auto [n, depth, parent] = stack.back();
             stack.pop_back();
             const uint32_t node = nodes_[size_t(n)];
             M4 m;
@@ -538,7 +545,7 @@ class Reader {
                 uint64_t c;
                 if (!doc_.index(*it, c) || c >= nodes_.size())
                     return fail("node " + std::to_string(n) + " has a missing child");
-                if (!push(c, m)) return false;
+                if (!push(c, depth + 1, m)) return false;
             }
         }
 

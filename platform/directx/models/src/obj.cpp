@@ -78,6 +78,24 @@ bool read_obj(Input& in, Scene& out) {
         // free-form geometry.
         t.next_line();
     }
+    // A face naming a normal the file lacks gets made ones rather than being lost.
+    if (!with_normals.face_sizes.empty()) {
+        xfile::PolyMesh kept;
+        size_t at = 0;
+        for (uint32_t n : with_normals.face_sizes) {
+            const uint32_t* p = &with_normals.position_index[at];
+            const uint32_t* q = &with_normals.normal_index[at];
+            at += n;
+            bool valid = true;
+            for (uint32_t k = 0; k < n; ++k)
+                valid &= q[k] < normals.size();
+            xfile::PolyMesh& m = valid ? kept : plain;
+            m.face_sizes.push_back(n);
+            m.position_index.insert(m.position_index.end(), p, p + n);
+            if (valid) m.normal_index.insert(m.normal_index.end(), q, q + n);
+        }
+        with_normals = std::move(kept);
+    }
     if (plain.face_sizes.empty() && with_normals.face_sizes.empty())
         return in.fail("OBJ file without faces");
     if (!with_normals.face_sizes.empty()) {

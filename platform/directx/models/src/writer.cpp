@@ -1,5 +1,6 @@
 #include <models/writer.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,20 @@ using xfile::Vec3;
 
 Vec3 flip(Vec3 v) {
     return {v.x, v.y, -v.z};
+}
+
+// Mirroring z turns clockwise fronts into clockwise backs: reverse every polygon so that its
+// fronts, now counter-clockwise, stay outside.
+MeshDesc mirrored(MeshDesc m) {
+    for (Vec3& p : m.positions)
+        p = flip(p);
+    for (Vec3& n : m.normals)
+        n = flip(n);
+    for (auto& f : m.faces)
+        std::reverse(f.begin(), f.end());
+    for (auto& f : m.normal_faces)
+        std::reverse(f.begin(), f.end());
+    return m;
 }
 
 void append(std::vector<uint8_t>& out, std::string_view s) {
@@ -55,9 +70,9 @@ std::vector<uint32_t> fans(const MeshDesc& m) {
 Written obj(const MeshDesc& m) {
     std::string s = "# sphere\no " + (m.name.empty() ? std::string("mesh") : m.name) + "\n";
     for (const Vec3& p : m.positions)
-        s += "v " + vec(flip(p)) + "\n";
+        s += "v " + vec(p) + "\n";
     for (const Vec3& n : m.normals)
-        s += "vn " + vec(flip(n)) + "\n";
+        s += "vn " + vec(n) + "\n";
     const bool normals = !m.normals.empty() && m.normal_faces.size() == m.faces.size();
     for (size_t f = 0; f < m.faces.size(); ++f) {
         s += "f";
@@ -82,8 +97,8 @@ Written stl(const MeshDesc& m, bool binary) {
         put(w.file, uint32_t(t.size() / 3));
     }
     for (size_t i = 0; i < t.size(); i += 3) {
-        const Vec3 a = flip(m.positions[t[i]]), b = flip(m.positions[t[i + 1]]),
-                   c = flip(m.positions[t[i + 2]]);
+        const Vec3 a = m.positions[t[i]], b = m.positions[t[i + 1]],
+                   c = m.positions[t[i + 2]];
         const Vec3 u{b.x - a.x, b.y - a.y, b.z - a.z}, v{c.x - a.x, c.y - a.y, c.z - a.z};
         Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
         const float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
@@ -117,7 +132,7 @@ Written ply(const MeshDesc& m, WriteFormat f) {
     Written w;
     append(w.file, h);
     for (size_t i = 0; i < m.positions.size(); ++i) {
-        const Vec3 p = flip(m.positions[i]), n = normals ? flip(m.normals[i]) : Vec3{};
+        const Vec3 p = m.positions[i], n = normals ? m.normals[i] : Vec3{};
         if (f == WriteFormat::PlyAscii) {
             append(w.file, vec(p));
             if (normals) append(w.file, ' ' + vec(n));
@@ -166,16 +181,14 @@ Written gltf(const MeshDesc& m, WriteFormat f, const std::string& bin_name) {
     const std::vector<uint32_t> idx = fans(m);
     std::vector<uint8_t> bin;
     Vec3 lo{HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi{-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
-    for (const Vec3& p0 : m.positions) {
-        const Vec3 p = flip(p0);
+    for (const Vec3& p : m.positions) {
         put(bin, p.x), put(bin, p.y), put(bin, p.z);
         lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
         hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
     }
     const size_t nbytes = bin.size();
     if (normals)
-        for (const Vec3& n0 : m.normals) {
-            const Vec3 n = flip(n0);
+        for (const Vec3& n : m.normals) {
             put(bin, n.x), put(bin, n.y), put(bin, n.z);
         }
     const size_t ioff = bin.size();
@@ -258,7 +271,8 @@ Written gltf(const MeshDesc& m, WriteFormat f, const std::string& bin_name) {
 
 } // namespace
 
-Written write(const MeshDesc& mesh, WriteFormat format, const std::string& bin_name) {
+Written write(const MeshDesc& desc, WriteFormat format, const std::string& bin_name) {
+    const MeshDesc mesh = mirrored(desc);
     switch (format) {
     case WriteFormat::Obj:
         return obj(mesh);
