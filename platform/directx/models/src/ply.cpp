@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 namespace models::detail {
@@ -120,7 +122,7 @@ class Body {
     bool length(Type count_type, Type item, uint64_t& n) {
         double d;
         if (!value(count_type, d)) return false;
-        if (!(d >= 0) || d != double(uint64_t(d)))
+        if (!(d >= 0 && d <= 4294967295.0) || d != std::floor(d))
             return in_.fail("PLY list length " + std::to_string(d) + " is not a count");
         n = uint64_t(d);
         if (n > left() / (ascii() ? 1 : size_of(item)))
@@ -276,7 +278,7 @@ bool read_ply(Input& in, Scene& out) {
                 } else if (slot[k] >= 0) {
                     double d;
                     if (!body.value(p.type, d)) return false;
-                    v[slot[k]] = float(d);
+                    v[slot[k]] = std::fabs(d) <= FLT_MAX ? float(d) : HUGE_VALF; // NaN too
                 } else if (!body.skip(p.type, 1)) {
                     return false;
                 }

@@ -97,8 +97,7 @@ Written stl(const MeshDesc& m, bool binary) {
         put(w.file, uint32_t(t.size() / 3));
     }
     for (size_t i = 0; i < t.size(); i += 3) {
-        const Vec3 a = m.positions[t[i]], b = m.positions[t[i + 1]],
-                   c = m.positions[t[i + 2]];
+        const Vec3 a = m.positions[t[i]], b = m.positions[t[i + 1]], c = m.positions[t[i + 2]];
         const Vec3 u{b.x - a.x, b.y - a.y, b.z - a.z}, v{c.x - a.x, c.y - a.y, c.z - a.z};
         Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
         const float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
