@@ -22,7 +22,8 @@ bool Finite(const xfile::Vec3& v) {
 
 bool Buffer(const std::string& name, size_t max_bytes, std::vector<uint8_t>& out,
             std::string& error) {
-    if (name.empty() || name[0] == '/' || name.find("..") == 0 || name.find("/../") != name.npos ||
+    const std::string segments = "/" + name + "/";
+    if (name.empty() || name[0] == '/' || segments.find("/../") != std::string::npos ||
         name.find('\\') != name.npos || name.find(':') != name.npos || name.find('\0') != name.npos)
         Broken("an external buffer name leaves the model's folder");
     if (name != "b.bin") {
