@@ -105,6 +105,11 @@ struct Buffer {
     size_t size = 0; // byteLength, checked against the data
 };
 
+struct View {
+    bool read = false;
+    uint64_t buffer = 0, offset = 0, length = 0, stride = 0;
+};
+
 struct Accessor {
     const uint8_t* data; // first element
     size_t count, stride;
@@ -185,6 +190,9 @@ class Reader {
         meshes_ = doc_.items(doc_.member(0, "meshes"));
         nodes_ = doc_.items(doc_.member(0, "nodes"));
         buffers_.resize(buffer_nodes_.size());
+        accessor_state_.resize(accessors_.size());
+        accessors_read_.resize(accessors_.size());
+        views_read_.resize(views_.size());
         return true;
     }
 
@@ -256,7 +264,22 @@ class Reader {
         return true;
     }
 
+    // Each accessor is read once, however many primitives name it: no file can make the
+    // reader walk one large object over and over.
     bool accessor(uint64_t index, Accessor& a, bool indices) {
+        const std::string what = "accessor " + std::to_string(index);
+        uint8_t& state = accessor_state_[size_t(index)];
+        if (state == 0) state = read_accessor(index, accessors_read_[size_t(index)]) ? 1 : 2;
+        if (state == 2) return fail(what + " is malformed");
+        a = accessors_read_[size_t(index)];
+        if (a.comps != (indices ? 1 : 3))
+            return fail(what + " is not a list of " + (indices ? "indices" : "3-vectors"));
+        if (indices && a.type != 5121 && a.type != 5123 && a.type != 5125)
+            return fail(what + " holds indices of a signed or float type");
+        return true;
+    }
+
+    bool read_accessor(uint64_t index, Accessor& a) {
         const uint32_t o = accessors_[size_t(index)];
         const std::string what = "accessor " + std::to_string(index);
         if (doc_.member(o, "sparse") != kNone) return fail(what + " is sparse (not supported)");
@@ -268,8 +291,8 @@ class Reader {
         std::string shape;
         doc_.string(doc_.member(o, "type"), shape);
         a.comps = shape == "SCALAR" ? 1 : shape == "VEC2" ? 2 : shape == "VEC3" ? 3 : 0;
-        if (a.comps != (indices ? 1 : 3) || count == kNone || count == 0)
-            return fail(what + " is not a list of " + (indices ? "indices" : "3-vectors"));
+        if (a.comps == 0 || count == kNone || count == 0)
+            return fail(what + " is not a list of numbers or 2- or 3-vectors");
         size_t csize;
         switch (type) {
         case 5120:
@@ -287,14 +310,18 @@ class Reader {
         default:
             return fail(what + " has component type " + std::to_string(type));
         }
-        if (indices && (type == 5120 || type == 5122 || type == 5126))
-            return fail(what + " holds indices of a signed or float type");
-        const uint32_t vo = views_[size_t(view)];
-        uint64_t buf, voffset, vlength, stride;
-        if (!ref(vo, "buffer", buffer_nodes_.size(), buf, true, "buffer view") ||
-            !number(vo, "byteOffset", voffset, 0) || !number(vo, "byteLength", vlength, kNone) ||
-            !number(vo, "byteStride", stride, 0))
-            return false;
+        View& v = views_read_[size_t(view)];
+        if (!v.read) {
+            const uint32_t vo = views_[size_t(view)];
+            if (!ref(vo, "buffer", buffer_nodes_.size(), v.buffer, true, "buffer view") ||
+                !number(vo, "byteOffset", v.offset, 0) ||
+                !number(vo, "byteLength", v.length, kNone) ||
+                !number(vo, "byteStride", v.stride, 0))
+                return false;
+            v.read = true;
+        }
+        const uint64_t buf = v.buffer, voffset = v.offset, vlength = v.length;
+        uint64_t stride = v.stride;
         Buffer* b;
         if (!buffer(size_t(buf), b)) return false;
         if (vlength == kNone || voffset > b->size || vlength > b->size - voffset)
@@ -593,6 +620,9 @@ class Reader {
     size_t read_ = 0;   // bytes of external buffers
     std::vector<uint32_t> buffer_nodes_, views_, accessors_, meshes_, nodes_;
     std::vector<Buffer> buffers_;
+    std::vector<uint8_t> accessor_state_; // 0 not read, 1 read, 2 malformed
+    std::vector<Accessor> accessors_read_;
+    std::vector<View> views_read_;
 };
 
 } // namespace
