@@ -6,6 +6,7 @@
 #include "json.h"
 #include "readers.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -38,29 +39,37 @@ uint32_t rd32(const uint8_t* p) {
 }
 
 bool base64(std::string_view s, std::vector<uint8_t>& out) {
-    auto val = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+' || c == '-') return 62;
-        if (c == '/' || c == '_') return 63;
-        return -1;
-    };
+    static const std::array<int8_t, 256> table = [] {
+        std::array<int8_t, 256> t;
+        t.fill(-1);
+        for (int i = 0; i < 26; ++i)
+            t[size_t('A' + i)] = int8_t(i), t[size_t('a' + i)] = int8_t(26 + i);
+        for (int i = 0; i < 10; ++i)
+            t[size_t('0' + i)] = int8_t(52 + i);
+        t['+'] = t['-'] = 62; // the URL-safe alphabet too
+        t['/'] = t['_'] = 63;
+        return t;
+    }();
     while (!s.empty() && s.back() == '=')
         s.remove_suffix(1);
-    out.clear();
-    out.reserve(s.size() / 4 * 3 + 3);
-    uint32_t acc = 0;
-    int bits = 0;
-    for (char c : s) {
-        const int v = val(c);
-        if (v < 0) return false;
-        acc = (acc << 6) | uint32_t(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(uint8_t(acc >> bits));
-        }
+    const size_t tail = s.size() % 4;
+    if (tail == 1) return false;
+    out.resize(s.size() / 4 * 3 + (tail ? tail - 1 : 0));
+    uint8_t* o = out.data();
+    auto at = [&](size_t i) { return int32_t(table[static_cast<unsigned char>(s[i])]); };
+    size_t i = 0;
+    for (; i + 4 <= s.size(); i += 4) {
+        const int32_t a = at(i), b = at(i + 1), c = at(i + 2), d = at(i + 3);
+        if ((a | b | c | d) < 0) return false;
+        const uint32_t v = uint32_t(a << 18 | b << 12 | c << 6 | d);
+        *o++ = uint8_t(v >> 16), *o++ = uint8_t(v >> 8), *o++ = uint8_t(v);
+    }
+    if (tail) {
+        const int32_t a = at(i), b = at(i + 1), c = tail == 3 ? at(i + 2) : 0;
+        if ((a | b | c) < 0) return false;
+        const uint32_t v = uint32_t(a << 18 | b << 12 | c << 6);
+        *o++ = uint8_t(v >> 16);
+        if (tail == 3) *o++ = uint8_t(v >> 8);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace models::detail::json {
 namespace {
@@ -259,8 +260,11 @@ bool Document::string(uint32_t i, std::string& out) const {
     const size_t n = values_[i].str_len;
     out.reserve(n);
     for (size_t k = 0; k < n; ++k) {
-        if (s[k] != '\\') {
-            out += s[k];
+        if (s[k] != '\\') { // a run without escapes goes in at once
+            const void* esc = std::memchr(s + k, '\\', n - k);
+            const size_t run = esc ? size_t(static_cast<const char*>(esc) - (s + k)) : n - k;
+            out.append(s + k, run);
+            k += run - 1;
             continue;
         }
         const char e = s[++k]; // the parser saw every escape complete
