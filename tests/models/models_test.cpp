@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -217,8 +218,8 @@ TEST(Models, GltfExternalBuffersStayInsideTheModelsFolder) {
     Read(Bytes(Gltf("\"nodes\":[{\"mesh\":0}]", "sub/my%20b.bin")), record);
     EXPECT_EQ(asked, std::vector<std::string>{"sub/my b.bin"});
 
-    // From files: the buffer beside the model loads, one reached through a link to elsewhere
-    // doesn't, and bytes without a folder refuse any file.
+    // From files: the buffer beside the model loads; one reached through a link to elsewhere, a
+    // FIFO and a file beyond the size limit fail at once; bytes without a folder refuse any file.
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("models-test-" + std::to_string(getpid()));
     fs::create_directories(dir / "model");
@@ -227,7 +228,10 @@ TEST(Models, GltfExternalBuffersStayInsideTheModelsFolder) {
         .write(reinterpret_cast<const char*>(tri), sizeof tri);
     fs::copy_file(dir / "model" / "b.bin", dir / "outside.bin");
     fs::create_symlink(dir / "outside.bin", dir / "model" / "link.bin");
-    for (const char* name : {"b.bin", "link.bin"}) {
+    ASSERT_EQ(mkfifo((dir / "model" / "fifo.bin").c_str(), 0600), 0);
+    std::ofstream(dir / "model" / "huge.bin").close();
+    fs::resize_file(dir / "model" / "huge.bin", xfile::Limits{}.max_bytes + 1); // sparse
+    for (const char* name : {"b.bin", "link.bin", "fifo.bin", "huge.bin"}) {
         const std::string text = Gltf("\"nodes\":[{\"mesh\":0}]", name);
         std::ofstream(dir / "model" / "m.gltf") << text;
         models::Scene s;
