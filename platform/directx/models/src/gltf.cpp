@@ -56,9 +56,10 @@ bool base64(std::string_view s, std::vector<uint8_t>& out) {
     if (tail == 1) return false;
     out.resize(s.size() / 4 * 3 + (tail ? tail - 1 : 0));
     uint8_t* o = out.data();
-    auto at = [&](size_t i) { return int32_t(table[static_cast<unsigned char>(s[i])]); };
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+    auto at = [p](size_t i) { return int32_t(table[p[i]]); };
     size_t i = 0;
-    for (; i + 4 <= s.size(); i += 4) {
+    for (const size_t whole = s.size() - tail; i < whole; i += 4) {
         const int32_t a = at(i), b = at(i + 1), c = at(i + 2), d = at(i + 3);
         if ((a | b | c | d) < 0) return false;
         const uint32_t v = uint32_t(a << 18 | b << 12 | c << 6 | d);

@@ -1,5 +1,6 @@
 #include "json.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -92,8 +93,19 @@ class Parser {
     }
 
     bool string(uint32_t& off, uint32_t& len) {
+        // Plain characters are most of a file (a data URI is one long string): skip them fast.
+        static const std::array<bool, 256> plain = [] {
+            std::array<bool, 256> t;
+            for (size_t c = 0; c < 256; ++c)
+                t[c] = c >= 0x20 && c != '"' && c != '\\';
+            return t;
+        }();
         const size_t b = ++i_;
         for (;;) {
+            const char *q = t_ + i_, *e = t_ + n_;
+            while (q < e && plain[static_cast<unsigned char>(*q)])
+                ++q;
+            i_ = size_t(q - t_);
             if (i_ >= n_) return fail("unterminated string");
             const char c = t_[i_];
             if (c == '"') break;
