@@ -71,37 +71,31 @@ class Body {
                 return in_.fail("PLY value malformed at byte " + std::to_string(offset()));
             return true;
         }
-        const size_t n = size_of(t);
-        if (size_t(e_ - p_) < n) return in_.fail("PLY data ends early");
-        uint8_t b[8];
-        std::memcpy(b, p_, n);
-        p_ += n;
-        if ((enc_ == Encoding::Big) == (std::endian::native == std::endian::little))
-            std::reverse(b, b + n);
+        if (size_t(e_ - p_) < size_of(t)) return in_.fail("PLY data ends early");
         switch (t) {
         case Type::I8:
-            out = int8_t(b[0]);
+            out = int8_t(*p_++);
             break;
         case Type::U8:
-            out = b[0];
+            out = *p_++;
             break;
         case Type::I16:
-            out = load<int16_t>(b);
+            out = int16_t(take<uint16_t>());
             break;
         case Type::U16:
-            out = load<uint16_t>(b);
+            out = take<uint16_t>();
             break;
         case Type::I32:
-            out = load<int32_t>(b);
+            out = int32_t(take<uint32_t>());
             break;
         case Type::U32:
-            out = load<uint32_t>(b);
+            out = take<uint32_t>();
             break;
         case Type::F32:
-            out = load<float>(b);
+            out = std::bit_cast<float>(take<uint32_t>());
             break;
         case Type::F64:
-            out = load<double>(b);
+            out = std::bit_cast<double>(take<uint64_t>());
             break;
         }
         return true;
@@ -136,15 +130,23 @@ class Body {
     }
 
   private:
-    template <class T> static T load(const uint8_t* b) {
+    // The next unsigned value of the body's byte order; the caller checked the bytes are there.
+    template <class T> T take() {
         T v;
-        std::memcpy(&v, b, sizeof v);
+        std::memcpy(&v, p_, sizeof v);
+        p_ += sizeof v;
+        if (swap_) {
+            if constexpr (sizeof v == 2) v = __builtin_bswap16(v);
+            if constexpr (sizeof v == 4) v = __builtin_bswap32(v);
+            if constexpr (sizeof v == 8) v = __builtin_bswap64(v);
+        }
         return v;
     }
 
     const uint8_t* p_;
     const uint8_t* e_;
     Encoding enc_;
+    bool swap_ = (enc_ == Encoding::Big) == (std::endian::native == std::endian::little);
     Input& in_;
     Text text_;
 };
