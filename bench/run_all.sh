@@ -46,6 +46,9 @@ echo "generating spheres in $tmp"
 for f in text bin tzip; do
     "$tools/make_sphere" --tris 200000 --format $f --out "$tmp/s200k_$f.x" || exit 1
 done
+for f in stl-bin glb; do
+    "$tools/make_sphere" --tris 200000 --format $f --out "$tmp/s200k.$f" || exit 1
+done
 
 echo "render: $runs runs of $frames frames each; figure = median of the runs' CPU ms per frame"
 render_case() { # name model res mode target
@@ -70,10 +73,10 @@ render_case "1920x1080 10k wire" "$tmp/s10k.x" 1920x1080 wire 1.5
 echo "load: $runs processes, each timing its first load (fresh heap, as the saver loads) and 4 more;"
 echo "  figure = median CPU ms of the first loads (one thread, file in the page cache: on an idle"
 echo "  machine CPU time is the wall time); peak = process peak RSS after the first load"
-load_case() { # name file target_ms
+load_case() { # name file target_ms [stage]
     local t=() cpu=() warm=() rss=() grow=() line= file_kb=
     for ((i = 0; i < runs; i++)); do
-        line=$("$tools/load_bench" --model "$2" --runs 5) || {
+        line=$("$tools/load_bench" --model "$2" --runs 5 --stage "${4:-builder}") || {
             echo "$1: load_bench failed" >&2
             failed=1
             return
@@ -93,6 +96,10 @@ load_case() { # name file target_ms
 load_case "load 200k text" "$tmp/s200k_text.x" 60
 load_case "load 200k binary" "$tmp/s200k_bin.x" 25
 load_case "load 200k tzip" "$tmp/s200k_tzip.x" 80
+# The other formats up to their meshes (before the shared finishing): held to the binary .x
+# model's whole load.
+load_case "read 200k binary STL" "$tmp/s200k.stl-bin" 25 meshes
+load_case "read 200k GLB" "$tmp/s200k.glb" 25 meshes
 
 saver=$build/windows/Plumora.scr
 if [ -n "${SKIP_SAVER:-}" ]; then

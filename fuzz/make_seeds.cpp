@@ -1,7 +1,10 @@
 // Writes the starting corpus of the fuzz targets: small models in every .x
 // encoding our writer produces (frames, normals, materials by value and by name,
-// concave faces, texture coordinates) and a few settings files as users keep them.
-//   make_seeds <folder>   ->  <folder>/xfile/*.x, <folder>/profile/*.ini
+// concave faces, texture coordinates), the same models in OBJ, STL, PLY and glTF
+// with a few hand-written files for what our writer doesn't produce, and a few
+// settings files as users keep them.
+//   make_seeds <folder>   ->  <folder>/xfile/*.x, <folder>/models/*, <folder>/profile/*.ini
+#include <models/writer.h>
 #include <xfile/xwriter.h>
 
 #include <cstdio>
@@ -88,6 +91,38 @@ bool SaveText(const fs::path& path, const std::string& text) {
     return false;
 }
 
+// Features of the other formats our writer leaves out.
+const std::pair<const char*, const char*> kHandWritten[] = {
+    {"groups.obj", "# two objects\nmtllib look.mtl\no a\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                   "vt 0 0\nvn 0 0 1\ng top\nusemtl red\nf 1/1/1 2/1/1 3/1/1 4/1/1\no b\n"
+                   "v 0 0 1\nv 1 0 1\nv 0 1 1\ns 1\nf -3 -2 -1\nf -1/1 -2/1 -3/1\nl 1 2\n"},
+    {"cases.stl", "SOLID one\nFACET NORMAL 0 0 1\nOUTER LOOP\nVERTEX 0 0 0\nVERTEX 1 0 0\n"
+                  "VERTEX 0 1 0\nENDLOOP\nENDFACET\nENDSOLID one\nsolid two\nfacet normal 0 0 0\n"
+                  "outer loop\nvertex 0 0 1\nvertex 1 0 1\nvertex 1 1 1\nvertex 0 1 1\nendloop\n"
+                  "endfacet\nendsolid\n"},
+    {"extra.ply", "ply\r\nformat ascii 1.0\r\ncomment odd\r\nelement vertex 4\r\n"
+                  "property double z\r\nproperty double y\r\nproperty double x\r\n"
+                  "element edge 1\r\nproperty int a\r\nproperty int b\r\nelement face 1\r\n"
+                  "property list ushort uint vertex_index\r\nend_header\r\n0 0 0\r\n0 0 1\r\n"
+                  "0 1 1\r\n0 1 0\r\n0 1\r\n4 0 1 2 3\r\n"},
+    // TRS nodes without a scene, a strip, a fan, byte indices, a stride, quantized positions,
+    // and an external buffer.
+    {"trs.gltf",
+     "{\"asset\":{\"version\":\"2.0\"},\"nodes\":[{\"children\":[1],\"translation\":[1,2,3],"
+     "\"rotation\":[0,0.7071068,0,0.7071068],\"scale\":[2,2,2]},{\"mesh\":0},{\"mesh\":1,"
+     "\"matrix\":[1,0,0,0,0,1,0,0,0,0,-1,0,0,0,0,1]}],\"meshes\":[{\"primitives\":[{\"attributes\":"
+     "{\"POSITION\":0},\"mode\":5},{\"attributes\":{\"POSITION\":0},\"mode\":6,\"indices\":1}]},"
+     "{\"primitives\":[{\"attributes\":{\"POSITION\":2,\"NORMAL\":2}}]}],\"accessors\":["
+     "{\"bufferView\":0,\"componentType\":5126,\"count\":4,\"type\":\"VEC3\"},{\"bufferView\":1,"
+     "\"componentType\":5121,\"count\":4,\"type\":\"SCALAR\"},{\"bufferView\":2,\"componentType\":"
+     "5122,\"normalized\":true,\"count\":3,\"type\":\"VEC3\"}],\"bufferViews\":[{\"buffer\":0,"
+     "\"byteLength\":64,\"byteStride\":16},{\"buffer\":0,\"byteOffset\":64,\"byteLength\":4},"
+     "{\"buffer\":1,\"byteLength\":24,\"byteStride\":8}],\"buffers\":[{\"byteLength\":68,\"uri\":"
+     "\"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAAAAAAAAgD8AAAAAAAAAAAAAAAAAAIA/"
+     "AACAPwAA"
+     "AAAAAAAAAAAAAAAAgD8AAAAAAAAAAAABAgM=\"},{\"byteLength\":24,\"uri\":\"b.bin\"}]}"},
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +134,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     fs::create_directories(root / "xfile", ec);
     fs::create_directories(root / "profile", ec);
+    fs::create_directories(root / "models", ec);
 
     const struct {
         Format format;
@@ -122,6 +158,24 @@ int main(int argc, char** argv) {
         ok &= Save(base + "-cube.x", write(Cube(), f.format, plain));
         ok &= Save(base + "-concave.x", write(Concave(), f.format, fancy));
     }
+
+    const struct {
+        models::WriteFormat format;
+        const char* name;
+    } others[] = {{models::WriteFormat::Obj, "obj"},        {models::WriteFormat::StlAscii, "stl"},
+                  {models::WriteFormat::StlBinary, "stlb"}, {models::WriteFormat::PlyAscii, "ply"},
+                  {models::WriteFormat::PlyLittle, "plyl"}, {models::WriteFormat::PlyBig, "plyb"},
+                  {models::WriteFormat::Gltf, "gltf"},      {models::WriteFormat::Glb, "glb"}};
+    for (const auto& f : others) {
+        const std::string base = (root / "models" / f.name).string();
+        ok &= Save(base + "-cube", models::write(Cube(), f.format).file);
+        ok &= Save(base + "-concave", models::write(Concave(), f.format).file);
+        ok &= Save(base + "-sphere", models::write(scene.meshes.back(), f.format).file);
+    }
+    ok &= Save((root / "models" / "gltf-external").string(),
+               models::write(Cube(), models::WriteFormat::Gltf, "b.bin").file);
+    for (const auto& [name, text] : kHandWritten)
+        ok &= SaveText(root / "models" / name, text);
 
     const fs::path ini = root / "profile";
     ok &= SaveText(ini / "written.ini", "[SS_SECTION]\nSPEED=7\nSHADE=0\n[SETTING]\nColorR=255\n"

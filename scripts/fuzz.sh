@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Fuzzes the .x reader and the settings-file code with libFuzzer.
+# Fuzzes the model readers (.x; OBJ, STL, PLY and glTF) and the settings-file code
+# with libFuzzer.
 #   scripts/fuzz.sh [seconds-per-target] [build-folder]
 # Defaults: 60 seconds each, build-fuzz/. The build uses clang with
 # -DPLUMORA_FUZZ=ON and only the fuzz/ folder. The corpus grows in
 # <build>/corpus/<target> between runs; seeds come from fuzz/make_seeds and the
 # saved findings in fuzz/corpus/regressions/. Any finding (crash, leak, timeout,
 # out of memory, failed check) fails the run and leaves its input in
-# <build>/artifacts/: copy it into fuzz/corpus/regressions/<xfile|profile>/ once
+# <build>/artifacts/: copy it into fuzz/corpus/regressions/<xfile|models|profile>/ once
 # the fault is fixed, and the ordinary test suite replays it from then on.
 #
 # Longer runs: FUZZ_JOBS=2 scripts/fuzz.sh 3600 runs each target an hour on two
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 BUILD=${2:-build-fuzz}
 JOBS=${FUZZ_JOBS:-1}
-TARGETS=${FUZZ_TARGETS:-"xfile_fuzz profile_fuzz"}
+TARGETS=${FUZZ_TARGETS:-"xfile_fuzz models_fuzz profile_fuzz"}
 
 for tool in clang clang++; do
   command -v "$tool" >/dev/null || { echo "fuzz: $tool is not installed" >&2; exit 1; }

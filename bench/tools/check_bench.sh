@@ -47,4 +47,9 @@ for f in s.x s_bin.x s_zip.x; do
         check "$f ($stage) loads all $tris faces" test "$(field "$line" faces)" = "$tris"
     done
 done
+for f in obj stl-ascii stl-bin ply-ascii ply-bin-le ply-bin-be gltf glb; do
+    "$tools/make_sphere" --tris 2000 --format $f --out "$tmp/s.$f" 2>/dev/null
+    line=$("$tools/load_bench" --model "$tmp/s.$f" --runs 1 --stage meshes)
+    check "$f (meshes) reads all $tris faces" test "$(field "$line" faces)" = "$tris"
+done
 exit $fail

@@ -1,35 +1,48 @@
-// Writes a UV-sphere .x file (per-vertex normals, unit radius) of about N triangles
-// to standard output; the one-line summary goes to standard error.
+// Writes a UV sphere (per-vertex normals, unit radius) of about N triangles to standard
+// output, as a .x file or in one of the other model formats; the one-line summary goes to
+// standard error.
 //
-//   make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE] [--normals yes|no]
-//               [--materials K]
+//   make_sphere --tris N --format FORMAT [--out FILE] [--normals yes|no] [--materials K]
 //
-// Without normals the loader computes smooth ones; K materials colour the faces in bands.
+// FORMAT: text|bin|bin64|tzip|bzip (.x), obj, stl-ascii, stl-bin, ply-ascii, ply-bin-le,
+// ply-bin-be, gltf (buffer in a data URI), gltf-bin (buffer in FILE's name with .bin, beside
+// it; needs --out), glb. Without normals the loader computes smooth ones; K materials colour
+// the faces of a .x sphere in bands.
 #include "bench_util.h"
 
+#include <models/writer.h>
 #include <xfile/xwriter.h>
+
+#include <filesystem>
+#include <map>
 
 #include <unistd.h>
 
 int main(int argc, char** argv) {
     const bench::Args args(argc, argv,
-                           "make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE] "
+                           "make_sphere --tris N --format text|bin|bin64|tzip|bzip|obj|stl-ascii|"
+                           "stl-bin|ply-ascii|ply-bin-le|ply-bin-be|gltf|gltf-bin|glb [--out FILE] "
                            "[--normals yes|no] [--materials K]");
     const long tris = args.number("tris", 10000, 8, 50000000);
     const std::string name = args.get("format", "text");
-    xfile::Format format;
-    if (name == "text")
-        format = xfile::Format::Text;
-    else if (name == "bin")
-        format = xfile::Format::Binary32;
-    else if (name == "bin64")
-        format = xfile::Format::Binary64;
-    else if (name == "tzip")
-        format = xfile::Format::TextZip;
-    else if (name == "bzip")
-        format = xfile::Format::BinaryZip;
-    else
-        args.fail(name.c_str());
+    const std::map<std::string, models::WriteFormat> others = {
+        {"obj", models::WriteFormat::Obj},
+        {"stl-ascii", models::WriteFormat::StlAscii},
+        {"stl-bin", models::WriteFormat::StlBinary},
+        {"ply-ascii", models::WriteFormat::PlyAscii},
+        {"ply-bin-le", models::WriteFormat::PlyLittle},
+        {"ply-bin-be", models::WriteFormat::PlyBig},
+        {"gltf", models::WriteFormat::Gltf},
+        {"gltf-bin", models::WriteFormat::Gltf},
+        {"glb", models::WriteFormat::Glb}};
+    const std::map<std::string, xfile::Format> x_formats = {{"text", xfile::Format::Text},
+                                                            {"bin", xfile::Format::Binary32},
+                                                            {"bin64", xfile::Format::Binary64},
+                                                            {"tzip", xfile::Format::TextZip},
+                                                            {"bzip", xfile::Format::BinaryZip}};
+    const auto other = others.find(name);
+    const auto x_format = x_formats.find(name);
+    if (other == others.end() && x_format == x_formats.end()) args.fail(name.c_str());
 
     const std::string normals = args.get("normals", "yes");
     if (normals != "yes" && normals != "no") args.fail(normals.c_str());
@@ -50,8 +63,25 @@ int main(int argc, char** argv) {
     if (materials)
         for (size_t f = 0; f < sphere.faces.size(); ++f)
             sphere.face_materials.push_back(uint32_t(f * size_t(materials) / sphere.faces.size()));
-    const std::vector<uint8_t> bytes = xfile::write(sphere, format);
     const char* out = args.get("out", nullptr);
+    std::vector<uint8_t> bytes;
+    if (other == others.end()) {
+        bytes = xfile::write(sphere, x_format->second);
+    } else {
+        std::string bin_name;
+        if (name == "gltf-bin") {
+            if (!out) args.fail("gltf-bin needs --out");
+            bin_name = std::filesystem::path(out).stem().string() + ".bin";
+        }
+        models::Written w = models::write(sphere, other->second, bin_name);
+        bytes = std::move(w.file);
+        const std::string bin_path =
+            (std::filesystem::path(out ? out : ".").parent_path() / bin_name).string();
+        if (!bin_name.empty() && !xfile::save(bin_path.c_str(), w.bin)) {
+            std::fprintf(stderr, "make_sphere: cannot write '%s'\n", bin_path.c_str());
+            return 1;
+        }
+    }
     if (out) {
         if (!xfile::save(out, bytes)) {
             std::fprintf(stderr, "make_sphere: cannot write '%s'\n", out);

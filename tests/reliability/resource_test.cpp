@@ -1,6 +1,7 @@
 // Bounded resources: small model files that declare huge counts or nest
 // without end fail cleanly, within a fixed memory budget and on a small stack,
 // read the way the saver reads them (default limits, from a file).
+#include <models/models.h>
 #include <xfile/xfile.h>
 #include <xfile/xwriter.h>
 
@@ -54,9 +55,21 @@ struct Outcome {
     char reason[200] = {};
 };
 
+xfile::Result LoadX(const char* path, std::string* reason) {
+    xfile::Model model;
+    return xfile::load(path, model, reason);
+}
+
+xfile::Result LoadOther(const char* path, std::string* reason) {
+    models::Scene scene;
+    return models::load(path, scene, reason);
+}
+
+using Loader = xfile::Result (*)(const char*, std::string*);
+
 // Loads the file in a child process on a small stack, with the address space
 // capped where the build allows, and reports how it went and what it cost.
-Outcome LoadInChild(const std::string& path, bool capAddressSpace) {
+Outcome LoadInChild(const std::string& path, bool capAddressSpace, Loader load) {
     int pipeFd[2];
     EXPECT_EQ(pipe(pipeFd), 0);
     pid_t child = fork();
@@ -72,9 +85,8 @@ Outcome LoadInChild(const std::string& path, bool capAddressSpace) {
         Outcome out;
         struct rusage before, after;
         getrusage(RUSAGE_SELF, &before);
-        xfile::Model model;
         std::string reason;
-        out.result = int(xfile::load(path.c_str(), model, &reason));
+        out.result = int(load(path.c_str(), &reason));
         getrusage(RUSAGE_SELF, &after);
         out.growthKiB = after.ru_maxrss - before.ru_maxrss;
         out.exited = true;
@@ -93,11 +105,12 @@ Outcome LoadInChild(const std::string& path, bool capAddressSpace) {
 
 // Fails with a reason, without crashing and within the memory budget; a model
 // (not some other kind of file) must fail as a bad file, not for want of memory.
-void ExpectBoundedFailure(const std::string& what, const std::string& path, bool model) {
+void ExpectBoundedFailure(const std::string& what, const std::string& path, bool model,
+                          Loader load = LoadX) {
     for (bool cap : {false, true}) {
         if (cap && kAddressSanitizer) continue;
         SCOPED_TRACE(what + (cap ? ", address space capped" : ""));
-        Outcome out = LoadInChild(path, cap);
+        Outcome out = LoadInChild(path, cap, load);
         ASSERT_TRUE(out.exited) << "the load crashed";
         if (model) {
             EXPECT_EQ(out.result, int(xfile::Result::BadFile)) << out.reason;
@@ -109,13 +122,14 @@ void ExpectBoundedFailure(const std::string& what, const std::string& path, bool
     }
 }
 
-void ExpectBoundedFailure(const std::string& what, const std::vector<uint8_t>& bytes) {
+void ExpectBoundedFailure(const std::string& what, const std::vector<uint8_t>& bytes,
+                          Loader load = LoadX) {
     char name[] = "/tmp/reliability-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     close(fd);
-    ExpectBoundedFailure(what, name, true);
+    ExpectBoundedFailure(what, name, true, load);
     unlink(name);
 }
 
@@ -149,6 +163,46 @@ TEST(BoundedResources, HugeDeclaredCountsFailWithinTheBudget) {
         Put32(z, 16, declared);
         ExpectBoundedFailure("a compressed body declared as " + std::to_string(declared), z);
     }
+}
+
+// The same for the other formats: counts, lengths and sizes a few bytes declare.
+TEST(BoundedResources, OtherFormatsDeclaringHugeCountsFailWithinTheBudget) {
+    const std::string ply = "ply\nformat binary_little_endian 1.0\nelement vertex ";
+    const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
+    const std::string gltf = "{\"asset\":{\"version\":\"2.0\"},\"nodes\":[{\"mesh\":0}],"
+                             "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0}}]}],";
+    auto accessor = [](const std::string& count) {
+        return "\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" + count +
+               ",\"type\":\"VEC3\"}],\"bufferViews\":[{\"buffer\":0,\"byteLength\":36}],";
+    };
+    auto buffer = [](const std::string& length) { // holds 36 bytes
+        return "\"buffers\":[{\"byteLength\":" + length + ",\"uri\":\"data:;base64," +
+               std::string(48, 'A') + "\"}]}";
+    };
+    std::vector<uint8_t> stl(84 + 50, 0);
+    Put32(stl, 80, 1000000000u);
+    std::vector<uint8_t> glb = Bytes("glTF");
+    glb.resize(28, 0);
+    Put32(glb, 4, 2);
+    Put32(glb, 8, 28);
+    Put32(glb, 12, 0xfffffff0u); // the JSON chunk's length
+    const std::pair<const char*, std::vector<uint8_t>> files[] = {
+        {"PLY vertices", Bytes(ply + "1000000000\n" + xyz + "end_header\n\1\2\3\4")},
+        {"PLY faces", Bytes("ply\nformat ascii 1.0\nelement vertex 3\n" + xyz +
+                            "element face 1000000000\nproperty list uchar int vertex_indices\n"
+                            "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n")},
+        {"PLY corners", Bytes(ply + "3\n" + xyz +
+                              "element face 1\nproperty list uint int "
+                              "vertex_indices\nend_header\n" +
+                              std::string(36, '\0') + "\xff\xff\xff\xff")},
+        {"binary STL facets", stl},
+        {"glTF accessor items", Bytes(gltf + accessor("1000000000") + buffer("36"))},
+        {"glTF buffer bytes", Bytes(gltf + accessor("3") + buffer("4000000000"))},
+        {"glTF container bytes", glb},
+        {"glTF nesting", Bytes("{\"asset\":" + std::string(1000000, '[') + "}")},
+    };
+    for (const auto& [what, bytes] : files)
+        ExpectBoundedFailure(std::string("huge ") + what, bytes, LoadOther);
 }
 
 // A model path can name anything: none of these may block, stream without end
