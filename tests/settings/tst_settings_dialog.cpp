@@ -40,8 +40,6 @@ QString Readout(int r, int g, int b) {
 // The dialog with its file chooser replaced and its handlers reachable.
 class TestDlg : public CSettingsDlg {
   public:
-    using CSettingsDlg::OnXFileOpen;
-
     std::optional<QString> RunFileChooser(const QString& initialFolder) override {
         chooserFolders << initialFolder;
         if (useRealChooser) return CSettingsDlg::RunFileChooser(initialFolder);
@@ -215,35 +213,10 @@ class SettingsDialogTest : public QObject {
         }
     }
 
-    void chosenFileIsShownWrittenAndOpensTheNextChooser() {
-        TestDlg& dlg = open();
-        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
-        QCOMPARE(dlg.chooserFolders.value(0), QString::fromStdString(Win32MapPath("C:\\XFile\\")));
-
-        // Cancelled: nothing changes.
-        QVERIFY(!QFile::exists(iniPath()));
-        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
-        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
-        QVERIFY(g_strPathName.isEmpty());
-
-        dlg.nextChoice = m_config->path() + "/models/ship.x";
-        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
-        QCOMPARE(g_strPathName, *dlg.nextChoice);
-        QCOMPARE(g_strFileName, QString("ship.x"));
-        QCOMPARE(dlg.windowTitle(), QString("ship.x"));
-        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), *dlg.nextChoice);
-        QCOMPARE(iniBytes(), "[SETTING]\nFILENAME=" + dlg.nextChoice->toUtf8() + "\n");
-
-        // The next chooser opens where the last file was chosen.
-        dlg.nextChoice.reset();
-        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
-        QCOMPARE(dlg.chooserFolders.value(2), m_config->path() + "/models/");
-        QCOMPARE(dlg.windowTitle(), QString("ship.x"));
-    }
-
-    void chooserFolderComesFromTheFile() {
+    void chooserStartsWhereTheFileSaysAndItsChoiceIsShownAndWritten() {
         const QString longFolder = "/" + QString(300, 'm') + "/";
         const std::pair<QString, QString> cases[] = {
+            {"", QString::fromStdString(Win32MapPath("C:\\XFile\\"))}, // the default
             {"D:\\models\\ship.x", QString::fromStdString(Win32MapPath("D:\\models\\"))},
             {"D:\\models/sub\\ship.x", QString::fromStdString(Win32MapPath("D:\\models/sub\\"))},
             {"/srv/models/ship.x", "/srv/models/"},
@@ -253,11 +226,28 @@ class SettingsDialogTest : public QObject {
         TestDlg& dlg = open();
         for (const auto& [stored, folder] : cases) {
             // Changed behind the dialog's back: the file, not the text box, counts.
-            writeIni("[SETTING]\nFILENAME=" + stored.toUtf8() + "\n");
-            dlg.OnXFileOpen();
+            if (!stored.isEmpty()) writeIni("[SETTING]\nFILENAME=" + stored.toUtf8() + "\n");
+            QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
             QCOMPARE(dlg.chooserFolders.takeLast(), folder);
-            QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
         }
+        // Cancelled: nothing changes.
+        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
+        QVERIFY(g_strPathName.isEmpty());
+
+        QFile::remove(iniPath());
+        dlg.nextChoice = m_config->path() + "/models/ship.x";
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(g_strPathName, *dlg.nextChoice);
+        QCOMPARE(g_strFileName, QString("ship.x"));
+        QCOMPARE(dlg.windowTitle(), QString("ship.x"));
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), *dlg.nextChoice);
+        QCOMPARE(iniBytes(), "[SETTING]\nFILENAME=" + dlg.nextChoice->toUtf8() + "\n");
+        // The next chooser opens where the last file was chosen.
+        dlg.nextChoice.reset();
+        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+        QCOMPARE(dlg.chooserFolders.takeLast(), m_config->path() + "/models/");
+        QCOMPARE(dlg.windowTitle(), QString("ship.x"));
     }
 
     void realChooser() {
