@@ -13,6 +13,7 @@ using win32k::ProfileInt;
 using win32k::ProfileValue;
 
 TEST(ProfileText, IntegersReadLikeThePlatform) {
+    // An empty value reads as absent; beyond the range saturates, never wraps.
     const struct {
         const char* value;
         int expected;
@@ -27,8 +28,8 @@ TEST(ProfileText, IntegersReadLikeThePlatform) {
                  {"\"42\"", 42},
                  {"  -5  ", -5},
                  {"", -99},
-                 {"   ", -99},             // empty reads as absent
-                 {"-2147483648", INT_MIN}, // beyond the range saturates, never wraps
+                 {"   ", -99},
+                 {"-2147483648", INT_MIN},
                  {"99999999999999", INT_MAX},
                  {"-99999999999999", INT_MIN}};
     for (const auto& c : cases)
