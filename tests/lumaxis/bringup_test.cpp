@@ -1,4 +1,5 @@
-// Reset, surface bring-up, running flag and teardown of the device layer.
+// Reset, running flag and teardown of the device layer, and what every failing
+// step leaves behind.
 #include "lmx_support.h"
 
 #include <dxtest.h>
@@ -70,79 +71,75 @@ TEST_F(BringUp, TeardownReleasesInItsFixedOrder) {
     EXPECT_EQ(log.released, order);
 }
 
-TEST_F(BringUp, SurfacesForTheWholeWindow) {
-    display = {800, 600, 24};
-    place = {40, 30, 360, 230};
-    ASSERT_TRUE(BringUpSurfaces());
-    EXPECT_EQ(debug.Text(),
-              "LMX:Lumaxis Initialize\nLMX:CreateDirectDrawWin\nLMX:Lumaxis Cleanup\n");
-    LumaxisState& s = State();
-    EXPECT_TRUE(s.lpDD && s.lpDDSPrimary && s.lpDDSBack && s.lpDDClipper);
-    EXPECT_EQ(s.lpDDSZBuffer, nullptr);
-    EXPECT_EQ(s.hWnd, Window());
-    // The window's size, the display's depth; the rectangle is where it sits.
-    EXPECT_EQ(s.width, 320);
-    EXPECT_EQ(s.height, 200);
-    EXPECT_EQ(s.bitsPerPixel, 24);
-    EXPECT_EQ(s.rcWindow.left, 40);
-    EXPECT_EQ(s.rcWindow.top, 30);
-    EXPECT_EQ(s.rcWindow.right, 360);
-    EXPECT_EQ(s.rcWindow.bottom, 230);
-    EXPECT_EQ(s.colorModel, D3DCOLOR_MONO);
-    EXPECT_EQ(s.bRunning, 0);
-
-    DDSURFACEDESC desc = {};
-    desc.dwSize = sizeof desc;
-    ASSERT_EQ(s.lpDDSBack->GetSurfaceDesc(&desc), DD_OK);
-    EXPECT_EQ(desc.dwWidth, 320u);
-    EXPECT_EQ(desc.dwHeight, 200u);
-    EXPECT_TRUE(desc.ddsCaps.dwCaps & DDSCAPS_SYSTEMMEMORY);
-    HWND clipped = nullptr;
-    EXPECT_EQ(s.lpDDClipper->GetHWnd(&clipped), DD_OK);
-    EXPECT_EQ(clipped, Window());
-}
-
-TEST_F(BringUp, FailureAtEachStepReportsAndReleasesEverything) {
-    struct Step {
+// Every failure the layer checks, and those it handles in its own words, in
+// the order of a bring-up and a frame. Each step gives 0, leaves nothing held
+// or running, and the output ends with the report of the failing call (its
+// location line pointing at that call) and the teardown.
+TEST_F(BringUp, EveryFailureTearsTheLayerDown) {
+    enum Phase { Surfaces, Device, Viewport, Frame };
+    const std::string DD = "DirectDraw Error ", RM = "Direct3D-RM Error : ";
+    const char kFailed[] = "LMX:Lumaxis Cleanup\nLMX:Error:Fail to Direct3D create \n ";
+    const struct {
+        Phase phase;
         const char* operation;
         int nth;
         HRESULT code;
-        const char* name;
-        const char* callText; // what the reported source line must contain
-    };
-    const Step steps[] = {
-        {"DirectDrawCreate", 1, MAKE_DDHRESULT(563), "DDERR_NODIRECTDRAWHW", "DirectDrawCreate("},
-        {"SetCooperativeLevel", 1, DDERR_HWNDALREADYSET, "DDERR_HWNDALREADYSET",
-         "SetCooperativeLevel("},
-        {"CreateSurface", 1, DDERR_PRIMARYSURFACEALREADYEXISTS, "DDERR_PRIMARYSURFACEALREADYEXISTS",
-         "lpDDSPrimary, nullptr"},
-        {"CreateSurface", 2, DDERR_OUTOFMEMORY, "DDERR_OUTOFMEMORY", "lpDDSBack, nullptr"},
-        {"CreateClipper", 1, DDERR_GENERIC, "DDERR_GENERIC", "CreateClipper("},
-        {"SetHWnd", 1, DDERR_INVALIDPARAMS, "DDERR_INVALIDPARAMS", "SetHWnd("},
-        {"SetClipper", 1, DDERR_NOCLIPPERATTACHED, "DDERR_NOCLIPPERATTACHED", "SetClipper("}};
-    for (const Step& step : steps) {
+        std::string said; // the report's heading, or all that the step says
+    } steps[] = {
+        {Surfaces, "DirectDrawCreate", 1, MAKE_DDHRESULT(563), DD + "DDERR_NODIRECTDRAWHW"},
+        {Surfaces, "SetCooperativeLevel", 1, DDERR_HWNDALREADYSET, DD + "DDERR_HWNDALREADYSET"},
+        {Surfaces, "CreateSurface", 1, DDERR_PRIMARYSURFACEALREADYEXISTS,
+         DD + "DDERR_PRIMARYSURFACEALREADYEXISTS"},
+        {Surfaces, "CreateSurface", 2, DDERR_OUTOFMEMORY, DD + "DDERR_OUTOFMEMORY"},
+        {Surfaces, "CreateClipper", 1, DDERR_GENERIC, DD + "DDERR_GENERIC"},
+        {Surfaces, "SetHWnd", 1, DDERR_INVALIDPARAMS, DD + "DDERR_INVALIDPARAMS"},
+        {Surfaces, "SetClipper", 1, DDERR_NOCLIPPERATTACHED, DD + "DDERR_NOCLIPPERATTACHED"},
+        {Device, "Direct3DRMCreate", 1, D3DRMERR_BADALLOC,
+         "LMX:CreateD3DRM\nLMX:Lumaxis Cleanup\n"},
+        {Device, "QueryInterface", 1, E_NOINTERFACE, "LMX:CreateD3DRM\nLMX:Lumaxis Cleanup\n"},
+        {Device, "QueryInterface", 2, E_NOINTERFACE,
+         std::string("LMX:Error:Failed to QI Direct3D2 from DirectDraw\n") + kFailed},
+        {Device, "AddAttachedSurface", 1, DDERR_CANNOTATTACHSURFACE,
+         std::string("LMX:DeviceGuid 0\n") + kFailed},
+        {Device, "CreateDeviceFromD3D", 1, D3DRMERR_BADDEVICE, RM + "D3DRMERR_BADDEVICE"},
+        {Viewport, "CreateViewport", 1, D3DRMERR_BADVALUE, RM + "D3DRMERR_BADVALUE"},
+        {Viewport, "SetBack", 1, D3DRMERR_BADVALUE, RM + "D3DRMERR_BADVALUE"},
+        {Frame, "Clear", 1, D3DRMERR_BADOBJECT, RM + "D3DRMERR_BADOBJECT"},
+        {Frame, "Render", 1, D3DRMERR_BADVALUE, RM + "D3DRMERR_BADVALUE"},
+        // A DirectDraw code from a retained-mode call has no name there.
+        {Frame, "Update", 1, DDERR_SURFACELOST, RM + "Unknown Error"},
+        {Frame, "Blt", 1, DDERR_SURFACELOST, DD + "DDERR_SURFACELOST"}};
+    for (const auto& step : steps) {
         SCOPED_TRACE(std::string(step.operation) + std::to_string(step.nth));
-        LumaxisInitialize();
-        HWND hwnd = Window();
+        if (step.phase == Surfaces) LumaxisInitialize();
+        ASSERT_TRUE(step.phase != Device || BringUpSurfaces());
+        ASSERT_TRUE(step.phase != Frame || (BringUpViewport() && LMXSetRunning(1)));
         debug.Clear();
         DXTestFailCall(step.operation, step.nth, step.code);
-        EXPECT_EQ(CreateDirectDrawWin(hwnd), 0);
+        // A failed render leaves nothing to copy.
+        EXPECT_FALSE(step.phase == Surfaces   ? CreateDirectDrawWin(Window())
+                     : step.phase == Device   ? CreateDirect3DRM()
+                     : step.phase == Viewport ? BringUpViewport()
+                                              : LMXRender(root) && LMXPresent());
         DXTestClearFailures();
+        EXPECT_TRUE(AllInterfacesNull(State()) && !LMXIsRunning());
+        EXPECT_EQ(DXTestLiveObjects(), step.phase < Viewport ? 0 : 2) << "the frames only";
+        // What the surfaces step found survives the teardown.
+        EXPECT_TRUE(State().width == 640 && State().height == 480);
 
-        EXPECT_TRUE(AllInterfacesNull(State()));
-        EXPECT_EQ(State().bRunning, 0);
-        EXPECT_EQ(DXTestLiveObjects(), 0);
-        // What the earlier steps found survives the failure.
-        EXPECT_EQ(State().width, 640);
-        EXPECT_EQ(State().height, 480);
-
-        Report report;
-        ASSERT_TRUE(ReportsAt(debug.Text(), std::string("DirectDraw Error ") + step.name,
-                              step.callText, &report));
-        EXPECT_EQ(debug.Text(), std::string("LMX:CreateDirectDrawWin\nLMX:Lumaxis Cleanup\n"
-                                            "DirectDraw Error ") +
-                                    step.name + "\nin file " + report.path + " at line " +
-                                    std::to_string(report.line) + "\nLMX:Lumaxis Cleanup\n");
+        std::string tail = step.said;
+        if (tail.starts_with(DD) || tail.starts_with(RM)) {
+            Report report;
+            ASSERT_TRUE(ReportsAt(debug.Text(), step.said, step.operation, &report));
+            tail += "\nin file " + report.path + " at line " + std::to_string(report.line) +
+                    "\nLMX:Lumaxis Cleanup\n";
+        }
+        EXPECT_TRUE(debug.Text().ends_with(tail)) << debug.Text();
+        // Afterwards the frame functions do nothing and say nothing.
+        debug.Clear();
+        EXPECT_EQ(LMXRestoreSurfaces(), 1);
+        EXPECT_FALSE(LMXRender(root) || LMXPresent());
+        EXPECT_EQ(debug.Text(), "");
     }
 }
 

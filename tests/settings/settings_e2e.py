@@ -23,43 +23,13 @@ from xsession import Failure, XSession, output, require_tools, still_running, \
     wait_exit  # noqa: E402
 
 TITLE = "Plumora"
-QUICK = 10  # seconds a program that should end at once may take
+QUICK = 10  # seconds a program that should react at once may take, on a busy machine
 SAVER_STANDIN = """#!/bin/sh
 echo "$*" >> "$(dirname "$0")/saver-ran"
 """
-
-
-class Install:
-    """windows/Quenset.exe (a copy) and windows/Plumora.scr (the stand-in)."""
-
-    def __init__(self, program, home):
-        self.dir = os.path.join(home, "windows")
-        os.makedirs(self.dir)
-        self.program = os.path.join(self.dir, "Quenset.exe")
-        shutil.copy2(program, self.program)
-        saver = os.path.join(self.dir, "Plumora.scr")
-        with open(saver, "w") as f:
-            f.write(SAVER_STANDIN)
-        os.chmod(saver, os.stat(saver).st_mode | stat.S_IXUSR)
-        self.marker = os.path.join(self.dir, "saver-ran")
-        self.ini = os.path.join(home, "config", "plumora", "Mirel.ini")
-
-    def saver_runs(self, wait):
-        deadline = time.monotonic() + wait
-        while time.monotonic() < deadline:
-            if os.path.exists(self.marker):
-                with open(self.marker) as f:
-                    text = f.read()
-                if text.endswith("\n"):
-                    return text.split("\n")[:-1]
-            time.sleep(0.05)
-        return []
-
-    def settings(self):
-        parser = configparser.ConfigParser(interpolation=None)
-        parser.optionxform = str
-        parser.read(self.ini)
-        return {s + "/" + k: v for s in parser.sections() for k, v in parser[s].items()}
+# What the first key, Home on the red slider, writes: all four slider keys.
+AFTER_HOME = {"SETTING/ColorR": "0", "SETTING/ColorG": "255", "SETTING/ColorB": "255",
+              "SS_SECTION/SPEED": "7"}
 
 
 def expect(condition, message):
@@ -67,74 +37,106 @@ def expect(condition, message):
         raise Failure(message)
 
 
-def start(x, install, home):
-    proc = x.start([install.program], dict(x.environment(home), QT_QPA_PLATFORM="xcb"))
-    window = x.wait_for_window(TITLE, proc)
-    # No window manager: give the dialog the keyboard focus ourselves.
-    x.run(["xdotool", "windowfocus", "--sync", window])
-    time.sleep(0.3)  # let the toolkit take the focus in before keys arrive
-    return proc, window
-
-
-def keys(x, *names):
-    for name in names:
-        x.key(name)
-
-
-def wait_settings(install, expected, timeout=QUICK):
+# condition()'s first true value within timeout, else its last value.
+def poll(condition, timeout=QUICK):
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        values = install.settings()
-        if values == expected:
-            return
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
         time.sleep(0.05)
-    raise Failure("settings %r, expected %r" % (install.settings(), expected))
 
 
-def case_window(x, install, home, args):
-    proc, window = start(x, install, home)
-    expect(x.run(["xdotool", "getwindowname", window]).strip() == TITLE, "title")
-    left, top, width, height = x.geometry(window)
+class Run:
+    """windows/Quenset.exe (a copy) beside windows/Plumora.scr (the stand-in),
+    started on the session's display with the keyboard focus on its dialog."""
+
+    def __init__(self, x, program, home):
+        self.x = x
+        folder = os.path.join(home, "windows")
+        os.makedirs(folder)
+        shutil.copy2(program, os.path.join(folder, "Quenset.exe"))
+        saver = os.path.join(folder, "Plumora.scr")
+        with open(saver, "w") as f:
+            f.write(SAVER_STANDIN)
+        os.chmod(saver, os.stat(saver).st_mode | stat.S_IXUSR)
+        self.marker = os.path.join(folder, "saver-ran")
+        self.ini = os.path.join(home, "config", "plumora", "Mirel.ini")
+        env = dict(x.environment(home), QT_QPA_PLATFORM="xcb")
+        self.proc = x.start([os.path.join(folder, "Quenset.exe")], env)
+        self.window = x.wait_for_window(TITLE, self.proc)
+        # No window manager: give the dialog the keyboard focus ourselves.
+        x.run(["xdotool", "windowfocus", "--sync", self.window])
+
+    def keys(self, *names):
+        self.x.run(["xdotool", "key", *names])
+
+    def settings(self):
+        parser = configparser.ConfigParser(interpolation=None)
+        parser.optionxform = str
+        parser.read(self.ini)
+        return {s + "/" + k: v for s in parser.sections() for k, v in parser[s].items()}
+
+    def wait_settings(self, expected):
+        expect(poll(lambda: self.settings() == expected),
+               "settings %r, expected %r" % (self.settings(), expected))
+
+    # The toolkit may take a while to take the focus in: the key goes again each
+    # second until it shows. The keys used so do nothing more when repeated.
+    def press_until(self, key, condition, what):
+        deadline = time.monotonic() + QUICK
+        while time.monotonic() < deadline:
+            self.x.key(key)
+            if poll(condition, 1):
+                return
+        raise Failure("no effect of %s: %s" % (key, what))
+
+    def ini_bytes(self):
+        with open(self.ini, "rb") as f:
+            return f.read()
+
+    def expect_exit(self, key):
+        self.press_until(key, lambda: self.proc.poll() is not None, "still running")
+        expect(wait_exit(self.proc, QUICK) == 0, "exit code after %s" % key)
+
+
+def case_window(run, args):
+    left, top, width, height = run.x.geometry(run.window)
     expect(width > 200 and height > 300, "window size %dx%d" % (width, height))
     if args.xshot:
-        x.run([args.xshot, "png", os.path.join(args.artefacts, "settings_window.png")])
-        stats = x.run([args.xshot, "stats", str(left), str(top), str(width), str(height)])
+        run.x.run([args.xshot, "png", os.path.join(args.artefacts, "settings_window.png")])
+        stats = run.x.run([args.xshot, "stats", str(left), str(top), str(width), str(height)])
         figures = dict(p.split("=", 1) for p in stats.split() if "=" in p)
         # The dialog face is light, with dark text and controls drawn on it.
         total = int(figures.get("total", "0"))
         expect(total == width * height, "stats cover the window: %s" % stats)
         expect(int(figures.get("nonblack", "0")) > total // 2, "dialog drawn: %s" % stats)
-    keys(x, "Escape")
-    expect(wait_exit(proc, QUICK) == 0, "exit code after Escape")
-    expect(not os.path.exists(install.ini), "nothing written by opening and closing")
+    run.expect_exit("Escape")
+    expect(not os.path.exists(run.ini), "nothing written by opening and closing")
 
 
-def case_slider_keys(x, install, home, args):
-    proc, _ = start(x, install, home)
+def case_slider_keys(run, args):
     # The focus starts on the red slider.
-    keys(x, "Left")
-    wait_settings(install, {"SETTING/ColorR": "254", "SETTING/ColorG": "255",
-                            "SETTING/ColorB": "255", "SS_SECTION/SPEED": "7"})
-    keys(x, "Tab", "Tab", "Tab", "Right")
-    wait_settings(install, {"SETTING/ColorR": "254", "SETTING/ColorG": "255",
-                            "SETTING/ColorB": "255", "SS_SECTION/SPEED": "8"})
-    before = open(install.ini, "rb").read()
-    keys(x, "Return")
-    expect(wait_exit(proc, QUICK) == 0, "exit code after Enter")
-    expect(open(install.ini, "rb").read() == before, "nothing written at closing")
+    run.press_until("Home", lambda: run.settings() == AFTER_HOME, "red slider")
+    run.keys("Right")
+    run.wait_settings(dict(AFTER_HOME, **{"SETTING/ColorR": "1"}))
+    run.keys("Tab", "Tab", "Tab", "Right")
+    run.wait_settings(dict(AFTER_HOME, **{"SETTING/ColorR": "1", "SS_SECTION/SPEED": "8"}))
+    before = run.ini_bytes()
+    run.expect_exit("Return")
+    expect(run.ini_bytes() == before, "nothing written at closing")
 
 
-def case_preview(x, install, home, args):
-    proc, _ = start(x, install, home)
+def case_preview(run, args):
+    run.press_until("Home", lambda: run.settings() == AFTER_HOME, "red slider")
+    before = run.ini_bytes()
     # Tab order: 1011 1012 1013 1014 1015 1016 1017 1021 1024 1007 1025 ("Preview").
-    keys(x, *(["Tab"] * 10))
-    keys(x, "space")
-    runs = install.saver_runs(QUICK)
-    expect(runs == ["/S"], "saver started with /S: %r" % runs)
-    expect(still_running(proc, 0.5), "the dialog stays open beneath the saver")
-    keys(x, "Escape")
-    expect(wait_exit(proc, QUICK) == 0, "exit code")
-    expect(not os.path.exists(install.ini), "preview writes nothing")
+    run.keys(*(["Tab"] * 10), "space")
+    runs = poll(lambda: os.path.exists(run.marker) and open(run.marker).read())
+    expect(runs == "/S\n", "saver started with /S: %r" % runs)
+    expect(still_running(run.proc, 0.5), "the dialog stays open beneath the saver")
+    run.expect_exit("Escape")
+    expect(run.ini_bytes() == before, "preview writes nothing")
 
 
 CASES = {"window": case_window, "slider_keys": case_slider_keys, "preview": case_preview}
@@ -151,9 +153,8 @@ def main():
     os.makedirs(args.artefacts, exist_ok=True)
     try:
         with XSession() as x, tempfile.TemporaryDirectory() as home:
-            install = Install(args.program, home)
             try:
-                CASES[args.case](x, install, home, args)
+                CASES[args.case](Run(x, args.program, home), args)
             finally:
                 for child in x.children:
                     if child.poll() is None:

@@ -24,7 +24,6 @@
 
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -41,8 +40,6 @@ QString Readout(int r, int g, int b) {
 // The dialog with its file chooser replaced and its handlers reachable.
 class TestDlg : public CSettingsDlg {
   public:
-    using CSettingsDlg::OnXFileOpen;
-
     std::optional<QString> RunFileChooser(const QString& initialFolder) override {
         chooserFolders << initialFolder;
         if (useRealChooser) return CSettingsDlg::RunFileChooser(initialFolder);
@@ -98,29 +95,14 @@ class SettingsDialogTest : public QObject {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    // Every key=value of the file, as "SECTION/key".
-    // Read afresh every time: QSettings caches a file by path, size and time, and
-    // misses a rewrite of the same size within the same second.
-    std::map<QString, QString> iniValues() const {
-        QFile file(iniPath());
-        std::map<QString, QString> values;
-        if (!file.open(QIODevice::ReadOnly)) return values;
-        QString section;
-        for (const QByteArray& raw : file.readAll().split('\n')) {
-            const QString line = QString::fromUtf8(raw).trimmed();
-            if (line.startsWith('[') && line.endsWith(']'))
-                section = line.mid(1, line.size() - 2);
-            else if (const qsizetype eq = line.indexOf('='); eq > 0)
-                values[section + "/" + line.left(eq)] = line.mid(eq + 1);
-        }
-        return values;
-    }
-
-    std::map<QString, QString> sliderKeys(int r, int g, int b, int speed) const {
-        return {{"SETTING/ColorR", QString::number(r)},
-                {"SETTING/ColorG", QString::number(g)},
-                {"SETTING/ColorB", QString::number(b)},
-                {"SS_SECTION/SPEED", QString::number(speed)}};
+    // What a slider's notification writes into a fresh file.
+    static QByteArray sliderFile(int r, int g, int b, int speed) {
+        return QString("[SETTING]\nColorR=%1\nColorG=%2\nColorB=%3\n[SS_SECTION]\nSPEED=%4\n")
+            .arg(r)
+            .arg(g)
+            .arg(b)
+            .arg(speed)
+            .toUtf8();
     }
 
     TestDlg& open() {
@@ -153,7 +135,9 @@ class SettingsDialogTest : public QObject {
         m_config.reset();
     }
 
-    void startsWithDefaultsAndWritesNothing() {
+    // Closing without a change writes nothing, and Escape and Enter on a
+    // slider close the dialog: the end-to-end runs of the program show those.
+    void startsWithDefaults() {
         TestDlg& dlg = open();
         for (int id : {IDC_SLIDER_R, IDC_SLIDER_G, IDC_SLIDER_B, IDC_SLIDER_SPEED})
             QCOMPARE(dlg.slider(id)->value(), id == IDC_SLIDER_SPEED ? 7 : 255);
@@ -162,19 +146,18 @@ class SettingsDialogTest : public QObject {
         QVERIFY(dlg.radio(IDC_RADIO_SOLID)->isChecked());
         QVERIFY(!dlg.radio(IDC_RADIO_WIREFLAME)->isChecked());
         QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
-        QCOMPARE(dlg.windowTitle(), QString("Plumora"));
         QCOMPARE(dlg.focusWidget(), dlg.slider(IDC_SLIDER_R));
         QCOMPARE(swatchColor(), QColor(255, 255, 255));
-        QCOMPARE(dlg.m_hAppIcon.availableSizes(), QList<QSize>{QSize(32, 32)});
-        QCOMPARE(dlg.windowIcon().cacheKey(), dlg.m_hAppIcon.cacheKey());
-        dlg.close();
-        QCOMPARE(dlg.result(), int(QDialog::Rejected));
-        QVERIFY(!QFile::exists(iniPath()));
+        QVERIFY(!dlg.m_hAppIcon.isNull() &&
+                dlg.windowIcon().cacheKey() == dlg.m_hAppIcon.cacheKey());
     }
 
-    void outOfRangeValuesAreShownClampedAndKeptUntilASliderMoves() {
-        const QByteArray original = "[SETTING]\nColorR=-4\nColorG=300\nColorB=128\n"
-                                    "[SS_SECTION]\nSPEED=12\n";
+    void storedValuesAreShownClampedAndKeptUntilASliderMoves() {
+        // Any shade but 0 is the wireframe; a long file name is read whole.
+        const QString path = "/" + QString(300, 'm') + "/" + QString(200, 'n') + ".x";
+        const QByteArray original =
+            "[SETTING]\nColorR=-4\nColorG=300\nColorB=128\nFILENAME=" + path.toUtf8() +
+            "\n[SS_SECTION]\nSPEED=12\nSHADE=-1\n";
         writeIni(original);
         TestDlg& dlg = open();
         QCOMPARE(dlg.slider(IDC_SLIDER_R)->value(), 0);
@@ -182,64 +165,38 @@ class SettingsDialogTest : public QObject {
         QCOMPARE(dlg.slider(IDC_SLIDER_SPEED)->value(), 10);
         QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(0, 255, 128));
         QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("10 "));
+        QVERIFY(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked());
+        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), path);
         QCOMPARE(g_nColorR, 0);
         QCOMPARE(swatchColor(), QColor(0, 255, 128));
         QCOMPARE(iniBytes(), original);
 
-        dlg.slider(IDC_SLIDER_B)->setValue(127);
-        QCOMPARE(iniValues(), sliderKeys(0, 255, 127, 10));
-    }
-
-    void nonZeroShadeSelectsWireflame() {
-        for (QByteArray shade : {"0", "1", "2", "-1"}) {
-            writeIni("[SS_SECTION]\nSHADE=" + shade + "\n");
-            TestDlg& dlg = open();
-            const bool wire = shade != "0";
-            QCOMPARE(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked(), wire);
-            QCOMPARE(dlg.radio(IDC_RADIO_SOLID)->isChecked(), !wire);
-        }
-    }
-
-    void longFileNameIsReadWhole() {
-        const QString path = "/" + QString(300, 'm') + "/" + QString(200, 'n') + ".x";
-        writeIni("[SETTING]\nFILENAME=" + path.toUtf8() + "\n");
-        TestDlg& dlg = open();
-        QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), path);
-        dlg.nextChoice.reset();
-        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
-        QCOMPARE(dlg.chooserFolders.value(0), "/" + QString(300, 'm') + "/");
+        // The speed slider alone writes the colours too, as shown.
+        dlg.slider(IDC_SLIDER_SPEED)->setFocus();
+        QTest::keyClick(dlg.slider(IDC_SLIDER_SPEED), Qt::Key_Left);
+        QCOMPARE(iniBytes(), "[SETTING]\nColorR=0\nColorG=255\nColorB=128\nFILENAME=" +
+                                 path.toUtf8() + "\n[SS_SECTION]\nSPEED=9\nSHADE=-1\n");
+        QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("9 "));
+        // Only the swatch is coloured.
+        QVERIFY(dlg.edit(IDC_EDIT_COLOR)->palette().color(QPalette::Base) != QColor(0, 255, 128));
     }
 
     void dragWritesAllFourKeysAtEveryNotification() {
         TestDlg& dlg = open();
         QSlider* green = dlg.slider(IDC_SLIDER_G);
         green->setSliderDown(true);
-        for (int pos : {250, 200, 130, 77}) {
+        for (int pos : {250, 130, 77}) {
             QFile::remove(iniPath());
             green->setSliderPosition(pos);
-            QCOMPARE(iniValues(), sliderKeys(255, pos, 255, 7));
+            QCOMPARE(iniBytes(), sliderFile(255, pos, 255, 7));
             QCOMPARE(dlg.edit(IDC_EDIT_COLOR)->text(), Readout(255, pos, 255));
             QCOMPARE(swatchColor(), QColor(255, pos, 255));
         }
         // The end of the drag is a notification of its own.
         QFile::remove(iniPath());
         green->setSliderDown(false);
-        QCOMPARE(iniValues(), sliderKeys(255, 77, 255, 7));
+        QCOMPARE(iniBytes(), sliderFile(255, 77, 255, 7));
         QCOMPARE(g_nColorG, 77);
-    }
-
-    void speedSliderAloneRewritesColoursClamped() {
-        writeIni("[SETTING]\nColorR=300\nColorG=-4\nColorB=17\n[SS_SECTION]\nSPEED=3\nSHADE=1\n");
-        TestDlg& dlg = open();
-        dlg.slider(IDC_SLIDER_SPEED)->setFocus();
-        QTest::keyClick(dlg.slider(IDC_SLIDER_SPEED), Qt::Key_Right);
-        auto expected = sliderKeys(255, 0, 17, 4);
-        expected["SS_SECTION/SHADE"] = "1";
-        QCOMPARE(iniValues(), expected);
-        QCOMPARE(dlg.edit(IDC_EDIT_SPEED)->text(), QString("4 "));
-        QCOMPARE(swatchColor(), QColor(255, 0, 17));
-        // Only the swatch is coloured.
-        QVERIFY(dlg.edit(IDC_EDIT_COLOR)->palette().color(QPalette::Base) != QColor(255, 0, 17));
     }
 
     void radioClicksWriteShadeEvenWhenAlreadySelected() {
@@ -251,67 +208,52 @@ class SettingsDialogTest : public QObject {
             const bool wire = id == IDC_RADIO_WIREFLAME;
             QVERIFY(dlg.radio(IDC_RADIO_WIREFLAME)->isChecked() == wire &&
                     dlg.radio(IDC_RADIO_SOLID)->isChecked() == !wire);
-            QCOMPARE(iniValues(),
-                     (std::map<QString, QString>{{"SS_SECTION/SHADE", wire ? "1" : "0"}}));
+            QCOMPARE(iniBytes(),
+                     QByteArray(wire ? "[SS_SECTION]\nSHADE=1\n" : "[SS_SECTION]\nSHADE=0\n"));
         }
     }
 
-    void getPathFolder() {
-        // Beside the plain cases the chooser tests go through.
-        const std::pair<QString, QString> cases[] = {{"D:\\models/sub\\ship.x", "D:\\models/sub\\"},
-                                                     {"", ""},
-                                                     {"/ship.x", "/"},
-                                                     {"C:\\XFile\\", "C:\\XFile\\"}};
-        for (const auto& [path, folder] : cases)
-            QCOMPARE(CSettingsDlg::GetPathFolder(path), folder);
-    }
-
-    void chosenFileIsShownWrittenAndOpensTheNextChooser() {
+    void chooserStartsWhereTheFileSaysAndItsChoiceIsShownAndWritten() {
+        const QString longFolder = "/" + QString(300, 'm') + "/";
+        const std::pair<QString, QString> cases[] = {
+            {"", QString::fromStdString(Win32MapPath("C:\\XFile\\"))}, // the default
+            {"D:\\models\\ship.x", QString::fromStdString(Win32MapPath("D:\\models\\"))},
+            {"D:\\models/sub\\ship.x", QString::fromStdString(Win32MapPath("D:\\models/sub\\"))},
+            {"/srv/models/ship.x", "/srv/models/"},
+            {"/ship.x", "/"},
+            {longFolder + "ship.x", longFolder},
+            {"ship.x", ""}}; // no separator
         TestDlg& dlg = open();
-        QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
-        QCOMPARE(dlg.chooserFolders.value(0), QString::fromStdString(Win32MapPath("C:\\XFile\\")));
-
+        for (const auto& [stored, folder] : cases) {
+            // Changed behind the dialog's back: the file, not the text box, counts.
+            if (!stored.isEmpty()) writeIni("[SETTING]\nFILENAME=" + stored.toUtf8() + "\n");
+            QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
+            QCOMPARE(dlg.chooserFolders.takeLast(), folder);
+        }
         // Cancelled: nothing changes.
-        QVERIFY(!QFile::exists(iniPath()));
         QCOMPARE(dlg.windowTitle(), QString("Plumora"));
         QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
         QVERIFY(g_strPathName.isEmpty());
 
+        QFile::remove(iniPath());
         dlg.nextChoice = m_config->path() + "/models/ship.x";
         QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
         QCOMPARE(g_strPathName, *dlg.nextChoice);
         QCOMPARE(g_strFileName, QString("ship.x"));
         QCOMPARE(dlg.windowTitle(), QString("ship.x"));
         QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), *dlg.nextChoice);
-        QCOMPARE(iniValues(), (std::map<QString, QString>{{"SETTING/FILENAME", *dlg.nextChoice}}));
-
+        QCOMPARE(iniBytes(), "[SETTING]\nFILENAME=" + dlg.nextChoice->toUtf8() + "\n");
         // The next chooser opens where the last file was chosen.
         dlg.nextChoice.reset();
         QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
-        QCOMPARE(dlg.chooserFolders.value(2), m_config->path() + "/models/");
+        QCOMPARE(dlg.chooserFolders.takeLast(), m_config->path() + "/models/");
         QCOMPARE(dlg.windowTitle(), QString("ship.x"));
-    }
-
-    void chooserFolderComesFromTheFile() {
-        const std::pair<QByteArray, QString> cases[] = {
-            {"D:\\models\\ship.x", QString::fromStdString(Win32MapPath("D:\\models\\"))},
-            {"/srv/models/ship.x", "/srv/models/"},
-            {"ship.x", ""}}; // no separator
-        TestDlg& dlg = open();
-        for (const auto& [stored, folder] : cases) {
-            // Changed behind the dialog's back: the file, not the text box, counts.
-            writeIni("[SETTING]\nFILENAME=" + stored + "\n");
-            dlg.OnXFileOpen();
-            QCOMPARE(dlg.chooserFolders.takeLast(), folder);
-            QCOMPARE(dlg.edit(IDC_EDIT_FILE)->text(), QString("C:\\XFile\\parasol.x"));
-        }
     }
 
     void realChooser() {
         const QString folder = m_config->path() + "/models";
         QDir().mkpath(folder);
-        for (const char* name : {"boat.x", "README"})
-            QFile(folder + "/" + name).open(QIODevice::WriteOnly);
+        QFile(folder + "/boat.x").open(QIODevice::WriteOnly);
         {
             QFileDialog chooser;
             CSettingsDlg::PrepareFileChooser(chooser, folder + "/");
@@ -321,7 +263,7 @@ class SettingsDialogTest : public QObject {
             auto* model = chooser.findChild<QFileSystemModel*>();
             QCOMPARE(model->nameFilters(), QStringList{"*.x"});
             emit chooser.filterSelected("AllFiles(*.*)");
-            QCOMPARE(model->nameFilters(), QStringList{"*"}); // README too
+            QCOMPARE(model->nameFilters(), QStringList{"*"}); // names without a dot too
         }
         writeIni("[SETTING]\nFILENAME=" + folder.toUtf8() + "/old.x\n");
         TestDlg& dlg = open();
@@ -344,25 +286,14 @@ class SettingsDialogTest : public QObject {
         WhenActive<QFileDialog>(&dlg, [](QFileDialog* chooser) { chooser->reject(); });
         QTest::mouseClick(dlg.button(IDC_XFILE_OPEN), Qt::LeftButton);
         QCOMPARE(dlg.windowTitle(), QString("boat.x"));
-        QCOMPARE(iniValues().at("SETTING/FILENAME"), folder + "/boat.x");
+        QCOMPARE(iniBytes(), "[SETTING]\nFILENAME=" + folder.toUtf8() + "/boat.x\n");
     }
 
-    void waysOfEndingWriteNothing() {
-        const struct {
-            int focus;
-            Qt::Key key;
-            Qt::KeyboardModifiers modifiers;
-            int result;
-        } cases[] = {{IDC_SLIDER_G, Qt::Key_Escape, {}, QDialog::Rejected},
-                     {IDC_SLIDER_R, Qt::Key_Return, {}, QDialog::Accepted},
-                     {IDC_SWATCH, Qt::Key_Enter, Qt::KeypadModifier, QDialog::Accepted}};
-        for (const auto& c : cases) {
-            TestDlg& dlg = open();
-            dlg.GetDlgItem(c.focus)->setFocus();
-            QTest::keyClick(dlg.GetDlgItem(c.focus), c.key, c.modifiers);
-            QVERIFY(!dlg.isVisible());
-            QCOMPARE(dlg.result(), c.result);
-        }
+    void enterPressesAButtonAndOkClosesLater() {
+        // The keypad's Enter is Enter too.
+        open().GetDlgItem(IDC_SWATCH)->setFocus();
+        QTest::keyClick(m_dlg->GetDlgItem(IDC_SWATCH), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(!m_dlg->isVisible());
         // Enter on a push button presses it instead.
         TestDlg& dlg = open();
         dlg.button(IDC_XFILE_OPEN)->setFocus();
@@ -373,7 +304,6 @@ class SettingsDialogTest : public QObject {
         QTest::mouseClick(dlg.button(IDC_OK_BUTTON), Qt::LeftButton);
         QVERIFY(dlg.isVisible());
         QTRY_VERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.result(), int(QDialog::Rejected));
         QVERIFY(!QFile::exists(iniPath()));
     }
 
@@ -407,8 +337,6 @@ class SettingsDialogTest : public QObject {
             QVERIFY(aboutShown);
             QVERIFY(QApplication::activeModalWidget() == nullptr);
             QVERIFY(dlg.isVisible());
-            QCOMPARE(dlg.windowTitle(), QString("Plumora"));
-            QVERIFY(!QFile::exists(iniPath()));
         }
     }
 
@@ -439,13 +367,9 @@ class SettingsDialogTest : public QObject {
             Qt::WindowMinimizeButtonHint);
         const DlgTemplate& tmpl = SettingsDialogTemplate();
         const QSize base = DialogBaseUnits(dlg.font());
-        QVERIFY(base.width() > 0 && base.height() > 0);
         QCOMPARE(dlg.size(), MapDialogRect(QRect(0, 0, 169, 253), base).size());
         QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
         const QRect client(QPoint(0, 0), dlg.size());
-        QCOMPARE(dlg.findChildren<QWidget*>(QRegularExpression("^IDC_"), Qt::FindDirectChildrenOnly)
-                     .size(),
-                 23);
         for (std::size_t i = 0; i < tmpl.count; ++i) {
             const DlgItemTemplate& a = tmpl.items[i];
             QWidget* wa = dlg.findChild<QWidget*>(DlgItemName(a, i + 1));
