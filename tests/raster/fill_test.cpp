@@ -179,12 +179,12 @@ TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
 }
 
 TEST(Fill, VertexOrderDoesNotChangeThePicture) {
-    // Vertices are processed eight, four or one at a time by their place in the array: of 15,
-    // eight in a group where the processor has them, four in one, three alone. Rotating the
-    // array through every place must not change a single pixel or depth value, whether a vertex
-    // is on screen, off to a side, across the near plane or not finite.
+    // Vertices are processed eight, four or one at a time by their place in the array: of 63,
+    // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
+    // the array through every place must not change a single pixel or depth value, whether a
+    // vertex is on screen, off to a side, across the near plane or not finite.
     Random rnd{777};
-    const uint32_t n = 15;
+    const uint32_t n = 63;
     Scene s;
     for (uint32_t i = 0; i < n; ++i) {
         const float z = 1.5f + rnd() * 12;
@@ -194,7 +194,7 @@ TEST(Fill, VertexOrderDoesNotChangeThePicture) {
     s.pos[3].z = 0.6f;
     s.pos[7] = {std::nanf(""), 0, 4};
     s.pos[11].x = 3 * s.pos[11].z;
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 600; ++i)
         s.idx.push_back(uint32_t(rnd() * n) % n);
     const Lighting light = rt::light({0.3f, -0.4f, 0.8f}, 0.1f, 0.9f, 0.9f, 0.5f);
     for (uint32_t q : {kSolid | SHADE_GOURAUD | LIGHT_ON, kWire | SHADE_FLAT | LIGHT_ON}) {

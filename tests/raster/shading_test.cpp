@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -224,15 +225,20 @@ TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
         c.draw(s.mesh(), params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1, 0.9f, 0.8f, &light));
         c.draw(wire.mesh(), params(FILL_WIREFRAME));
         Target t = c.target();
-        clear(t, {100, -50, 500, 20}, 0x336699, 0x1234);
+        clear(t, {100, -50, 120, 20}, 0x336699, 0x1234);
+        clear(t, {-50, 150, 500, 900}, 0x336699, 0x1234);
         clear(t, {5, 5, 5, 9}, 0x00FF00, 0x4444);
     };
     Canvas full(127, 161, Format::XRGB8888, kBg);
     paint(full);
     EXPECT_GT(full.count_not(kBg), 2000);
-    for (int y = 0; y < 20; ++y)
-        for (int x = 100; x < 127; ++x)
-            ASSERT_TRUE(full.at(x, y) == 0x336699 && full.depth(x, y) == 0x1234) << x << "," << y;
+    for (int y = 0; y < full.h; ++y)
+        for (int x = 0; x < full.w; ++x)
+            ASSERT_EQ(full.at(x, y) == 0x336699 && full.depth(x, y) == 0x1234,
+                      (x >= 100 && x < 120 && y < 20) || y >= 150)
+                << x << "," << y;
+    EXPECT_EQ(std::count(full.zmem.begin(), full.zmem.end(), 0x4444), 0); // the empty clear
+    EXPECT_TRUE(full.guards_intact());
     for (Format f : {Format::RGB888, Format::RGB565, Format::Indexed8}) {
         Canvas c(127, 161, f, kBg);
         Palette8& pal = c.palette;
