@@ -201,13 +201,13 @@ TEST(Wireframe, AnEdgeListDrawsEachEdgeOnceOverTheSamePixels) {
 }
 
 TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
-    // Lit Gouraud triangles of several sizes (all fill paths) under a white wireframe, then a
-    // clear partly off the target and an empty one, alike in every format, rows ending inside a
-    // group of four: RGB888 holds the true-colour pixels, RGB565 their high bits, Indexed8
-    // colours near them from a palette whose read-only entries stay as they were and are used;
-    // depth is the same in all.
+    // Lit Gouraud triangles of several sizes (all fill paths) under a white wireframe and a flat
+    // quad, then clears partly off the target and an empty one, alike in every format, rows
+    // ending inside a group of four: RGB888 holds the true-colour pixels, RGB565 their high
+    // bits, Indexed8 colours near them from a palette whose read-only entries stay as they were
+    // and are used; depth is the same in all.
     const Lighting light = rt::light({0.5f, -0.3f, 1}, 0.1f, 0.9f, 0.9f, 0.7f);
-    Scene s, wire;
+    Scene s, wire, flat;
     const float corners[][6] = {
         {2.2f, 2.1f, 5.4f, 2.6f, 2.5f, 5.3f},   // 4x4 block
         {8.3f, 2.2f, 19.6f, 3.1f, 9.1f, 12.7f}, // whole-row groups
@@ -221,9 +221,11 @@ TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
         s.idx.insert(s.idx.end(), {a, b, c});
     }
     wire.tri_screen(10.5f, 20.5f, 110.5f, 60.5f, 40.5f, 140.5f, 3);
+    flat.quad(60.3f, 100.6f, 110.2f, 131.7f, 3.5f);
     auto paint = [&](Canvas& c) {
         c.draw(s.mesh(), params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1, 0.9f, 0.8f, &light));
         c.draw(wire.mesh(), params(FILL_WIREFRAME));
+        c.draw(flat.mesh(), params(FILL_SOLID | SHADE_FLAT, 0.3f, 0.6f, 0.9f));
         Target t = c.target();
         clear(t, {100, -50, 120, 20}, 0x336699, 0x1234);
         clear(t, {-50, 150, 500, 900}, 0x336699, 0x1234);
