@@ -5,6 +5,7 @@
 
 #include <xfile/xwriter.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -55,6 +56,10 @@ class SaverInputSecurity : public FreshFolders {
             setenv("SDL_FRAMEBUFFER_ACCELERATION", "0", 1);
             execl(program.c_str(), program.c_str(), "/s", (char*)nullptr);
             _exit(121);
+        }
+        if (child < 0) {
+            ADD_FAILURE() << "cannot start the saver: " << strerror(errno);
+            return "";
         }
         for (int wait = 0; wait < 6000 && !CatchesTerm(child); ++wait) // a minute at most
             usleep(10 * 1000);
