@@ -16,6 +16,7 @@ COMMAND with DISPLAY set to a fresh server and returns its exit code.
 """
 
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -58,14 +59,15 @@ def still_running(proc, seconds):
 
 
 def wait_until(what, check, timeout=20):
-    """check()'s first true result within timeout, else a Failure naming what."""
+    """check()'s first true result within timeout, else a Failure naming what (a text, or a
+    function giving it then, to tell what was seen instead)."""
     deadline = time.monotonic() + timeout
     while True:
         result = check()
         if result:
             return result
         if time.monotonic() > deadline:
-            raise Failure("no %s within %ss" % (what, timeout))
+            raise Failure("no %s within %ss" % (what() if callable(what) else what, timeout))
         time.sleep(0.1)
 
 
@@ -127,7 +129,7 @@ def count_non_black(pixels):
 class XSession:
     """A private Xvfb on a display number the server picks itself (-displayfd)."""
 
-    def __init__(self, screen="1280x720x24", timeout=20):
+    def __init__(self, screen="1280x720x24", timeout=60):
         self.screen = screen
         self.timeout = timeout
         self.display = None
@@ -145,7 +147,9 @@ class XSession:
         number = b""
         deadline = time.monotonic() + self.timeout
         with os.fdopen(read_end, "rb", buffering=0) as pipe:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
+            # A server that never answers must not hold the read past the deadline.
+            while not number.endswith(b"\n") and select.select(
+                    [pipe], [], [], max(0, deadline - time.monotonic()))[0]:
                 chunk = pipe.read(16)
                 if not chunk:
                     break
@@ -203,7 +207,7 @@ class XSession:
         self.children.append(proc)
         return proc
 
-    def run(self, argv, timeout=10, check=True):
+    def run(self, argv, timeout=60, check=True):
         """Runs a tool against this display; its standard output as text."""
         env = dict(os.environ, DISPLAY=self.display)
         result = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
@@ -217,18 +221,14 @@ class XSession:
                        check=False)
         return [line for line in out.split() if line.strip()]
 
-    def wait_for_window(self, name, proc=None, timeout=20):
+    def wait_for_window(self, name, proc=None, timeout=60):
         """Id of the first viewable window titled name; a Failure if none shows up."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            ids = self.find_windows(name)
-            if ids:
-                return ids[0]
+        def shown():
             if proc is not None and proc.poll() is not None:
                 raise Failure("program ended with %s before its window showed: %s" %
                               (proc.returncode, output(proc)))
-            time.sleep(0.1)
-        raise Failure("no window named %r within %ss" % (name, timeout))
+            return self.find_windows(name)
+        return wait_until("window named %r" % name, shown, timeout)[0]
 
     def geometry(self, window):
         """(x, y, width, height) of a window, from xwininfo."""

@@ -43,11 +43,7 @@ struct Canvas {
     }
     uint8_t* row(int y) { return mem.data() + kGuard + size_t(y) * pitch; }
     uint16_t depth(int x, int y) const { return zmem[kGuard + size_t(y) * dpitch + x]; }
-    static uint32_t widen565(uint32_t v) {
-        const uint32_t R = v >> 11, G = (v >> 5) & 63, B = v & 31;
-        return ((R << 3 | R >> 2) << 16) | ((G << 2 | G >> 4) << 8) | (B << 3 | B >> 2);
-    }
-    // Pixel as 0xRRGGBB (565 widened by replicating high bits; palette looked up).
+    // Pixel as 0xRRGGBB (565 widened, palette looked up; Count8 as the count).
     uint32_t at(int x, int y) {
         const uint8_t* r = row(y);
         const PaletteEntry e = palette.entries[r[x]];
@@ -59,10 +55,10 @@ struct Canvas {
         case Format::RGB888:
             return uint32_t(r[3 * x + 2]) << 16 | uint32_t(r[3 * x + 1]) << 8 | r[3 * x];
         case Format::RGB565:
-            return std::memcpy(&v16, r + 2 * x, 2), widen565(v16);
+            return std::memcpy(&v16, r + 2 * x, 2), from565(v16);
         case Format::Indexed8:
             return uint32_t(e.r) << 16 | uint32_t(e.g) << 8 | e.b;
-        default: // Count8
+        default:
             return r[x];
         }
     }
@@ -112,46 +108,41 @@ struct Scene {
     void tri_screen(float x0, float y0, float x1, float y1, float x2, float y2, float z = 4) {
         tri(at(x0, y0, z), at(x1, y1, z), at(x2, y2, z));
     }
+    // Two triangles covering screen [x0,x1) x [y0,y1) at depth z, with one normal.
+    void quad(float x0, float y0, float x1, float y1, float z = 4, Vec3 n = {0, 0, -1}) {
+        const uint32_t a = vertex(at(x0, y0, z), n), b = vertex(at(x1, y0, z), n);
+        const uint32_t c = vertex(at(x1, y1, z), n), d = vertex(at(x0, y1, z), n);
+        idx.insert(idx.end(), {a, b, c, a, c, d});
+    }
     Mesh mesh() const {
-        return {pos.data(),
-                nrm.data(),
-                uint32_t(pos.size()),
-                idx.data(),
-                uint32_t(idx.size() / 3),
-                masks.empty() ? nullptr : masks.data()};
+        const uint8_t* m = masks.empty() ? nullptr : masks.data();
+        return {pos.data(), nrm.data(), uint32_t(pos.size()), idx.data(), uint32_t(idx.size() / 3),
+                m};
     }
 };
 
-inline Mat4 identity() {
-    Mat4 m{};
-    for (int i = 0; i < 4; ++i)
-        m.m[i][i] = 1;
-    return m;
-}
-
-inline DrawParams params(uint32_t quality = FILL_SOLID | SHADE_FLAT | LIGHT_OFF, float r = 1,
-                         float g = 1, float b = 1, const Lighting* lighting = nullptr) {
-    DrawParams p{};
-    p.model_to_camera = identity();
-    p.projection = Scene::projection();
-    p.quality = quality;
-    p.color[0] = r;
-    p.color[1] = g;
-    p.color[2] = b;
-    p.lighting = lighting;
-    return p;
+inline DrawParams params(uint32_t quality = FILL_SOLID, float r = 1, float g = 1, float b = 1,
+                         const Lighting* lighting = nullptr) {
+    const Mat4 identity{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+    return {identity, Scene::projection(), quality, {r, g, b}, lighting};
 }
 
 // One directional light travelling along dir, over a grey ambient level.
 inline Lighting light(Vec3 dir, float ambient = 0, float r = 1, float g = 1, float b = 1) {
-    Lighting l{};
-    l.ambient[0] = l.ambient[1] = l.ambient[2] = ambient;
-    l.directional_count = 1;
-    l.directional[0].dir = dir;
-    l.directional[0].color[0] = r;
-    l.directional[0].color[1] = g;
-    l.directional[0].color[2] = b;
-    return l;
+    return {{ambient, ambient, ambient}, 1, {{dir, {r, g, b}}}};
+}
+
+// Uniform floats in [0, 1) from a fixed seed, the same on every run.
+struct Random {
+    uint32_t seed;
+    float operator()() {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1 << 24);
+    }
+};
+
+inline int channel(uint32_t c, int shift) {
+    return int((c >> shift) & 0xFF);
 }
 
 } // namespace rt

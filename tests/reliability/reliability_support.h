@@ -1,5 +1,5 @@
 // Shared by the reliability tests: a fresh settings and runtime folder per test,
-// and small file helpers.
+// and whole-file reads and writes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,9 +37,4 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
 }
