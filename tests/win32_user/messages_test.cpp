@@ -1,8 +1,14 @@
-// The message queue: SDL input turned into Win32 messages, posting and quitting.
-// The ending signals are driven through the real program in e2e_saver.
+// The message queue: SDL input turned into Win32 messages, posting, quitting
+// and waiting. Each ending signal is driven through the real program in e2e_saver.
 #include "user_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
 
 namespace {
 
@@ -100,6 +106,19 @@ TEST_F(MessageTest, PostedMessagesKeepOrderFiltersApplyAndQuitComesLast) {
     EXPECT_EQ(GetMessageA(&m, nullptr, 0, 0), FALSE);
     EXPECT_EQ(m.wParam, 7u);
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(MessageTest, AnEndingSignalWakesABlockedWaitAsWmClose) {
+    pthread_t self = pthread_self();
+    std::thread sender([self] {
+        usleep(100 * 1000); // to arrive while the wait blocks (it is delivered either way)
+        pthread_kill(self, SIGTERM);
+    });
+    EXPECT_TRUE(WaitMessage());
+    sender.join();
+    std::vector<MSG> closes = TakeAll(WM_CLOSE);
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_EQ(closes[0].hwnd, hwnd);
 }
 
 } // namespace

@@ -25,6 +25,9 @@ TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndWindowsLieWhereAsked) {
     EXPECT_EQ(wc.lpfnWndProc, &RecordingProc);
     wc.lpszClassName = "testWINDOW";
     EXPECT_EQ(RegisterClassA(&wc), 0) << "a duplicate whatever its case";
+    WNDCLASSA noProc{};
+    noProc.lpszClassName = "NoProc";
+    EXPECT_EQ(RegisterClassA(&noProc), 0);
     EXPECT_EQ(CreateWindowExA(0, "Unregistered", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                               nullptr, nullptr),
               nullptr);
@@ -47,6 +50,8 @@ TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndWindowsLieWhereAsked) {
     EXPECT_FALSE(ShowWindow(hwnd, SW_SHOWDEFAULT)) << "reports the previous visibility";
     EXPECT_TRUE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN);
     EXPECT_EQ(GetActiveWindow(), hwnd);
+    EXPECT_TRUE(ShowWindow(hwnd, SW_HIDE));
+    EXPECT_FALSE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN);
 }
 
 TEST_F(WindowTest, OnlyACloseEndsAWindowAndWmDestroyComesWhileItStillExists) {
@@ -94,15 +99,18 @@ TEST_F(WindowTest, TheDisplayDescriptionDrivesMetricsAndTheCursorHidesBelowZero)
     Win32TestSetDisplay(800, 600, 8);
     HDC screen = GetDC(nullptr);
     EXPECT_EQ(std::vector<int>({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                                GetDeviceCaps(screen, BITSPIXEL), GetDeviceCaps(screen, HORZRES),
-                                GetDeviceCaps(screen, VERTRES)}),
-              std::vector<int>({800, 600, 8, 800, 600}));
+                                GetSystemMetrics(SM_CXICON), GetDeviceCaps(screen, BITSPIXEL),
+                                GetDeviceCaps(screen, HORZRES), GetDeviceCaps(screen, VERTRES)}),
+              std::vector<int>({800, 600, 32, 8, 800, 600}));
     // The static colours sit at both ends of the system palette; a range past
     // the end is cut short.
-    PALETTEENTRY entries[20];
-    EXPECT_EQ(GetSystemPaletteEntries(screen, 240, 20, entries), 16u);
-    EXPECT_EQ(std::vector<int>({entries[5].peRed, entries[6].peRed, entries[15].peBlue}),
-              std::vector<int>({0, 255, 255}));
+    PALETTEENTRY entries[256];
+    EXPECT_EQ(GetSystemPaletteEntries(screen, 0, 256, entries), 256u);
+    EXPECT_EQ(std::vector<int>({entries[7].peRed, entries[10].peRed, entries[245].peGreen,
+                                entries[246].peRed, entries[255].peBlue}),
+              std::vector<int>({192, 0, 0, 255, 255}));
+    EXPECT_EQ(GetSystemPaletteEntries(screen, 250, 20, entries), 6u);
+    EXPECT_EQ(GetSystemPaletteEntries(nullptr, 0, 1, entries), 0u);
     EXPECT_EQ(GetSystemPaletteEntries(screen, 256, 1, entries), 0u);
 
     ASSERT_NE(MakeTestWindow(), nullptr); // SDL video is up
