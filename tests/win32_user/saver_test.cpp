@@ -1,11 +1,12 @@
-// The saver's entry, window procedure and frame loop against the recording
-// fakes. Whole runs happen in a child process each (EXPECT_EXIT): the class
-// table, the named mutex and the quit request are process-wide. The inputs that
-// end a run, and signals, are driven through a real X server in e2e_saver.
-#include "saver_fakes.h"
+// The saver's entry, window procedure and frame loop against recording stand-ins
+// of the device layer, scene, motion step and render pass. Whole runs happen in
+// a child process each (EXPECT_EXIT): the class table, the named mutex and the
+// quit request are process-wide. The window it makes on a real display, the
+// inputs that end a run, and signals are driven through X in e2e_saver.
 #include "user_test_support.h"
 
 #include "plumora.h"
+#include "lumaxis/lumaxis.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,57 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string>
 #include <thread>
+
+namespace {
+
+struct FakeDevice {
+    std::string calls; // names of the calls, blank-separated, in order
+    int ddResult = 1, rmResult = 1, sceneResult = 1;
+    bool running = true;
+    int frames = 0;                        // RenderFrame calls
+    int framesWhileIdle = 0;               // RenderFrame calls while not running
+    std::function<void(int frame)> onStep; // called by StepMotion with the frame number
+} g_fake;
+
+int Note(const char* name, int result) {
+    if (!g_fake.calls.empty()) g_fake.calls += ' ';
+    g_fake.calls += name;
+    return result;
+}
+
+} // namespace
+
+int LumaxisInitialize(void) {
+    return Note("LumaxisInitialize", 1);
+}
+int CreateDirectDrawWin(HWND) {
+    return Note("CreateDirectDrawWin", g_fake.ddResult);
+}
+int CreateDirect3DRM(void) {
+    return Note("CreateDirect3DRM", g_fake.rmResult);
+}
+int LumaxisCleanup(void) {
+    g_fake.running = false;
+    return Note("LumaxisCleanup", 1);
+}
+int LMXIsRunning(void) {
+    return g_fake.running ? 1 : 0;
+}
+int BuildScene(void) {
+    return Note("BuildScene", g_fake.sceneResult);
+}
+int StepMotion(void) {
+    if (g_fake.onStep) g_fake.onStep(g_fake.frames + 1);
+    return 1;
+}
+int RenderFrame(void) {
+    ++g_fake.frames;
+    g_fake.framesWhileIdle += !g_fake.running;
+    return 1;
+}
 
 namespace {
 
@@ -28,35 +79,30 @@ class DeathTestStyle : public ::testing::Environment {
 ::testing::Environment* const g_style = ::testing::AddGlobalTestEnvironment(new DeathTestStyle);
 
 // Runs WinMain in this (child) process, prints what happened on standard error
-// and ends with WinMain's result.
+// and ends with WinMain's result. A key press on the third frame ends the run.
 [[noreturn]] void RunAndReport(const char* commandLine) {
+    g_fake.onStep = [](int n) {
+        SDL_Event e{};
+        e.type = SDL_KEYDOWN;
+        e.key.state = SDL_PRESSED;
+        e.key.keysym.sym = SDLK_a;
+        if (n == 3) SDL_PushEvent(&e);
+    };
     Win32TestSetDisplay(640, 480, 32);
     std::string text = commandLine;
     int rc = WinMain(kInstance, nullptr, text.data(), SW_SHOWDEFAULT);
     MSG msg;
     bool requeued = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT;
-    std::fprintf(stderr, "[calls: %s] [window: %d] [requeued quit: %d]\n", Fake().calls.c_str(),
+    std::fprintf(stderr, "[calls: %s] [window: %d] [requeued quit: %d]\n", g_fake.calls.c_str(),
                  g_hSaverWnd != nullptr, requeued);
     std::fflush(stderr);
     std::_Exit(rc);
 }
 
-// A key press on that frame ends the run.
-void EndOnFrame(int frame) {
-    Fake().onStep = [frame](int n) {
-        SDL_Event e{};
-        e.type = SDL_KEYDOWN;
-        e.key.state = SDL_PRESSED;
-        e.key.keysym.sym = SDLK_a;
-        if (n == frame) SDL_PushEvent(&e);
-    };
-}
-
-const char kFullRun[] = "\\[calls: LumaxisInitialize CreateDirectDrawWin CreateDirect3DRM "
-                        "BuildScene LumaxisCleanup\\] \\[window: 1\\] \\[requeued quit: 1\\]";
-const char kNothingRan[] = "\\[calls: \\] \\[window: 0\\]";
-
 TEST(SaverEntry, OnlyASaverSwitchStartsTheRunAndStartFailuresEndIt) {
+    const char kFullRun[] = "\\[calls: LumaxisInitialize CreateDirectDrawWin CreateDirect3DRM "
+                            "BuildScene LumaxisCleanup\\] \\[window: 1\\] \\[requeued quit: 1\\]";
+    const char kNothingRan[] = "\\[calls: \\] \\[window: 0\\]";
     struct Run {
         const char* line;
         int code;
@@ -77,8 +123,7 @@ TEST(SaverEntry, OnlyASaverSwitchStartsTheRunAndStartFailuresEndIt) {
     for (const Run& r : runs) {
         EXPECT_EXIT(
             {
-                if (r.failing) Fake().*r.failing = 0;
-                EndOnFrame(3);
+                if (r.failing) g_fake.*r.failing = 0;
                 RunAndReport(r.line);
             },
             ::testing::ExitedWithCode(r.code), r.output)
@@ -92,9 +137,9 @@ TEST(SaverEntry, ALoopWithTheLayerTornDownWaitsForMessages) {
     EXPECT_EXIT(
         {
             pthread_t self = pthread_self();
-            Fake().onStep = [self](int n) {
+            g_fake.onStep = [self](int n) {
                 if (n != 3) return;
-                Fake().running = false;
+                g_fake.running = false;
                 std::thread([self] {
                     usleep(300 * 1000);
                     pthread_kill(self, SIGTERM);
@@ -103,62 +148,15 @@ TEST(SaverEntry, ALoopWithTheLayerTornDownWaitsForMessages) {
             Win32TestSetDisplay(640, 480, 32);
             char line[] = "/s";
             int rc = WinMain(kInstance, nullptr, line, SW_SHOWDEFAULT);
-            std::fprintf(stderr, "idle passes=%d\n", Fake().framesWhileIdle);
-            std::_Exit(rc == 0 && Fake().framesWhileIdle <= 10 ? 0 : 2);
+            std::fprintf(stderr, "idle passes=%d\n", g_fake.framesWhileIdle);
+            std::_Exit(rc == 0 && g_fake.framesWhileIdle <= 10 ? 0 : 2);
         },
         ::testing::ExitedWithCode(0), "idle passes=");
 }
 
-class SaverWindow : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ResetWindowLayer();
-        ResetFake();
-        RegisterSaverClass(kInstance); // once per process; later calls fail harmlessly
-        Win32TestSetDisplay(320, 240, 32);
-    }
-    void TearDown() override {
-        ResetWindowLayer();
-        Win32TestSetDisplay(0, 0, 0);
-    }
-    HWND Make() {
-        HWND hwnd = CreateWindowExA(0, "Tessival", "Tessival", WS_POPUP | WS_VISIBLE, 0, 0, 32, 32,
-                                    nullptr, nullptr, kInstance, nullptr);
-        EXPECT_NE(hwnd, nullptr);
-        return hwnd;
-    }
-};
-
-TEST_F(SaverWindow, ClassAndWindowAreAsTheSaverNeeds) {
-    WNDCLASSA wc{};
-    ASSERT_TRUE(GetClassInfoA(kInstance, "TESSIVAL", &wc));
-    EXPECT_EQ(wc.style, 3u);
-    EXPECT_EQ(wc.lpfnWndProc, &SaverWndProc);
-    EXPECT_EQ(wc.cbClsExtra, 0);
-    EXPECT_EQ(wc.cbWndExtra, 4);
-    EXPECT_NE(wc.hIcon, nullptr);
-    EXPECT_EQ(wc.hCursor, LoadCursorA(nullptr, IDC_ARROW));
-    EXPECT_EQ(wc.hbrBackground, GetStockObject(BLACK_BRUSH));
-    EXPECT_EQ(wc.lpszMenuName, nullptr);
-
-    // The window covers the screen with the cursor hidden.
-    ASSERT_TRUE(CreateSaverWindow(kInstance, SW_SHOWDEFAULT));
-    HWND hwnd = g_hSaverWnd;
-    ASSERT_TRUE(IsWindow(hwnd));
-    RECT rc{};
-    GetClientRect(hwnd, &rc);
-    POINT origin{0, 0};
-    ClientToScreen(hwnd, &origin);
-    EXPECT_EQ(std::vector<LONG>({origin.x, origin.y, rc.right, rc.bottom}),
-              std::vector<LONG>({0, 0, 320, 240}));
-    EXPECT_EQ(GetActiveWindow(), hwnd);
-    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
-    EXPECT_TRUE(SDL_GetWindowFlags(Win32GetSdlWindow(hwnd)) & SDL_WINDOW_SHOWN);
-    DestroyWindow(hwnd); // what that does is the procedure's test below
-    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
-}
-
-TEST_F(SaverWindow, ProcedureEndsTheRunOnInputAndCloseAndSwallowsOnlyTheMenuCommand) {
+TEST(SaverWindow, ProcedureEndsTheRunOnInputAndCloseAndSwallowsOnlyTheMenuCommand) {
+    ResetWindowLayer();
+    RegisterSaverClass(kInstance);
     using Message = std::pair<UINT, WPARAM>;
     const std::vector<Message> ending = {
         {WM_NCMOUSEMOVE, 0}, {WM_NCLBUTTONDOWN, 0}, {WM_NCRBUTTONDOWN, 0},
@@ -173,12 +171,14 @@ TEST_F(SaverWindow, ProcedureEndsTheRunOnInputAndCloseAndSwallowsOnlyTheMenuComm
     for (bool ends : {true, false})
         for (const auto& [message, wParam] : ends ? ending : staying) {
             SCOPED_TRACE(testing::Message() << std::hex << message << " " << wParam);
-            HWND hwnd = Make();
-            Fake().calls.clear();
+            HWND hwnd = CreateWindowExA(0, "Tessival", "Tessival", WS_POPUP | WS_VISIBLE, 0, 0, 32,
+                                        32, nullptr, nullptr, kInstance, nullptr);
+            ASSERT_NE(hwnd, nullptr);
+            g_fake.calls.clear();
             const int cursor = ShowCursor(FALSE);
             EXPECT_EQ(SaverWndProc(hwnd, message, wParam, 0), 0);
             EXPECT_NE(IsWindow(hwnd), ends);
-            EXPECT_EQ(Fake().calls, ends ? "LumaxisCleanup" : "");
+            EXPECT_EQ(g_fake.calls, ends ? "LumaxisCleanup" : "");
             // Ending tears the device layer down, shows the cursor once and asks
             // the loop to quit with 0.
             EXPECT_EQ(ShowCursor(TRUE), cursor + 1 + ends);

@@ -30,7 +30,7 @@ std::vector<HWND> g_made;
 } // namespace
 
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    g_sent.push_back(Sent{hwnd, message, wParam, IsWindow(hwnd) != FALSE});
+    g_sent.push_back(Sent{message, wParam, IsWindow(hwnd) != FALSE});
     if (message == WM_CREATE && g_failNextCreate) {
         g_failNextCreate = false;
         return -1;

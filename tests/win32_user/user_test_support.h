@@ -10,7 +10,6 @@
 #include <vector>
 
 struct Sent {
-    HWND hwnd;
     UINT message;
     WPARAM wParam;
     bool windowAlive; // IsWindow(hwnd) while the message was handled
@@ -31,4 +30,5 @@ std::vector<MSG> TakeAll(UINT message = 0);
 // Destroys the windows MakeTestWindow made and empties the queue, quit included.
 void ResetWindowLayer();
 
+// The id of the SDL window behind a window.
 Uint32 SdlId(HWND hwnd);

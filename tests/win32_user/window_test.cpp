@@ -1,9 +1,8 @@
-// Window classes, windows and the default procedure.
+// Window classes, windows, the default procedure and the display they sit on.
 #include "user_test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <utility>
 #include <vector>
 
 namespace {
@@ -17,7 +16,7 @@ class WindowTest : public ::testing::Test {
     }
 };
 
-TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndCreationSendsWmCreate) {
+TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndWindowsLieWhereAsked) {
     g_failNextCreate = true;
     EXPECT_EQ(MakeTestWindow(), nullptr) << "WM_CREATE asked to fail";
     EXPECT_EQ(GetActiveWindow(), nullptr);
@@ -32,35 +31,30 @@ TEST_F(WindowTest, ClassesMatchWhateverTheCaseAndCreationSendsWmCreate) {
     EXPECT_EQ(CreateWindowExA(0, "Unregistered", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                               nullptr, nullptr),
               nullptr);
+
     g_sent.clear();
     HWND hwnd = MakeTestWindow(WS_POPUP, 30, 20, 200, 100);
     ASSERT_NE(hwnd, nullptr);
     ASSERT_FALSE(g_sent.empty());
     EXPECT_EQ(g_sent.front().message, UINT(WM_CREATE));
-    EXPECT_EQ(g_sent.front().hwnd, hwnd);
     RECT rc{};
-    ASSERT_TRUE(GetClientRect(hwnd, &rc));
     POINT origin{0, 0};
-    ASSERT_TRUE(ClientToScreen(hwnd, &origin));
-    EXPECT_EQ(std::vector<LONG>({rc.left, rc.top, rc.right, rc.bottom, origin.x, origin.y}),
-              std::vector<LONG>({0, 0, 200, 100, 30, 20}));
+    ASSERT_TRUE(GetClientRect(hwnd, &rc) && ClientToScreen(hwnd, &origin));
     SDL_Window* sdl = Win32GetSdlWindow(hwnd);
     ASSERT_NE(sdl, nullptr);
     int w = 0, h = 0;
     SDL_GetWindowSize(sdl, &w, &h);
-    EXPECT_EQ(std::make_pair(w, h), std::make_pair(200, 100));
+    EXPECT_EQ(std::vector<LONG>({rc.left, rc.top, rc.right, rc.bottom, origin.x, origin.y, w, h}),
+              std::vector<LONG>({0, 0, 200, 100, 30, 20, 200, 100}));
     EXPECT_TRUE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_BORDERLESS);
-    EXPECT_FALSE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_ALLOW_HIGHDPI);
-    EXPECT_EQ(Win32GetSdlWindow(nullptr), nullptr);
-
     EXPECT_FALSE(ShowWindow(hwnd, SW_SHOWDEFAULT)) << "reports the previous visibility";
     EXPECT_TRUE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN);
     EXPECT_EQ(GetActiveWindow(), hwnd);
     EXPECT_TRUE(ShowWindow(hwnd, SW_HIDE));
-    EXPECT_FALSE(ShowWindow(hwnd, SW_SHOW));
+    EXPECT_FALSE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN);
 }
 
-TEST_F(WindowTest, DefaultProcedureClosesOnWmCloseAndTheCloseCommandOnly) {
+TEST_F(WindowTest, OnlyACloseEndsAWindowAndWmDestroyComesWhileItStillExists) {
     HWND hwnd = MakeTestWindow();
     ASSERT_NE(hwnd, nullptr);
     // Releasing Alt asks for the keyboard menu, which closes nothing.
@@ -68,28 +62,18 @@ TEST_F(WindowTest, DefaultProcedureClosesOnWmCloseAndTheCloseCommandOnly) {
     EXPECT_EQ(SendMessageA(hwnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0), 0);
     EXPECT_TRUE(IsWindow(hwnd));
     SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_FALSE(IsWindow(hwnd));
     std::vector<WPARAM> sent; // messages, and system commands by their number
     for (const Sent& m : g_sent)
         sent.push_back(m.message == WM_SYSCOMMAND ? m.wParam : m.message);
     EXPECT_EQ(sent, std::vector<WPARAM>({WM_CREATE, WM_SYSKEYUP, SC_KEYMENU, SC_SCREENSAVE,
                                          SC_CLOSE, WM_CLOSE, WM_DESTROY}));
-}
-
-TEST_F(WindowTest, DestroySendsWmDestroyWhileTheWindowStillExists) {
-    HWND hwnd = MakeTestWindow();
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_EQ(GetActiveWindow(), hwnd);
-    g_sent.clear();
-    ASSERT_TRUE(DestroyWindow(hwnd));
-    ASSERT_EQ(g_sent.size(), 1u) << "sent synchronously, before DestroyWindow returns";
-    EXPECT_EQ(g_sent[0].message, UINT(WM_DESTROY));
-    EXPECT_TRUE(g_sent[0].windowAlive);
+    EXPECT_TRUE(g_sent.back().windowAlive);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(Win32GetSdlWindow(hwnd), nullptr);
     EXPECT_EQ(GetActiveWindow(), nullptr);
     EXPECT_FALSE(DestroyWindow(hwnd)) << "a handle is never valid again";
-    EXPECT_EQ(SendMessageA(hwnd, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(GetDC(hwnd), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
 }
 
 TEST_F(WindowTest, UpdatePaintsTheBackgroundBlackOnceAndSendsWmPaint) {
@@ -111,7 +95,24 @@ TEST_F(WindowTest, UpdatePaintsTheBackgroundBlackOnceAndSendsWmPaint) {
     EXPECT_EQ(whiteThenUpdate(), 3 * 255) << "painted once: nothing is invalid any more";
 }
 
-TEST_F(WindowTest, CursorDisplayCountHidesBelowZero) {
+TEST_F(WindowTest, TheDisplayDescriptionDrivesMetricsAndTheCursorHidesBelowZero) {
+    Win32TestSetDisplay(800, 600, 8);
+    HDC screen = GetDC(nullptr);
+    EXPECT_EQ(std::vector<int>({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                                GetSystemMetrics(SM_CXICON), GetDeviceCaps(screen, BITSPIXEL),
+                                GetDeviceCaps(screen, HORZRES), GetDeviceCaps(screen, VERTRES)}),
+              std::vector<int>({800, 600, 32, 8, 800, 600}));
+    // The static colours sit at both ends of the system palette; a range past
+    // the end is cut short.
+    PALETTEENTRY entries[256];
+    EXPECT_EQ(GetSystemPaletteEntries(screen, 0, 256, entries), 256u);
+    EXPECT_EQ(std::vector<int>({entries[7].peRed, entries[10].peRed, entries[245].peGreen,
+                                entries[246].peRed, entries[255].peBlue}),
+              std::vector<int>({192, 0, 0, 255, 255}));
+    EXPECT_EQ(GetSystemPaletteEntries(screen, 250, 20, entries), 6u);
+    EXPECT_EQ(GetSystemPaletteEntries(nullptr, 0, 1, entries), 0u);
+    EXPECT_EQ(GetSystemPaletteEntries(screen, 256, 1, entries), 0u);
+
     ASSERT_NE(MakeTestWindow(), nullptr); // SDL video is up
     const struct {
         BOOL show;
@@ -133,23 +134,21 @@ TEST_F(WindowTest, AScreenCoverBlanksEveryOtherMonitorAndTakesTheirInput) {
     ASSERT_TRUE(small && saver);
     const Uint32 id = SdlId(saver);
     EXPECT_EQ(SdlId(small) + 1, id) << "only the screen cover gets covers";
-    std::vector<SDL_Rect> placed;
+    for (Uint32 i = id; i < id + 3; ++i)
+        EXPECT_FALSE(SDL_GetWindowFlags(SDL_GetWindowFromID(i)) & SDL_WINDOW_SHOWN);
+    ShowWindow(saver, SW_SHOW);
+    std::vector<int> placed; // x, y, width, height of the saver and its covers
     for (Uint32 i = id; i < id + 3; ++i) {
         SDL_Window* sdl = SDL_GetWindowFromID(i);
         ASSERT_NE(sdl, nullptr);
-        SDL_Rect r;
-        SDL_GetWindowPosition(sdl, &r.x, &r.y);
-        SDL_GetWindowSize(sdl, &r.w, &r.h);
-        placed.push_back(r);
-        EXPECT_FALSE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN) << "shown with the saver";
+        placed.resize(placed.size() + 4);
+        int* r = &placed[placed.size() - 4];
+        SDL_GetWindowPosition(sdl, &r[0], &r[1]);
+        SDL_GetWindowSize(sdl, &r[2], &r[3]);
+        EXPECT_TRUE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN) << "shown with the saver";
     }
-    ShowWindow(saver, SW_SHOW);
-    for (Uint32 i = id; i < id + 3; ++i)
-        EXPECT_TRUE(SDL_GetWindowFlags(SDL_GetWindowFromID(i)) & SDL_WINDOW_SHOWN);
-    auto rect = [](const SDL_Rect& r) { return std::vector<int>{r.x, r.y, r.w, r.h}; };
-    EXPECT_EQ(rect(placed[0]), rect({1920, 0, 1280, 720})) << "at the primary's top-left";
-    EXPECT_EQ(rect(placed[1]), rect({0, 0, 1920, 1080}));
-    EXPECT_EQ(rect(placed[2]), rect({3200, 100, 800, 600}));
+    EXPECT_EQ(placed,
+              std::vector<int>({1920, 0, 1280, 720, 0, 0, 1920, 1080, 3200, 100, 800, 600}));
 
     // A key or a click on a cover is the saver window's, at the cover's place.
     TakeAll();

@@ -1,5 +1,5 @@
 // The process entry: argv becomes the command-line text, WinMain's result the
-// exit code.
+// exit code; a host's window turns any start into a saver run in that window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,14 +15,6 @@ namespace {
 std::string g_commandLine;
 bool g_argumentsAsExpected;
 
-int Enter(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return EntryUnderTest(int(args.size()), argv.data());
-}
-
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
@@ -33,25 +25,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 namespace {
 
-TEST(ProcessEntry, ArgumentsAfterTheNameAreJoinedWithSingleBlanks) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"Plumora.scr", "/p", "1234"}, "/p 1234"},
-        {{"Plumora.scr"}, ""},
-        {{"Plumora.scr", "/c /s"}, "/c /s"},
-        {{"Plumora.scr", "", "-S"}, " -S"}};
-    for (auto [args, line] : cases) {
-        EXPECT_EQ(Enter(args), 42);
-        EXPECT_EQ(g_commandLine, line);
-        EXPECT_TRUE(g_argumentsAsExpected);
-    }
-}
-
-TEST(ProcessEntry, AHostsWindowRunsTheSaverInItAndOnlyThen) {
+TEST(ProcessEntry, ArgumentsBecomeTheCommandLineUnlessAHostGivesAWindow) {
     const struct {
         std::vector<std::string> args;
         const char* variable; // XSCREENSAVER_WINDOW
         const char* line;     // null: ends with 1 before WinMain
-    } cases[] = {{{"p", "--window-id", "0x2a"}, nullptr, "/s"},
+    } cases[] = {             // The arguments after the name, joined with single blanks.
+                 {{"p", "/p", "1234"}, nullptr, "/p 1234"},
+                 {{"p"}, nullptr, ""},
+                 {{"p", "/c /s"}, nullptr, "/c /s"},
+                 {{"p", "", "-S"}, nullptr, " -S"},
+                 // A host's window runs the saver in it, and only then.
+                 {{"p", "--window-id", "0x2a"}, nullptr, "/s"},
                  {{"p", "-window-id", "42"}, "7", "/s"},
                  {{"p", "--root", "--window-id=0X2A"}, nullptr, "/s"},
                  {{"p", "--root"}, "0x400007", "/s"},
@@ -63,15 +48,20 @@ TEST(ProcessEntry, AHostsWindowRunsTheSaverInItAndOnlyThen) {
                  {{"p", "--window-id", "0"}, nullptr, nullptr},
                  {{"p", "--window-id", "-5"}, nullptr, nullptr},
                  {{"p", "--root"}, "0x40zz", nullptr}};
-    for (const auto& c : cases) {
+    for (auto c : cases) {
         SCOPED_TRACE(c.args.back() + " " + (c.variable ? c.variable : "-"));
         if (c.variable)
             setenv("XSCREENSAVER_WINDOW", c.variable, 1);
         else
             unsetenv("XSCREENSAVER_WINDOW");
         g_commandLine = "(not called)";
-        EXPECT_EQ(Enter(c.args), c.line ? 42 : 1);
+        std::vector<char*> argv;
+        for (std::string& a : c.args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(EntryUnderTest(int(c.args.size()), argv.data()), c.line ? 42 : 1);
         EXPECT_EQ(g_commandLine, c.line ? c.line : "(not called)");
+        EXPECT_TRUE(!c.line || g_argumentsAsExpected);
     }
     unsetenv("XSCREENSAVER_WINDOW");
 }
