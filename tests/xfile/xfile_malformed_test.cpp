@@ -27,21 +27,15 @@ void expect_refused(const std::vector<uint8_t>& b, const std::string& reason = "
     EXPECT_NE(why.find(reason), std::string::npos) << why;
 }
 
-MeshDesc small_mesh() {
-    MeshDesc d = cube();
-    d.normals = {{0, 0, 1}, {0, 1, 0}};
-    for (auto& f : d.faces)
-        d.normal_faces.push_back(std::vector<uint32_t>(f.size(), 1));
-    d.materials = {{Material{}, {}}, {Material{}, "Shared"}};
-    d.face_materials = {0, 1, 1};
-    d.frames = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1}};
-    return d;
-}
-
+// A framed cube with its own normals and a material list naming a top-level material.
 FileDesc small_file() {
     FileDesc f;
     f.materials = {{"Shared", Material{}}};
-    f.meshes.push_back(small_mesh());
+    MeshDesc d = cube(true);
+    d.materials = {{Material{}, {}}, {Material{}, "Shared"}};
+    d.face_materials = {0, 1, 1};
+    d.frames = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1}};
+    f.meshes.push_back(d);
     return f;
 }
 
@@ -142,7 +136,7 @@ TEST(XFileMalformed, FacesNamingMissingDataAreLeftOutAndCounted) {
 TEST(XFileMalformed, CorruptCompressedBodiesFailWithTheirReason) {
     WriteOptions o;
     o.block_size = 200;
-    const std::vector<uint8_t> z = write(small_mesh(), Format::TextZip, o);
+    const std::vector<uint8_t> z = write(small_file(), Format::TextZip, o);
     ASSERT_EQ(refusal(z), "");
     uint32_t total;
     std::memcpy(&total, &z[16], 4);
@@ -190,5 +184,5 @@ TEST(XFileMalformed, HeadersAndEmptyBodies) {
         EXPECT_EQ(read_ok(bytes_of(empty)).meshes, 0u);
     Limits lim;
     lim.max_bytes = 100;
-    expect_refused(write(small_mesh(), Format::Text), "limit", lim);
+    expect_refused(write(small_file(), Format::Text), "limit", lim);
 }

@@ -134,7 +134,7 @@ Mesh Strict-Name_1 {
   4;;
   -1.0;-1.0;0.0;, -1;1;0;;, 1e0;+1;.0, 10E-1,-1.,0
   2 3,0 1 2,, 3;0;2;3
-  MeshMaterialList { 3;2;0,2;; Material{1;0;0;1;;0;0;0;0;;0;0;0;;} }
+  MeshMaterialList { 3;2;0,2;; Material{1;0;nan;1;;0;0;0;0;;0;0;0;;} }
   VertexDuplicationIndices { 4; 4; 0,1,2,3; }
   AnimationSet Nested { Animation { { Strict-Name_1 <12345678-1234-1234-1234-123456789abc> } AnimationKey { 0; 1; 0; 4; 1,0,0,0;;; } } }
 }
@@ -142,8 +142,10 @@ Mesh Strict-Name_1 {
     EXPECT_TRUE(m.positions == (std::vector<Vec3>{{-1, -1, 0}, {-1, 1, 0}, {1, 1, 0}, {1, -1, 0}}));
     ASSERT_EQ(m.triangles.size(), 2u);
     EXPECT_EQ(m.triangles[1].v[2], 3u);
-    // The second face's material is declared but not given: white.
-    EXPECT_EQ(m.materials.at(size_t(m.triangles[0].material)).g, 0.f);
+    // A channel that isn't a number is full; the second face's material is declared but not
+    // given: white.
+    const Material& first = m.materials.at(size_t(m.triangles[0].material));
+    EXPECT_TRUE((Vec3{first.r, first.g, first.b} == Vec3{1, 0, 1}));
     EXPECT_TRUE(m.materials.at(size_t(m.triangles[1].material)) == Material{});
     // Comments end at any line break, old Mac ones included; object names may look like
     // numbers; a number too small for a float is zero.
