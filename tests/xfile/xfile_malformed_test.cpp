@@ -2,6 +2,7 @@
 #include "xfile_test_util.h"
 
 #include <cstring>
+#include <random>
 
 using namespace xtest;
 
@@ -148,10 +149,15 @@ TEST(XFileMalformed, CorruptCompressedBodiesFailWithTheirReason) {
         uint32_t value;
         size_t bytes;
         const char* reason;
-    } edits[] = {{16, 0xfffffff0u, 4, "limit"}, {16, total + 1, 4, ""},
-                 {16, total - 1, 4, ""},        {16, total + 100, 4, ""},
-                 {16, total - 100, 4, ""},      {24, 'X', 1, "CK"},
-                 {20, 0x8101, 2, "32768"},      {22, 0xffff, 2, "past the end"},
+    } edits[] = {{16, 0xfffffff0u, 4, "limit"},
+                 {16, total + 1, 4, ""},
+                 {16, total - 1, 4, ""},
+                 {24, 'X', 1, "CK"},
+                 {25, 'X', 1, "CK"},
+                 {22, 1, 2, "CK"},
+                 {20, 0, 2, ""},
+                 {20, 0x8101, 2, "32768"},
+                 {22, 0xffff, 2, "past the end"},
                  {20, block + 1, 2, "corrupt"}};
     for (const auto& e : edits) {
         SCOPED_TRACE(testing::Message() << e.at << " " << e.value);
@@ -185,4 +191,28 @@ TEST(XFileMalformed, HeadersAndEmptyBodies) {
     Limits lim;
     lim.max_bytes = 100;
     expect_refused(write(small_file(), Format::Text), "limit", lim);
+}
+
+TEST(XFileMalformed, NoiseAfterEachHeaderAndBitFlipsFailCleanly) {
+    // Compressed forms in several blocks, so that any of them can be corrupt.
+    WriteOptions o;
+    o.block_size = 200;
+    std::mt19937 rng(1234);
+    for (Format fmt : kFormats) {
+        const std::vector<uint8_t> good = write(small_file(), fmt, o);
+        for (int i = 0; i < 1800; ++i) {
+            std::vector<uint8_t> b = good;
+            if (i < 300) { // the header, then random bytes
+                b.resize(16 + rng() % 400);
+                for (size_t k = 16; k < b.size(); ++k)
+                    b[k] = uint8_t(rng());
+            } else {
+                for (int k = 0, flips = 1 + int(rng() % 4); k < flips; ++k) {
+                    const size_t at = 16 + rng() % (good.size() - 16);
+                    b[at] = uint8_t(b[at] ^ (1u << (rng() % 8)));
+                }
+            }
+            refusal(b);
+        }
+    }
 }

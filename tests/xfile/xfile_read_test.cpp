@@ -1,6 +1,10 @@
 // Reading well-formed files: every encoding alike, materials, frames, normals, lenient text.
 #include "xfile_test_util.h"
 
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace xtest;
 
 namespace {
@@ -154,4 +158,27 @@ Mesh Strict-Name_1 {
           "Frame 01 { Mesh 2 { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }",
           "Mesh { 3; 0;1e-60;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"})
         EXPECT_EQ(read_text(body).triangles.size(), 1u) << body;
+}
+
+TEST(XFileRead, LoadReadsRegularFilesOnly) {
+    char path[] = "/tmp/xfile_testXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_TRUE(save(path, write(cube(), Format::BinaryZip)));
+    Model m;
+    std::string err;
+    EXPECT_EQ(load(path, m, &err), Result::Ok) << err;
+    EXPECT_EQ(m.triangles.size(), 12u);
+    Limits small;
+    small.max_bytes = 20;
+    EXPECT_EQ(load(path, m, &err, small), Result::BadFile);
+    std::remove(path);
+    ASSERT_EQ(mkfifo(path, 0600), 0); // would block an fopen until a writer came
+    for (const char* bad : {(const char*)path, "/tmp", "/dev/zero", "/no/such/model.x"}) {
+        err.clear();
+        EXPECT_EQ(load(bad, m, &err), Result::FileNotFound) << bad;
+        EXPECT_FALSE(err.empty());
+    }
+    std::remove(path);
 }
