@@ -140,7 +140,8 @@ Mesh Strict-Name_1 {
   2 3,0 1 2,, 3;0;2;3
   MeshMaterialList { 3;2;0,2;; Material{1;0;nan;1;;0;0;0;0;;0;0;0;;} }
   VertexDuplicationIndices { 4; 4; 0,1,2,3; }
-  AnimationSet Nested { Animation { { Strict-Name_1 <12345678-1234-1234-1234-123456789abc> } AnimationKey { 0; 1; 0; 4; 1,0,0,0;;; } } }
+  AnimationSet Nested { Animation { { Strict-Name_1 <12345678-1234-1234-1234-123456789abc> }
+    AnimationKey { 0; 1; 0; 4; 1,0,0,0;;; } } }
 }
 )");
     EXPECT_TRUE(m.positions == (std::vector<Vec3>{{-1, -1, 0}, {-1, 1, 0}, {1, 1, 0}, {1, -1, 0}}));
