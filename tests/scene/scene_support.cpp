@@ -2,16 +2,11 @@
 
 #include <dxtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
-
-bool operator==(const MotionState& a, const MotionState& b) {
-    return a.dirX == b.dirX && a.dirY == b.dirY && a.dirZ == b.dirZ;
-}
 
 void SceneTest::SetUp() {
     char pattern[] = "/tmp/plumora-scene-XXXXXX";
@@ -27,8 +22,6 @@ void SceneTest::SetUp() {
 
 void SceneTest::TearDown() {
     SceneRelease();
-    if (rm) rm->Release();
-    rm = nullptr;
     LayerTest::TearDown();
     std::string command = "rm -rf '" + dir + "'";
     if (system(command.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir;
@@ -45,55 +38,31 @@ std::string SceneTest::WriteFile(const std::string& name, const std::string& con
     return path;
 }
 
-bool SceneTest::BuildRetainedMode() {
-    LPDIRECT3DRM first = nullptr;
-    if (Direct3DRMCreate(&first) != D3DRM_OK) return false;
-    HRESULT result = first->QueryInterface(IID_IDirect3DRM2, (LPVOID*)&rm);
-    first->Release();
-    return result == D3DRM_OK;
-}
-
 std::string BoxModel(double w, double h, double d, double at) {
-    double x = w / 2, y = h / 2, z = d / 2;
-    char text[2048];
-    snprintf(text, sizeof text,
-             "xof 0302txt 0032\n"
-             "Mesh box {\n 8;\n"
-             " %f;%f;%f;, %f;%f;%f;, %f;%f;%f;, %f;%f;%f;,\n"
-             " %f;%f;%f;, %f;%f;%f;, %f;%f;%f;, %f;%f;%f;;\n"
-             " 6;\n"
-             " 4;0,1,2,3;, 4;7,6,5,4;, 4;0,4,5,1;, 4;1,5,6,2;, 4;2,6,7,3;, 4;3,7,4,0;;\n"
-             "}\n",
-             at - x, -y, -z, at - x, y, -z, at + x, y, -z, at + x, -y, -z, //
-             at - x, -y, z, at - x, y, z, at + x, y, z, at + x, -y, z);
-    return text;
+    std::string text = "xof 0302txt 0032\nMesh box {\n 8;\n";
+    for (int i = 0; i < 8; ++i) // corner i has bit 0 for x, bit 1 for y, bit 2 for z
+        text += std::to_string(at + (i & 1 ? w : -w) / 2) + ";" +
+                std::to_string((i & 2 ? h : -h) / 2) + ";" + std::to_string((i & 4 ? d : -d) / 2) +
+                (i < 7 ? ";,\n" : ";;\n");
+    // Fronts outside: clockwise seen from there.
+    return text +
+           " 6;\n 4;0,2,3,1;, 4;4,5,7,6;, 4;0,1,5,4;, 4;2,6,7,3;, 4;0,4,6,2;, 4;1,3,7,5;;\n}\n";
 }
 
-PixelStats ReadPixels(LPDIRECTDRAWSURFACE surface) {
-    PixelStats stats;
+long LitPixels(LPDIRECTDRAWSURFACE surface) {
     DDSURFACEDESC desc = {};
     desc.dwSize = sizeof desc;
-    if (surface->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr) != DD_OK)
-        return stats;
-    // The fixture's display is 32-bit 0x00RRGGBB.
-    EXPECT_EQ(desc.ddpfPixelFormat.dwRBitMask, 0xFF0000u);
+    if (surface->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr) != DD_OK) return 0;
+    EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u); // the fixture's display
+    long lit = 0;
     for (DWORD y = 0; y < desc.dwHeight; ++y) {
         const uint8_t* row = static_cast<const uint8_t*>(desc.lpSurface) + y * desc.lPitch;
         for (DWORD x = 0; x < desc.dwWidth; ++x) {
             uint32_t pixel;
             memcpy(&pixel, row + 4 * x, 4);
-            if (!(pixel & 0xFFFFFF)) continue;
-            ++stats.lit;
-            stats.r += pixel >> 16 & 0xFF;
-            stats.g += pixel >> 8 & 0xFF;
-            stats.b += pixel & 0xFF;
+            lit += (pixel & 0xFFFFFF) != 0;
         }
     }
     surface->Unlock(desc.lpSurface);
-    if (stats.lit) {
-        stats.r /= stats.lit;
-        stats.g /= stats.lit;
-        stats.b /= stats.lit;
-    }
-    return stats;
+    return lit;
 }

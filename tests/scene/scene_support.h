@@ -8,8 +8,6 @@
 
 #include <string>
 
-bool operator==(const MotionState& a, const MotionState& b);
-
 class SceneTest : public LayerTest {
   protected:
     void SetUp() override;
@@ -18,18 +16,12 @@ class SceneTest : public LayerTest {
     void WriteSettings(const std::string& text);
     // Writes a file in the test's folder and returns its path.
     std::string WriteFile(const std::string& name, const std::string& content);
-    // Just the retained-mode object, without surfaces or device.
-    bool BuildRetainedMode();
 
-    LPDIRECT3DRM2 rm = nullptr;
     std::string dir;
 };
 
 // A text .x box of the given size centred on the origin, or on (x, 0, 0).
 std::string BoxModel(double width, double height, double depth, double x = 0);
 
-struct PixelStats {
-    long lit = 0;               // pixels that aren't black
-    double r = 0, g = 0, b = 0; // mean colour of the lit pixels, 0..255
-};
-PixelStats ReadPixels(LPDIRECTDRAWSURFACE surface);
+// Pixels of the surface that aren't black.
+long LitPixels(LPDIRECTDRAWSURFACE surface);
