@@ -42,7 +42,9 @@ struct Canvas {
         return r.drawn();
     }
     uint8_t* row(int y) { return mem.data() + kGuard + size_t(y) * pitch; }
-    uint16_t depth(int x, int y) const { return zmem[kGuard + size_t(y) * dpitch + x]; }
+    uint16_t depth(int x, int y) const { // buffers hold the complement
+        return uint16_t(~zmem[kGuard + size_t(y) * dpitch + x]);
+    }
     static uint32_t widen565(uint32_t v) {
         const uint32_t R = v >> 11, G = (v >> 5) & 63, B = v & 31;
         return ((R << 3 | R >> 2) << 16) | ((G << 2 | G >> 4) << 8) | (B << 3 | B >> 2);

@@ -190,12 +190,16 @@ HRESULT Viewport::Clear() {
     Surface* target = device_->target();
     const raster::Rect area{x_, y_, x_ + width_, y_ + height_};
     // Only what the last frame drew (and what was forced) needs clearing; the
-    // rest of the viewport is still background.
-    raster::Rect region = cleared_once_ ? intersect(unite(drawn_, forced_), area) : area;
+    // rest of the viewport is still background. The first time, that is whatever
+    // anything wrote since the surfaces were made: fresh memory reads as cleared.
+    Surface* z = target->zbuffer();
+    raster::Rect dirty = unite(drawn_, forced_);
+    if (!cleared_once_)
+        dirty = unite(dirty, unite(target->written(), z ? z->written() : raster::Rect{}));
+    const raster::Rect region = intersect(dirty, area);
     cleared_once_ = true;
     drawn_ = forced_ = {0, 0, 0, 0};
     if (region.empty()) return D3DRM_OK;
-    Surface* z = target->zbuffer();
     raster::Target t{target->pixels(),       target->width(),         target->height(),
                      target->pitch(),        target->format(),        z ? z->depth() : nullptr,
                      z ? z->pitch() / 2 : 0, device_->begin_palette()};
@@ -297,6 +301,8 @@ HRESULT Viewport::Render(LPDIRECT3DRMFRAME frame) {
         const raster::Rect in_device{d.left + x_, d.top + y_, d.right + x_, d.bottom + y_};
         drawn_ = unite(drawn_, in_device);
         surface->add_damage(in_device);
+        surface->add_written(in_device);
+        if (z) z->add_written(in_device);
     }
     return D3DRM_OK;
 }
