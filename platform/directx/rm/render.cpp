@@ -232,6 +232,26 @@ void Viewport::draw_mesh(const RenderMesh& mesh, D3DRMRENDERQUALITY quality, ras
                          raster::DrawParams& params) {
     params.quality = effective_quality(quality, device_->GetQuality());
     const bool wireframe = (params.quality & D3DRMFILL_MASK) == D3DRMFILL_WIREFRAME;
+    // Solid meshes may be drawn from a simplified copy that shows the same picture; outlines
+    // and points are the model's own, whatever their size.
+    const int level = (params.quality & D3DRMFILL_MASK) == D3DRMFILL_SOLID
+                          ? pick_detail_level(mesh, params.model_to_camera, params.projection)
+                          : -1;
+    if (level >= 0) {
+        const DetailLevel& d = mesh.levels[size_t(level)];
+        for (size_t i = 0; i < mesh.groups.size(); ++i) {
+            const raster::Mesh m{d.positions.data(),
+                                 d.normals.data(),
+                                 uint32_t(d.positions.size()),
+                                 d.indices[i].data(),
+                                 uint32_t(d.indices[i].size() / 3),
+                                 nullptr};
+            for (int c = 0; c < 3; ++c)
+                params.color[c] = mesh.groups[i].color[c];
+            renderer_.draw(target, m, params);
+        }
+        return;
+    }
     for (const RenderGroup& g : mesh.groups) {
         raster::Mesh m{mesh.positions.data(),           mesh.normals.data(),
                        uint32_t(mesh.positions.size()), g.indices.data(),
