@@ -2,19 +2,23 @@
 // to standard output; the one-line summary goes to standard error.
 //
 //   make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE] [--normals yes|no]
-//               [--materials K]
+//               [--materials K] [--bumps B]
 //
 // Without normals the loader computes smooth ones; K materials colour the faces in bands.
+// Bumps make a less regular model: the radius rises and falls by 1.5 / B with
+// sin(B x / 2) sin(B y / 2) sin(B z / 2 + 1), steep enough to shade each bump from bright to
+// dark; its normals are left to the loader.
 #include "bench_util.h"
 
 #include <xfile/xwriter.h>
 
+#include <cmath>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
     const bench::Args args(argc, argv,
                            "make_sphere --tris N --format text|bin|bin64|tzip|bzip [--out FILE] "
-                           "[--normals yes|no] [--materials K]");
+                           "[--normals yes|no] [--materials K] [--bumps B]");
     const long tris = args.number("tris", 10000, 8, 50000000);
     const std::string name = args.get("format", "text");
     xfile::Format format;
@@ -34,9 +38,19 @@ int main(int argc, char** argv) {
     const std::string normals = args.get("normals", "yes");
     if (normals != "yes" && normals != "no") args.fail(normals.c_str());
     const long materials = args.number("materials", 0, 0, 256);
+    const long bumps = args.number("bumps", 0, 0, 100000);
 
     xfile::MeshDesc sphere = xfile::make_uv_sphere(int(tris), 1.0f);
-    if (normals == "no") {
+    if (bumps) {
+        const double amplitude = 1.5 / double(bumps);
+        const double k = double(bumps) / 2;
+        for (xfile::Vec3& p : sphere.positions) {
+            const float r = float(1 + amplitude * std::sin(k * p.x) * std::sin(k * p.y) *
+                                          std::sin(k * p.z + 1));
+            p = {p.x * r, p.y * r, p.z * r};
+        }
+    }
+    if (normals == "no" || bumps) {
         sphere.normals.clear();
         sphere.normal_faces.clear();
     }
