@@ -11,7 +11,8 @@
 //
 // Every copy is measured against the mesh on a sample of its triangles, by area: how far the
 // triangles' centres lie from the copy's surface, and how far the copy's blended normals there
-// turn from the mesh's. A copy is drawn only where the first stays under half a pixel; a copy
+// turn from the mesh's. A copy is drawn only where the first stays under half a pixel (less on
+// a small picture); a copy
 // whose normals turn far enough to change the light visibly is never drawn, and no coarser one
 // made.
 #include "rm_internal.h"
@@ -29,7 +30,10 @@ constexpr size_t kFewest = 256;          // no copy with fewer triangles than th
 constexpr size_t kClusterAbove = 400000; // larger meshes lose 15 of 16 triangles at once
 constexpr size_t kClusterBelow = 32768;  // smaller copies are made by edge collapse
 constexpr size_t kSamples = 4096;        // triangles of the mesh each copy is measured on
-constexpr float kMaxErrorPixels = 0.5f;  // how far a drawn copy may stray, in pixels
+// How far a drawn copy may stray, in pixels: half a pixel, less on a small picture, whose
+// outline is a larger share of its pixels (a 1 % share needs the radius / 200). Below a
+// radius of kMinRadius pixels a few pixels are already 1 %: the mesh itself is drawn.
+constexpr float kMaxErrorPixels = 0.5f, kMinRadius = 16;
 // How far normals may turn, |n - m|: the light (a dot product with a unit direction) then
 // changes by at most this share of its range, about 20 of 255 levels.
 constexpr float kMaxTurn = 0.08f;
@@ -464,9 +468,12 @@ int pick_detail_level(const RenderMesh& mesh, const raster::Mat4& m,
     const float pixels =
         std::max(std::fabs(projection.scale_x), std::fabs(projection.scale_y)) * stretch / nearest;
     if (!std::isfinite(pixels)) return -1;
+    const float radius = mesh.radius * pixels;
+    if (radius < kMinRadius) return -1;
+    const float allowed = std::min(radius / 200.0f, kMaxErrorPixels);
     int pick = -1;
     for (int i = 0; i < int(mesh.levels.size()); ++i)
-        if (mesh.levels[size_t(i)].error * pixels <= kMaxErrorPixels) pick = i;
+        if (mesh.levels[size_t(i)].error * pixels <= allowed) pick = i;
     return pick;
 }
 
