@@ -81,11 +81,11 @@ struct Work {
     }
 };
 
-// Mean edge length and mean area of the triangles, from at most about 65536 of them.
+// Mean edge length and mean area of the triangles, from at most about 8192 of them.
 void measure_triangles(const View& m, float& edge, float& area) {
     double edges = 0, areas = 0;
     size_t n = 0;
-    const size_t step = 3 * std::max<size_t>(1, m.index_count / 3 / 65536);
+    const size_t step = 3 * std::max<size_t>(1, m.index_count / 3 / 8192);
     for (size_t i = 0; i + 2 < m.index_count; i += step) {
         const Vec3 a = m.positions[m.indices[i]], b = m.positions[m.indices[i + 1]],
                    c = m.positions[m.indices[i + 2]];
