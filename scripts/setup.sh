@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git
-  libsdl2-dev zlib1g-dev libx11-dev
+  libsdl2-dev zlib1g-dev libx11-dev libmeshoptimizer-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm

@@ -11,16 +11,24 @@
 
 namespace bench {
 
-// "--name value" options; anything unknown or incomplete ends the program with usage.
+// "--name value" options and the named "--flag"s without a value; anything unknown or
+// incomplete ends the program with usage.
 class Args {
   public:
-    Args(int argc, char** argv, const char* usage) : usage_(usage) {
+    Args(int argc, char** argv, const char* usage, std::vector<std::string> flags = {})
+        : usage_(usage) {
         for (int i = 1; i < argc; ++i) {
-            if (std::strncmp(argv[i], "--", 2) != 0 || i + 1 >= argc) fail(argv[i]);
+            if (std::strncmp(argv[i], "--", 2) != 0) fail(argv[i]);
+            if (std::find(flags.begin(), flags.end(), argv[i] + 2) != flags.end()) {
+                pairs_.push_back({argv[i] + 2, ""});
+                continue;
+            }
+            if (i + 1 >= argc) fail(argv[i]);
             pairs_.push_back({argv[i] + 2, argv[i + 1]});
             ++i;
         }
     }
+    bool flag(const char* name) const { return get(name, nullptr) != nullptr; }
     const char* get(const char* name, const char* fallback) const {
         for (const auto& p : pairs_)
             if (p.first == name) return p.second.c_str();

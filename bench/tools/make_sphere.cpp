@@ -3,16 +3,20 @@
 // standard error.
 //
 //   make_sphere --tris N --format FORMAT [--out FILE] [--normals yes|no] [--materials K]
+//               [--bumps B]
 //
 // FORMAT: text|bin|bin64|tzip|bzip (.x), obj, stl-ascii, stl-bin, ply-ascii, ply-bin-le,
 // ply-bin-be, gltf (buffer in a data URI), gltf-bin (buffer in FILE's name with .bin, beside
 // it; needs --out), glb. Without normals the loader computes smooth ones; K materials colour
-// the faces of a .x sphere in bands.
+// the faces of a .x sphere in bands. Bumps make a less regular model: the radius rises and
+// falls by 1.5 / B with sin(B x / 2) sin(B y / 2) sin(B z / 2 + 1), steep enough to shade each
+// bump from bright to dark; its normals are left to the loader.
 #include "bench_util.h"
 
 #include <models/writer.h>
 #include <xfile/xwriter.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 
@@ -22,7 +26,7 @@ int main(int argc, char** argv) {
     const bench::Args args(argc, argv,
                            "make_sphere --tris N --format text|bin|bin64|tzip|bzip|obj|stl-ascii|"
                            "stl-bin|ply-ascii|ply-bin-le|ply-bin-be|gltf|gltf-bin|glb [--out FILE] "
-                           "[--normals yes|no] [--materials K]");
+                           "[--normals yes|no] [--materials K] [--bumps B]");
     const long tris = args.number("tris", 10000, 8, 50000000);
     const std::string name = args.get("format", "text");
     const std::map<std::string, models::WriteFormat> others = {
@@ -47,9 +51,19 @@ int main(int argc, char** argv) {
     const std::string normals = args.get("normals", "yes");
     if (normals != "yes" && normals != "no") args.fail(normals.c_str());
     const long materials = args.number("materials", 0, 0, 256);
+    const long bumps = args.number("bumps", 0, 0, 100000);
 
     xfile::MeshDesc sphere = xfile::make_uv_sphere(int(tris), 1.0f);
-    if (normals == "no") {
+    if (bumps) {
+        const double amplitude = 1.5 / double(bumps);
+        const double k = double(bumps) / 2;
+        for (xfile::Vec3& p : sphere.positions) {
+            const float r = float(1 + amplitude * std::sin(k * p.x) * std::sin(k * p.y) *
+                                          std::sin(k * p.z + 1));
+            p = {p.x * r, p.y * r, p.z * r};
+        }
+    }
+    if (normals == "no" || bumps) {
         sphere.normals.clear();
         sphere.normal_faces.clear();
     }

@@ -4,8 +4,11 @@
 // Clear, Render, Update and the copy onto an unpaced in-memory primary surface.
 //
 //   render_bench --model FILE [--res WxH] [--frames N] [--mode solid|wire]
-//                [--motion spin|saver] [--speed DEG] [--warmup N]
+//                [--motion spin|saver] [--speed DEG] [--warmup N] [--full-detail]
+//                [--dump FILE.ppm]
 //
+// --full-detail draws the model itself in every frame, never a simplified copy; --dump
+// writes the last frame as a binary PPM, so pictures can be compared (frame_diff).
 // spin keeps the model at its start, a third of the screen high (the figure the
 // targets are set for); saver also lets it drift through the box as the saver does.
 #include "bench_util.h"
@@ -21,7 +24,8 @@
 namespace {
 
 const char* kUsage = "render_bench --model FILE [--res WxH] [--frames N] [--mode solid|wire] "
-                     "[--motion spin|saver] [--speed DEG] [--warmup N]";
+                     "[--motion spin|saver] [--speed DEG] [--warmup N] [--full-detail] "
+                     "[--dump FILE.ppm]";
 
 template <class T> void release(T*& p) {
     if (p) p->Release();
@@ -193,14 +197,20 @@ struct Coverage {
     long lit = 0;
     int top = -1, bottom = -1;
     uint64_t hash = 1469598103934665603ull; // FNV-1a of the frame's pixels
+    bool dumped = true;
 };
 
-// Pixels of the presented frame that are not black, and their vertical extent.
-Coverage measure(IDirectDrawSurface* primary, int width, int height) {
+// Pixels of the presented frame that are not black, and their vertical extent; written to
+// `dump` as a binary PPM when it is named.
+Coverage measure(IDirectDrawSurface* primary, int width, int height, const char* dump) {
     Coverage c;
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
     if (primary->Lock(nullptr, &d, DDLOCK_READONLY | DDLOCK_WAIT, nullptr) != DD_OK) return c;
+    FILE* out = dump ? std::fopen(dump, "wb") : nullptr;
+    c.dumped = !dump || out;
+    if (out) std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+    std::vector<uint8_t> rgb(size_t(width) * 3);
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const uint32_t*>(
             static_cast<const uint8_t*>(d.lpSurface) + ptrdiff_t(y) * d.lPitch);
@@ -208,13 +218,18 @@ Coverage measure(IDirectDrawSurface* primary, int width, int height) {
         for (int x = 0; x < width; ++x) {
             n += (row[x] & 0xFFFFFF) != 0;
             c.hash = (c.hash ^ (row[x] & 0xFFFFFF)) * 1099511628211ull;
+            rgb[size_t(x) * 3] = uint8_t(row[x] >> 16);
+            rgb[size_t(x) * 3 + 1] = uint8_t(row[x] >> 8);
+            rgb[size_t(x) * 3 + 2] = uint8_t(row[x]);
         }
+        if (out) c.dumped &= std::fwrite(rgb.data(), 1, rgb.size(), out) == rgb.size();
         if (n) {
             if (c.top < 0) c.top = y;
             c.bottom = y + 1;
         }
         c.lit += n;
     }
+    if (out) c.dumped &= std::fclose(out) == 0;
     primary->Unlock(d.lpSurface);
     return c;
 }
@@ -222,7 +237,7 @@ Coverage measure(IDirectDrawSurface* primary, int width, int height) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const bench::Args args(argc, argv, kUsage);
+    const bench::Args args(argc, argv, kUsage, {"full-detail"});
     const char* model_path = args.get("model", nullptr);
     if (!model_path) args.fail("--model missing");
     int width = 1920, height = 1080;
@@ -238,11 +253,14 @@ int main(int argc, char** argv) {
     if (motion_name != "spin" && motion_name != "saver") args.fail(motion_name.c_str());
     const bool drift = motion_name == "saver";
     const double speed = double(args.number("speed", 5, 0, 360));
+    const bool full_detail = args.flag("full-detail");
+    const char* dump = args.get("dump", nullptr);
 
     // No window and no video driver: the display is described, the primary lives in memory.
     Win32TestSetDisplay(width, height, 32);
     DXTestSetHeadless(TRUE);
     DXTestSetUnpaced(TRUE);
+    DXTestSetFullDetail(full_detail ? TRUE : FALSE);
 
     Pipeline p;
     p.bring_up(width, height);
@@ -288,7 +306,11 @@ int main(int argc, char** argv) {
     const double cpu_total = bench::cpu_ms() - cpu_start;
     const double wall_total = bench::wall_ms() - wall_start;
 
-    const Coverage c = measure(p.primary, width, height);
+    const Coverage c = measure(p.primary, width, height, dump);
+    if (!c.dumped) {
+        std::fprintf(stderr, "render_bench: cannot write '%s'\n", dump);
+        return 1;
+    }
     p.tear_down();
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);

@@ -146,8 +146,30 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     s.add_lights(1.0f, 0.0f);
     IDirect3DRMFrame2* model =
         s.add_model(save_model("move.x", quad_mesh(-1, -1, 1, 1, 0)), -3, 0, 8);
+    // Fresh surfaces read as cleared: black, depth at the back plane. What is written through
+    // locks before the first frame (pixels, the nearest depth everywhere) is cleared by it.
+    DDSURFACEDESC d{};
+    d.dwSize = sizeof d;
+    for (IDirectDrawSurface* surface : {s.back.get(), s.zbuffer.get()}) {
+        ASSERT_EQ(surface->Lock(nullptr, &d, 0, nullptr), DD_OK);
+        const bool depth = surface == s.zbuffer.get();
+        for (int y = 0; y < 120; ++y) {
+            auto* row = static_cast<uint8_t*>(d.lpSurface) + ptrdiff_t(y) * d.lPitch;
+            for (int x = 0; x < 160; ++x) {
+                if (depth) {
+                    ASSERT_EQ(reinterpret_cast<uint16_t*>(row)[x], 0xFFFF);
+                    reinterpret_cast<uint16_t*>(row)[x] = 0;
+                } else {
+                    ASSERT_EQ(reinterpret_cast<uint32_t*>(row)[x], 0u);
+                }
+            }
+        }
+        if (!depth) static_cast<uint32_t*>(d.lpSurface)[5] = 0xABCDEF;
+        surface->Unlock(d.lpSurface);
+    }
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_NE(s.pixel(20, 60), 0u);
+    EXPECT_EQ(s.pixel(5, 0), 0u);
     // Moved right, the old place is cleared and the screen follows.
     model->SetPosition(s.scene.get(), 3, 0, 8);
     ASSERT_EQ(s.frame(), DD_OK);
@@ -156,8 +178,6 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     EXPECT_NE(pixel(s.primary.get(), 140, 60), 0u);
 
     // A forced update repaints the whole viewport on screen.
-    DDSURFACEDESC d{};
-    d.dwSize = sizeof d;
     ASSERT_EQ(s.primary->Lock(nullptr, &d, 0, nullptr), DD_OK);
     static_cast<uint32_t*>(d.lpSurface)[0] = 0x123456;
     s.primary->Unlock(d.lpSurface);

@@ -42,7 +42,9 @@ struct Canvas {
         return r.drawn();
     }
     uint8_t* row(int y) { return mem.data() + kGuard + size_t(y) * pitch; }
-    uint16_t depth(int x, int y) const { return zmem[kGuard + size_t(y) * dpitch + x]; }
+    uint16_t depth(int x, int y) const { // buffers hold the complement
+        return uint16_t(~zmem[kGuard + size_t(y) * dpitch + x]);
+    }
     // Pixel as 0xRRGGBB (565 widened, palette looked up; Count8 as the count).
     uint32_t at(int x, int y) {
         const uint8_t* r = row(y);

@@ -20,6 +20,7 @@ int g_failure_count = 0;
 
 bool g_unpaced = false;
 bool g_headless = false;
+bool g_full_detail = false;
 bool g_mmx_available = true;
 
 std::atomic<DXReleaseHook> g_release_hook{nullptr};
@@ -63,6 +64,10 @@ bool unpaced() {
 bool headless() {
     return g_headless;
 }
+
+bool full_detail() {
+    return g_full_detail;
+}
 bool mmx_available() {
     return g_mmx_available;
 }
@@ -98,6 +103,10 @@ void DXTestSetUnpaced(BOOL unpaced) {
 
 void DXTestSetHeadless(BOOL headless) {
     g_headless = headless != FALSE;
+}
+
+void DXTestSetFullDetail(BOOL full) {
+    g_full_detail = full != FALSE;
 }
 
 void DXTestSetMMXAvailable(BOOL available) {

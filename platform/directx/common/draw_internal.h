@@ -63,6 +63,26 @@ class Clipper final : public IDirectDrawClipper {
 
 enum class SurfaceKind { Primary, Offscreen, ZBuffer };
 
+// Zeroed memory for surfaces. Large blocks are mapped from the kernel, whose fresh pages read
+// as zero and cost nothing until written, and advised for huge pages, so a 4K surface takes a
+// handful of page faults where it is drawn on rather than thousands up front.
+class ZeroedMemory {
+  public:
+    ZeroedMemory() = default;
+    ZeroedMemory(const ZeroedMemory&) = delete;
+    ZeroedMemory& operator=(const ZeroedMemory&) = delete;
+    ~ZeroedMemory();
+    bool allocate(size_t bytes); // false when the memory cannot be had
+    uint8_t* data() { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+  private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    size_t mapped_ = 0; // bytes mapped, or 0 when the block came from calloc
+};
+
 // Sleeps until the next display refresh; never spins.
 class FrameClock {
   public:
@@ -98,7 +118,13 @@ class Surface final : public IDirectDrawSurface {
     int pitch() const { return pitch_; }
     raster::Format format() const { return format_; }
     uint8_t* pixels() { return memory_.data(); }
+    // Depth buffers hold the complement of each depth (raster::Target), so fresh memory reads
+    // as cleared; a lock shows the depths themselves.
     uint16_t* depth() { return reinterpret_cast<uint16_t*>(memory_.data()); }
+    // False when the surface's memory could not be had (the surface is then unusable).
+    bool usable() const {
+        return (kind_ == SurfaceKind::Primary && !headless_) || !memory_.empty();
+    }
     Surface* zbuffer() const { return zbuffer_.get(); }
     Palette* palette() const { return palette_.get(); }
     bool lost() const { return lost_; }
@@ -107,19 +133,25 @@ class Surface final : public IDirectDrawSurface {
     // What changed since the last copy from this surface to the screen.
     void add_damage(const raster::Rect& r) { damage_ = unite(damage_, r); }
     void damage_all() { damage_ = {0, 0, width_, height_}; }
+    // The part that may differ from fresh memory (black, or the back plane): what a first
+    // clear has to clear.
+    const raster::Rect& written() const { return written_; }
+    void add_written(const raster::Rect& r) { written_ = unite(written_, r); }
 
   private:
     ~Surface() override;
     HRESULT present(const raster::Rect& dest, Surface& src, const raster::Rect& srcRect);
     HRESULT copy_from(const raster::Rect& dest, Surface& src, const raster::Rect& srcRect);
     bool window_surface_changed();
+    void complement_depth();
     HWND target_hwnd() const;
 
     IDirectDraw* owner_;
     SurfaceKind kind_;
     int width_, height_, pitch_;
     raster::Format format_;
-    std::vector<uint8_t> memory_;
+    ZeroedMemory memory_;
+    raster::Rect written_{0, 0, 0, 0};
     bool lost_ = false;
     Ref<Surface> zbuffer_;
     Ref<Clipper> clipper_;
@@ -139,6 +171,7 @@ class Surface final : public IDirectDrawSurface {
     Surface* last_source_ = nullptr;
     raster::Rect last_dest_{0, 0, 0, 0};
     std::vector<uint32_t> row_;
+    std::vector<uint8_t> zeros_; // a fresh row of a source, for copies of what it never wrote
 
     friend class DirectDraw;
 };

@@ -29,6 +29,7 @@ void released(const void* object, ULONG left);
 // Test switches (set through dxtest.h).
 bool unpaced();
 bool headless();
+bool full_detail(); // meshes made afterwards get no simplified copies
 bool mmx_available();
 
 // Holds one reference; releases it when reset or destroyed.

@@ -7,8 +7,10 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 
 namespace dx {
 namespace {
@@ -150,6 +152,45 @@ HRESULT Clipper::GetHWnd(HWND* window) {
     return DD_OK;
 }
 
+// ---- Surface memory ----------------------------------------------------------------
+
+namespace {
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kMapFrom = size_t(1) << 20; // smaller blocks come from calloc
+} // namespace
+
+ZeroedMemory::~ZeroedMemory() {
+    if (mapped_)
+        munmap(data_, mapped_);
+    else
+        std::free(data_);
+}
+
+bool ZeroedMemory::allocate(size_t bytes) {
+    if (bytes == 0) return false;
+    if (bytes < kMapFrom) {
+        data_ = static_cast<uint8_t*>(std::calloc(bytes, 1));
+        if (!data_) return false;
+        size_ = bytes;
+        return true;
+    }
+    // Mapped with a huge page's slack so the block can start on a huge-page boundary.
+    const size_t span = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    auto* base = static_cast<uint8_t*>(p);
+    auto* start = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(base) + kHugePage - 1) &
+                                             ~uintptr_t(kHugePage - 1));
+    const size_t keep = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (start > base) munmap(base, size_t(start - base));
+    if (start + keep < base + span) munmap(start + keep, size_t(base + span - (start + keep)));
+    madvise(start, keep, MADV_HUGEPAGE); // advice only: small pages serve as well
+    data_ = start;
+    size_ = bytes;
+    mapped_ = keep;
+    return true;
+}
+
 // ---- Surface -------------------------------------------------------------------
 
 Surface::Surface(DirectDraw* owner, SurfaceKind kind, int width, int height, raster::Format format)
@@ -162,11 +203,9 @@ Surface::Surface(DirectDraw* owner, SurfaceKind kind, int width, int height, ras
         paced_ = !headless_ && !dx::unpaced();
         cooperative_hwnd_ = owner->cooperative_hwnd();
     }
-    if (kind != SurfaceKind::Primary || headless_) {
-        memory_.assign(size_t(pitch_) * size_t(height), 0);
-        if (kind == SurfaceKind::ZBuffer)
-            std::fill_n(depth(), memory_.size() / 2, uint16_t(0xFFFF));
-    }
+    // Fresh memory is already black and, for a z-buffer, at the back plane: nothing to write.
+    if (kind != SurfaceKind::Primary || headless_)
+        memory_.allocate(size_t(pitch_) * size_t(height));
     damage_all();
     live_surfaces().push_back(this);
 }
@@ -298,16 +337,28 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC desc, DWORD flags, HANDLE) {
     }
     desc->dwFlags |= DDSD_LPSURFACE;
     desc->lpSurface = base;
+    if (kind_ == SurfaceKind::ZBuffer && lock_count_ == 0) complement_depth();
     ++lock_count_;
     // What is written through a lock counts as changed when this surface is copied on.
-    if (!(flags & DDLOCK_READONLY)) damage_all();
+    if (!(flags & DDLOCK_READONLY)) {
+        damage_all();
+        add_written({0, 0, width_, height_});
+    }
     return DD_OK;
+}
+
+// Between depths as the renderer keeps them and as a lock shows them; each call undoes the other.
+void Surface::complement_depth() {
+    uint16_t* z = depth();
+    for (size_t i = 0, n = memory_.size() / 2; i < n; ++i)
+        z[i] = uint16_t(~z[i]);
 }
 
 HRESULT Surface::Unlock(LPVOID) {
     DX_FAILPOINT("Unlock");
     if (lock_count_ == 0) return DDERR_NOTLOCKED;
     --lock_count_;
+    if (kind_ == SurfaceKind::ZBuffer && lock_count_ == 0) complement_depth();
     if (kind_ == SurfaceKind::Primary && !headless_ && window_surface_)
         SDL_UnlockSurface(window_surface_);
     return DD_OK;
@@ -385,6 +436,10 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE* sur
         }
     }
     if (!created) return DDERR_OUTOFMEMORY;
+    if (!created->usable()) {
+        created->Release();
+        return DDERR_OUTOFMEMORY;
+    }
     *surface = created;
     return DD_OK;
 }

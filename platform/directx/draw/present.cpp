@@ -153,6 +153,30 @@ void convert_block(const Source& s, int sx, int sy, const Dest& d, int dx, int d
     }
 }
 
+// Copies the source rectangle r to the destination, shifted by (shift_x, shift_y). Outside
+// `written` the source is fresh memory, all zero bytes: those parts are converted from a row of
+// zeros instead of read, so a first full copy reads only what was drawn.
+void copy_written(const Source& s, const raster::Rect& r, const raster::Rect& written,
+                  const Dest& d, int shift_x, int shift_y, std::vector<uint32_t>& row,
+                  std::vector<uint8_t>& zeros) {
+    auto copy = [&](const Source& from, const raster::Rect& b, bool fresh) {
+        if (b.empty()) return;
+        const int w = b.right - b.left;
+        convert_block(from, fresh ? 0 : b.left, fresh ? 0 : b.top, d, b.left + shift_x,
+                      b.top + shift_y, w, b.bottom - b.top, row);
+    };
+    const raster::Rect in = intersect(r, written);
+    const size_t zero_bytes = size_t(r.right - r.left) * 4;
+    if (zeros.size() < zero_bytes) zeros.resize(zero_bytes); // grows once, to the widest copy
+    const Source none{zeros.data(), 0, s.format, s.lut};     // pitch 0: every row the same
+    if (in.empty()) return copy(none, r, true);
+    copy(none, {r.left, r.top, r.right, in.top}, true);
+    copy(none, {r.left, in.bottom, r.right, r.bottom}, true);
+    copy(none, {r.left, in.top, in.left, in.bottom}, true);
+    copy(none, {in.right, in.top, r.right, in.bottom}, true);
+    copy(s, in, false);
+}
+
 void build_lut(const Palette* palette, uint32_t lut[256]) {
     for (int i = 0; i < 256; ++i) {
         if (palette) {
@@ -243,10 +267,13 @@ HRESULT Surface::copy_from(const raster::Rect& d, Surface& src, const raster::Re
     build_lut(src.palette_ ? src.palette_.get() : palette_.get(), lut);
     const Source in{src.pixels(), src.pitch_, src.format_, lut};
     const Dest out{pixels(), pitch_, bytes_per_pixel(format_), dst_for(format_), 0};
-    convert_block(in, s.left + clipped.left - d.left, s.top + clipped.top - d.top, out,
-                  clipped.left, clipped.top, clipped.right - clipped.left,
-                  clipped.bottom - clipped.top, row_);
+    const int shift_x = d.left - s.left, shift_y = d.top - s.top;
+    copy_written(in,
+                 {clipped.left - shift_x, clipped.top - shift_y, clipped.right - shift_x,
+                  clipped.bottom - shift_y},
+                 src.written_, out, shift_x, shift_y, row_, zeros_);
     add_damage(clipped);
+    add_written(clipped);
     return DD_OK;
 }
 
@@ -313,8 +340,11 @@ HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect
         const bool must_lock = window_surface_ && SDL_MUSTLOCK(window_surface_);
         if (must_lock && SDL_LockSurface(window_surface_) != 0) return DDERR_SURFACEBUSY;
         if (!headless_) out.pixels = static_cast<uint8_t*>(window_surface_->pixels);
-        convert_block(in, target.left - shift_x, target.top - shift_y, out,
-                      target.left - window_origin.x, target.top - window_origin.y, w, h, row_);
+        copy_written(in,
+                     {target.left - shift_x, target.top - shift_y, target.right - shift_x,
+                      target.bottom - shift_y},
+                     src.written_, out, shift_x - window_origin.x, shift_y - window_origin.y, row_,
+                     zeros_);
         if (must_lock) SDL_UnlockSurface(window_surface_);
         if (window) {
             if (paced_) clock_.wait();

@@ -28,6 +28,10 @@ void DXTestSetUnpaced(BOOL unpaced);
 // nothing (headless benchmarks); Lock still reads them.
 void DXTestSetHeadless(BOOL headless);
 
+// Meshes created afterwards are always drawn whole: no simplified copies are made for
+// frames where their triangles fall below a pixel (to compare pictures and costs).
+void DXTestSetFullDetail(BOOL full);
+
 // Mark every live surface as lost until it is restored.
 void DXTestLoseSurfaces(void);
 // Mark one surface as lost until it is restored (e.g. only the primary).

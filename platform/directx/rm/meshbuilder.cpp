@@ -230,7 +230,9 @@ HRESULT MeshBuilder::CreateMesh(LPDIRECT3DRMMESH* mesh) {
 // ---- Mesh --------------------------------------------------------------------------
 
 Mesh::Mesh(RenderMesh data, D3DRMRENDERQUALITY quality)
-    : data_(std::move(data)), quality_(quality) {}
+    : data_(std::move(data)), quality_(quality) {
+    add_detail_levels(data_);
+}
 
 HRESULT Mesh::QueryInterface(REFIID riid, LPVOID* object) {
     return query_interface(this, riid, object, D3DRMERR_BADVALUE, as<IUnknown>(IID_IUnknown));

@@ -190,12 +190,16 @@ HRESULT Viewport::Clear() {
     Surface* target = device_->target();
     const raster::Rect area{x_, y_, x_ + width_, y_ + height_};
     // Only what the last frame drew (and what was forced) needs clearing; the
-    // rest of the viewport is still background.
-    raster::Rect region = cleared_once_ ? intersect(unite(drawn_, forced_), area) : area;
+    // rest of the viewport is still background. The first time, that is whatever
+    // anything wrote since the surfaces were made: fresh memory reads as cleared.
+    Surface* z = target->zbuffer();
+    raster::Rect dirty = unite(drawn_, forced_);
+    if (!cleared_once_)
+        dirty = unite(dirty, unite(target->written(), z ? z->written() : raster::Rect{}));
+    const raster::Rect region = intersect(dirty, area);
     cleared_once_ = true;
     drawn_ = forced_ = {0, 0, 0, 0};
     if (region.empty()) return D3DRM_OK;
-    Surface* z = target->zbuffer();
     raster::Target t{target->pixels(),       target->width(),         target->height(),
                      target->pitch(),        target->format(),        z ? z->depth() : nullptr,
                      z ? z->pitch() / 2 : 0, device_->begin_palette()};
@@ -228,6 +232,26 @@ void Viewport::draw_mesh(const RenderMesh& mesh, D3DRMRENDERQUALITY quality, ras
                          raster::DrawParams& params) {
     params.quality = effective_quality(quality, device_->GetQuality());
     const bool wireframe = (params.quality & D3DRMFILL_MASK) == D3DRMFILL_WIREFRAME;
+    // Solid meshes may be drawn from a simplified copy that shows the same picture; outlines
+    // and points are the model's own, whatever their size.
+    const int level = (params.quality & D3DRMFILL_MASK) == D3DRMFILL_SOLID
+                          ? pick_detail_level(mesh, params.model_to_camera, params.projection)
+                          : -1;
+    if (level >= 0) {
+        const DetailLevel& d = mesh.levels[size_t(level)];
+        for (size_t i = 0; i < mesh.groups.size(); ++i) {
+            const raster::Mesh m{d.positions.data(),
+                                 d.normals.data(),
+                                 uint32_t(d.positions.size()),
+                                 d.indices[i].data(),
+                                 uint32_t(d.indices[i].size() / 3),
+                                 nullptr};
+            for (int c = 0; c < 3; ++c)
+                params.color[c] = mesh.groups[i].color[c];
+            renderer_.draw(target, m, params);
+        }
+        return;
+    }
     for (const RenderGroup& g : mesh.groups) {
         raster::Mesh m{mesh.positions.data(),           mesh.normals.data(),
                        uint32_t(mesh.positions.size()), g.indices.data(),
@@ -297,6 +321,8 @@ HRESULT Viewport::Render(LPDIRECT3DRMFRAME frame) {
         const raster::Rect in_device{d.left + x_, d.top + y_, d.right + x_, d.bottom + y_};
         drawn_ = unite(drawn_, in_device);
         surface->add_damage(in_device);
+        surface->add_written(in_device);
+        if (z) z->add_written(in_device);
     }
     return D3DRM_OK;
 }

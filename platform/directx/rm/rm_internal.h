@@ -41,11 +41,38 @@ struct RenderGroup {
     mutable bool wire_ready = false;
 };
 
+// A simplified copy of a mesh: vertices of its own (each one of the mesh's, with its normal)
+// and an index list for each group of the mesh.
+struct DetailLevel {
+    std::vector<raster::Vec3> positions;
+    std::vector<raster::Vec3> normals;
+    std::vector<std::vector<uint32_t>> indices; // per RenderGroup, possibly empty
+    float edge = 0;                             // mean edge length, model units
+    float error = 0; // how far the mesh strays from the copy (nearly everywhere), model units
+    float turn = 0;  // how far normals turn from the mesh's (nearly everywhere), |n - m|
+};
+
 struct RenderMesh {
     std::vector<raster::Vec3> positions;
     std::vector<raster::Vec3> normals;
     std::vector<RenderGroup> groups;
+    // Coarser copies, finer first, made once by add_detail_levels (none for small models),
+    // with what choosing among them per frame needs: the mesh's own mean edge length and a
+    // sphere around it.
+    std::vector<DetailLevel> levels;
+    float edge = 0;
+    raster::Vec3 centre{0, 0, 0};
+    float radius = 0;
 };
+
+// Makes the simplified copies of a mesh whose triangles may fall far below a pixel.
+void add_detail_levels(RenderMesh& mesh);
+
+// The copy to draw for a placement and projection: the coarsest whose error stays under a
+// quarter pixel where the mesh comes nearest the camera, or -1 for the mesh itself (also when
+// it reaches the front plane).
+int pick_detail_level(const RenderMesh& mesh, const raster::Mat4& model_to_camera,
+                      const raster::Projection& projection);
 
 class Mesh final : public IDirect3DRMMesh {
   public:

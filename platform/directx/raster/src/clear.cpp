@@ -63,7 +63,7 @@ void clear(Target& t, const Rect& r, uint32_t rgb, uint16_t depth) {
             std::memset(row + x0, 0, n);
             break;
         }
-        if (t.depth) fill16(t.depth + size_t(y) * size_t(t.depth_pitch) + x0, n, depth);
+        if (t.depth) fill16(t.depth + size_t(y) * size_t(t.depth_pitch) + x0, n, uint16_t(~depth));
     }
 }
 

@@ -49,16 +49,16 @@ template <Format F, bool Depth> void line_inside(const Target& t, const LineStep
             const int zi = static_cast<int>(z + 0.5f);
             const uint16_t old = *d;
             const uint32_t was = *p;
-            const uint32_t keep = uint32_t(zi < old) - 1; // all ones where the test fails
-            *d = uint16_t((uint32_t(zi) & ~keep) | (old & keep));
+            const uint32_t keep = uint32_t(zi < (old ^ 0xFFFF)) - 1; // ones where the test fails
+            *d = uint16_t((~uint32_t(zi) & ~keep) | (old & keep));
             *p = (colour & ~keep) | (was & keep);
         } else {
             bool pass = true;
             if constexpr (Depth) {
                 uint16_t* d = depth + size_t(py) * dpitch + px;
                 const int zi = static_cast<int>(z + 0.5f);
-                pass = zi < *d;
-                if (pass) *d = uint16_t(zi);
+                pass = zi < (*d ^ 0xFFFF);
+                if (pass) *d = uint16_t(~zi);
             }
             if (pass) store_pixel<F>(t, prow, px, colour);
         }

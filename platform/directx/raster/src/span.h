@@ -62,7 +62,8 @@ inline void shade4(uint32_t flat, const Span& sp, uint8_t* row, uint16_t* zrow, 
     }
     __m128i mask = inside;
     if (Fast || zrow) {
-        const __m128i bias = _mm_set1_epi16(int16_t(0x8000));
+        // Buffers hold the complement of depth (pixel.h): complement and bias in one xor.
+        const __m128i bias = _mm_set1_epi16(int16_t(0x7FFF));
         __m128i zi = _mm_sub_epi32(_mm_cvtps_epi32(q.z), _mm_set1_epi32(32768));
         zi = _mm_packs_epi32(zi, zi); // z - 32768 as int16, saturated: z clamped to 0..65535
         uint16_t tmp[4];

@@ -27,8 +27,8 @@ template <Format F> inline void plot(const Target& t, int x, int y, float z, uin
     if (t.depth) {
         uint16_t* d = t.depth + size_t(y) * size_t(t.depth_pitch) + x;
         const int zi = static_cast<int>(z + 0.5f);
-        if (!(zi < *d)) return;
-        *d = uint16_t(zi);
+        if (!(zi < (*d ^ 0xFFFF))) return;
+        *d = uint16_t(~zi);
     }
     store_pixel<F>(t, t.pixels + size_t(y) * size_t(t.pitch), x, c);
 }

@@ -51,7 +51,9 @@ struct Target {
     int width, height;
     int pitch; // bytes
     Format format;
-    uint16_t* depth;   // may be null: no depth test, no depth writes
+    // May be null: no depth test, no depth writes. Holds the complement of each depth
+    // (65535 - z'), so zeroed memory, as the kernel hands it out, is a cleared buffer.
+    uint16_t* depth;
     int depth_pitch;   // elements
     Palette8* palette; // Indexed8 only
 };
@@ -170,7 +172,8 @@ class Renderer {
 };
 
 // Fills rect (clipped to the target) with a colour and, when the target has one, the depth
-// buffer with `depth`. Nothing outside the rectangle is written.
+// buffer with `depth` (0xFFFF: the back plane, stored as zero). Nothing outside the rectangle is
+// written.
 void clear(Target&, const Rect&, uint32_t rgb, uint16_t depth);
 
 } // namespace raster
