@@ -63,6 +63,10 @@ class Clipper final : public IDirectDrawClipper {
 
 enum class SurfaceKind { Primary, Offscreen, ZBuffer };
 
+// Kept on an SDL window: the last of its surfaces that a primary surface wrote into, so that
+// any primary knows whether the window's surface still holds only what it was made with.
+inline constexpr char kWrittenSurfaceKey[] = "plumora.written";
+
 // Zeroed memory for surfaces. Large blocks are mapped from the kernel, whose fresh pages read
 // as zero and cost nothing until written, and advised for huge pages, so a 4K surface takes a
 // handful of page faults where it is drawn on rather than thousands up front.
@@ -168,6 +172,7 @@ class Surface final : public IDirectDrawSurface {
     SDL_Surface* window_surface_ = nullptr;
     int window_surface_w_ = 0, window_surface_h_ = 0;
     bool full_refresh_ = true;
+    bool window_blank_ = false; // the window surface is fresh and its window black on screen
     Surface* last_source_ = nullptr;
     raster::Rect last_dest_{0, 0, 0, 0};
     std::vector<uint32_t> row_;

@@ -323,6 +323,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC desc, DWORD flags, HANDLE) {
         desc->lPitch = pitch;
         describe_format(kind_, raster::Format::XRGB8888, desc->ddpfPixelFormat);
         window_surface_ = ws;
+        SDL_SetWindowData(window, kWrittenSurfaceKey, ws);
         window_surface_w_ = w;
         window_surface_h_ = h;
     }

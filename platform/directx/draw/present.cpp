@@ -177,6 +177,16 @@ void copy_written(const Source& s, const raster::Rect& r, const raster::Rect& wr
     copy(s, in, false);
 }
 
+// Whether the source's fresh memory, zero bytes, arrives as zero bytes: black, as in a fresh
+// window surface (not so for alpha, which would make it transparent, or a palette whose first
+// colour isn't black).
+bool zero_stays_black(const Source& s, Dst kind) {
+    if (kind != Dst::XRGB && kind != Dst::XBGR && kind != Dst::RGB565 && kind != Dst::RGB888)
+        return false;
+    const bool indexed = s.format == raster::Format::Indexed8 || s.format == raster::Format::Count8;
+    return !indexed || s.lut[0] == 0;
+}
+
 void build_lut(const Palette* palette, uint32_t lut[256]) {
     for (int i = 0; i < 256; ++i) {
         if (palette) {
@@ -305,6 +315,11 @@ HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect
             window_surface_w_ = window_surface_->w;
             window_surface_h_ = window_surface_->h;
             full_refresh_ = true;
+            // A surface SDL made anew is fresh memory, as black as the window the window layer
+            // erased: the first copy then needs only what the source drew.
+            window_blank_ = SDL_GetWindowData(window, kWrittenSurfaceKey) != window_surface_ &&
+                            Win32WindowErasedBlack(hwnd);
+            SDL_SetWindowData(window, kWrittenSurfaceKey, window_surface_);
             if (paced_) clock_.start(refresh_rate(window));
         }
         ClientToScreen(hwnd, &window_origin);
@@ -316,13 +331,20 @@ HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect
                SDL_BYTESPERPIXEL(format), dst_for_sdl(format), format};
     }
 
-    // Only what changed since the last copy, unless the screen needs it all again.
+    uint32_t lut[256];
+    build_lut(src.palette_ ? src.palette_.get() : palette_.get(), lut);
+    const Source in{src.pixels(), src.pitch_, src.format_, lut};
+
+    // Only what changed since the last copy, unless the screen needs it all again; into a
+    // blank window, all of it is what the source ever drew.
     const bool full = full_refresh_ || last_source_ != &src || last_dest_.left != d.left ||
                       last_dest_.top != d.top || last_dest_.right != d.right ||
                       last_dest_.bottom != d.bottom;
-    const raster::Rect region = full ? s : intersect(src.damage_, s);
+    raster::Rect region = full ? s : intersect(src.damage_, s);
+    if (full && window_blank_ && zero_stays_black(in, out.kind))
+        region = intersect(region, src.written_);
     src.damage_ = {0, 0, 0, 0};
-    full_refresh_ = false;
+    full_refresh_ = window_blank_ = false;
     last_source_ = &src;
     last_dest_ = d;
 
@@ -333,9 +355,6 @@ HRESULT Surface::present(const raster::Rect& d, Surface& src, const raster::Rect
     if (!target.empty()) {
         if (out.kind == Dst::Indexed8 && src.format_ != raster::Format::Indexed8)
             return DDERR_UNSUPPORTEDFORMAT;
-        uint32_t lut[256];
-        build_lut(src.palette_ ? src.palette_.get() : palette_.get(), lut);
-        const Source in{src.pixels(), src.pitch_, src.format_, lut};
         const int w = target.right - target.left, h = target.bottom - target.top;
         const bool must_lock = window_surface_ && SDL_MUSTLOCK(window_surface_);
         if (must_lock && SDL_LockSurface(window_surface_) != 0) return DDERR_SURFACEBUSY;

@@ -10,6 +10,11 @@ struct SDL_Window;
 // The SDL window behind a window handle (null for an unknown handle).
 SDL_Window* Win32GetSdlWindow(HWND hwnd);
 
+// Whether the window shows black wherever nothing was drawn into its SDL surface
+// since that surface was made (its black background was painted): a first copy
+// to the window then needs to send only what it draws.
+bool Win32WindowErasedBlack(HWND hwnd);
+
 // Maps a Windows-style path to a Linux one: "C:\" is the folder above the
 // program's folder, "c:\windows" the program's own folder; backslashes become
 // slashes and a missing name is looked up case-insensitively. POSIX paths pass

@@ -65,7 +65,9 @@ struct Window {
     bool visible = false;
     bool destroying = false;
     bool paintPending = false;
-    bool hosted = false;              // draws into the host's window, which is not ours to change
+    bool hosted = false;           // draws into the host's window, which is not ours to change
+    bool serverBackground = false; // the X server paints the black background of it and its covers
+    bool erasedBlack = false;      // black on the screen wherever nothing was drawn since
     std::vector<unsigned char> extra; // cbWndExtra bytes
     std::vector<Cover> covers;
 };
@@ -114,6 +116,14 @@ bool TakeHostGone();
 void HostResized(int width, int height);
 int HostRestartWait(); // milliseconds until then, -1 when nothing is due
 void RestartForHost(); // replaces the process when due; returns otherwise
+
+// ---- Backgrounds painted by the X server (background.cpp) ----------------------
+
+// Makes black the background the server paints on every exposure of a window of
+// ours (and paints it now if the window is mapped); false without an X server.
+bool SetServerBackground(SDL_Window* window);
+// Paints a host's window black once, its attributes untouched; false without X.
+bool FillOnServer(SDL_Window* window);
 
 // ---- Windows (window.cpp): built on the display --------------------------------
 

@@ -60,12 +60,22 @@ void FillBlack(SDL_Window* window) {
     SDL_UpdateWindowSurface(window);
 }
 
+// Only the stock black brush exists here. The X server paints it where it can, so
+// neither a fill nor a copy of the whole window surface comes before the first picture.
+void SetBackground(Window& w) {
+    if (!w.background || w.hosted || !SetServerBackground(w.sdl)) return;
+    for (Cover& c : w.covers)
+        SetServerBackground(c.sdl);
+    w.serverBackground = w.erasedBlack = true;
+}
+
 void FillBackground(Window& w) {
-    if (!w.sdl || !w.visible || !VideoReady()) return;
+    if (!w.sdl || !w.visible || !VideoReady() || w.serverBackground) return;
     for (Cover& c : w.covers)
         FillBlack(c.sdl);
-    // Only the stock black brush exists here.
-    if (w.background) FillBlack(w.sdl);
+    if (!w.background) return;
+    if (!w.hosted || !FillOnServer(w.sdl)) FillBlack(w.sdl);
+    w.erasedBlack = true;
 }
 
 // A window over the whole primary monitor blanks every other monitor too.
@@ -239,6 +249,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         return nullptr;
     }
     if (screenCover && !w.hosted) AddCovers(w, flags);
+    SetBackground(w);
     w.sdlId = SDL_GetWindowID(w.sdl);
     HWND hwnd = w.handle;
     Windows()[Key(hwnd)] = std::move(window);
@@ -415,4 +426,9 @@ BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
 SDL_Window* Win32GetSdlWindow(HWND hwnd) {
     Window* w = FindWindow(hwnd);
     return w ? w->sdl : nullptr;
+}
+
+bool Win32WindowErasedBlack(HWND hwnd) {
+    Window* w = FindWindow(hwnd);
+    return w && w->erasedBlack;
 }
