@@ -24,6 +24,18 @@ void QuitVideoAtExit() {
     if (g_videoReady && !DisplayLost()) SDL_Quit();
 }
 
+// The windows here read keys, never text, yet SDL opens Xlib's input method,
+// which parses the locale's compose table (half a megabyte of text, a quarter of
+// the CPU time before the first frame) unless another, here an empty one, is
+// named. The name is ours only while SDL starts: nothing started later inherits it.
+bool InitVideoWithoutCompose() {
+    const bool named = std::getenv("XCOMPOSEFILE") != nullptr;
+    if (!named) setenv("XCOMPOSEFILE", "/dev/null", 1);
+    const bool ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (!named) unsetenv("XCOMPOSEFILE");
+    return ok;
+}
+
 } // namespace
 
 bool EnsureVideo() {
@@ -40,7 +52,7 @@ bool EnsureVideo() {
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (!InitVideoWithoutCompose()) {
         std::fprintf(stderr, "plumora: cannot open the display: %s\n", SDL_GetError());
         return false;
     }
