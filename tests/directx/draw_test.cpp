@@ -47,10 +47,12 @@ class Draw : public DxTest {
         WNDCLASSA wc{};
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "DxClipTest";
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
         RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, "DxClipTest", "clip", WS_POPUP, x, y, w, h, nullptr, nullptr,
-                               nullptr, nullptr);
+        hwnd = CreateWindowExA(0, "DxClipTest", "clip", WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr,
+                               nullptr, nullptr, nullptr);
         EXPECT_NE(hwnd, nullptr);
+        UpdateWindow(hwnd); // black: a first copy sends only what its source drew
         Ptr<IDirectDrawClipper> clipper;
         EXPECT_EQ(dd->CreateClipper(0, out(clipper), nullptr), DD_OK);
         EXPECT_EQ(clipper->SetHWnd(0, hwnd), DD_OK);
@@ -181,6 +183,16 @@ TEST_F(Draw, WindowedPrimaryPresentsIntoTheWindowSurfaceUntilLost) {
         EXPECT_EQ(p->Blt(&dst, back.get(), &src, DDBLT_WAIT, nullptr), DDERR_SURFACELOST);
         EXPECT_EQ(p->Restore(), DD_OK);
     }
+    // Restored over the window's last picture, a copy of a source that drew a corner is whole.
+    auto corner = offscreen(160, 120);
+    RECT c{0, 0, 8, 8};
+    ASSERT_EQ(corner->Blt(&c, back.get(), &c, DDBLT_WAIT, nullptr), DD_OK);
+    for (IDirectDrawSurface* from : {back.get(), corner.get()}) {
+        EXPECT_EQ(p->Restore(), DD_OK);
+        ASSERT_EQ(p->Blt(&dst, from, &src, DDBLT_WAIT, nullptr), DD_OK);
+    }
+    ASSERT_NE(ws = SDL_GetWindowSurface(Win32GetSdlWindow(hwnd)), nullptr);
+    EXPECT_EQ(at(139, 119), 0u) << "the last picture stayed";
     p.reset();
     clipper.reset();
     back.reset();
