@@ -119,10 +119,10 @@ load_case() { # name file target_ms [stage]
 load_case "load 200k text" "$tmp/s200k_text.x" 60
 load_case "load 200k binary" "$tmp/s200k_bin.x" 25
 load_case "load 200k tzip" "$tmp/s200k_tzip.x" 80
-# The other formats up to their meshes (before the shared finishing): held to the binary .x
-# model's whole load.
-load_case "read 200k binary STL" "$tmp/s200k.stl-bin" 25 meshes
-load_case "read 200k GLB" "$tmp/s200k.glb" 25 meshes
+# The same sphere in the binary formats of the other readers, loaded as the saver loads it:
+# held to the binary .x model's target.
+load_case "load 200k binary STL" "$tmp/s200k.stl-bin" 25
+load_case "load 200k GLB" "$tmp/s200k.glb" 25
 load_case "load 2M binary" "$tmp/s2m.x" 300
 
 saver=$build/windows/Plumora.scr
