@@ -24,19 +24,18 @@ class Welder {
         slots_.assign(size, 0);
     }
 
-    uint32_t add(const xfile::Vec3& p) {
-        const uint32_t x = bits(p.x), y = bits(p.y), z = bits(p.z);
+    uint32_t add(xfile::Vec3 p) {
+        p = {p.x + 0.0f, p.y + 0.0f, p.z + 0.0f}; // -0 as +0: equal places have equal bits
         const size_t mask = slots_.size() - 1;
         const uint32_t next = uint32_t(positions_.size());
-        for (size_t probe = 0, slot = hash(x, y, z) & mask; probe < 64;
+        for (size_t probe = 0, slot = hash(p) & mask; probe < 64;
              ++probe, slot = (slot + 1) & mask) {
             const uint32_t s = slots_[slot];
             if (!s) {
                 slots_[slot] = next + 1;
                 break;
             }
-            const xfile::Vec3& q = positions_[s - 1];
-            if (bits(q.x) == x && bits(q.y) == y && bits(q.z) == z) return s - 1;
+            if (std::memcmp(&positions_[s - 1], &p, sizeof p) == 0) return s - 1;
         }
         positions_.push_back(p);
         if (2 * positions_.size() > slots_.size()) grow();
@@ -44,13 +43,11 @@ class Welder {
     }
 
   private:
-    static uint32_t bits(float f) {
-        f += 0.0f;
-        uint32_t u;
-        std::memcpy(&u, &f, 4);
-        return u;
-    }
-    static size_t hash(uint32_t x, uint32_t y, uint32_t z) {
+    static size_t hash(const xfile::Vec3& p) {
+        uint32_t x, y, z;
+        std::memcpy(&x, &p.x, 4);
+        std::memcpy(&y, &p.y, 4);
+        std::memcpy(&z, &p.z, 4);
         uint64_t h = (uint64_t(x) << 32 | y) ^ (uint64_t(z) * 0x9E3779B97F4A7C15u);
         h ^= h >> 30, h *= 0xbf58476d1ce4e5b9u, h ^= h >> 27, h *= 0x94d049bb133111ebu;
         return size_t(h ^ (h >> 31));
@@ -59,8 +56,7 @@ class Welder {
         slots_.assign(slots_.size() * 2, 0);
         const size_t mask = slots_.size() - 1;
         for (uint32_t v = 0; v < positions_.size(); ++v) {
-            const xfile::Vec3& p = positions_[v];
-            size_t slot = hash(bits(p.x), bits(p.y), bits(p.z)) & mask;
+            size_t slot = hash(positions_[v]) & mask;
             for (size_t probe = 0; probe < 64 && slots_[slot]; ++probe)
                 slot = (slot + 1) & mask;
             if (!slots_[slot]) slots_[slot] = v + 1;
