@@ -1,7 +1,8 @@
-// Fuzz target: any bytes through format detection and the OBJ, STL, PLY and glTF readers.
-// External glTF buffers come from a callback that checks the names it is handed never leave
-// the model's folder. An accepted scene must be consistent and finite, as the shared mesh
-// finishing takes it unchecked but for its indices.
+// Fuzz target: any bytes through format detection and the OBJ, STL, PLY and glTF readers, then
+// through the whole loading path the mesh builder takes. External glTF buffers come from a
+// callback that checks the names it is handed never leave the model's folder. An accepted scene
+// must be consistent and finite, as the shared mesh finishing takes it unchecked but for its
+// indices; an accepted model must index only what it holds, as the renderer does unchecked.
 #include <models/models.h>
 
 #include <cmath>
@@ -56,6 +57,18 @@ void CheckScene(const models::Scene& s) {
     }
 }
 
+void CheckModel(const xfile::Model& m) {
+    if (m.triangles.empty()) Broken("accepted model without triangles");
+    for (const xfile::Vec3& v : m.positions)
+        if (!Finite(v)) Broken("model position not finite");
+    for (const xfile::Vec3& v : m.normals)
+        if (!Finite(v)) Broken("model normal not finite");
+    for (const xfile::Triangle& t : m.triangles)
+        for (int i = 0; i < 3; ++i)
+            if (t.v[i] >= m.positions.size() || t.n[i] >= m.normals.size())
+                Broken("model index out of range");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -72,6 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (error.empty() || error.find('\n') != std::string::npos)
             Broken("a rejected file needs a one-line reason");
         if (!scene.parts.empty()) Broken("a rejected file left a partial scene");
+    }
+    xfile::Model model;
+    if (models::parse_model(data, size, model, &error, limits, Buffer) == xfile::Result::Ok) {
+        if (r != xfile::Result::Ok && models::detect(data, size) != models::Format::X)
+            Broken("a model from a file its reader rejects");
+        CheckModel(model);
+    } else if (error.empty() || error.find('\n') != std::string::npos || !model.triangles.empty()) {
+        Broken("a rejected model needs a one-line reason and no triangles");
     }
     return 0;
 }

@@ -1,12 +1,12 @@
-// Times loading a .x file into a mesh builder, as the saver loads its model, and
+// Times loading a model file into a mesh builder, as the saver loads its model, and
 // reports the process's peak memory. Run it once per figure wanted: the first load of
 // a process is the one the saver pays.
 //
 //   load_bench --model FILE [--runs N] [--stage builder|reader|meshes]
 //
-// The reader stage times the .x reader alone (bytes to model), without the mesh builder's
-// own conversion, to tell the two apart. The meshes stage times the reader of an OBJ, STL,
-// PLY or glTF file up to its meshes, before they are triangulated, placed and given normals.
+// The reader stage times the readers alone (bytes to model, any format), without the mesh
+// builder's own conversion, to tell the two apart. The meshes stage times the reader of an OBJ,
+// STL, PLY or glTF file up to its meshes, before they are triangulated, placed and given normals.
 #include "bench_util.h"
 
 #include <d3drm.h>
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
         } else if (stage == "reader") {
             xfile::Model model;
             t0 = bench::wall_ms(), c0 = bench::cpu_ms();
-            if (xfile::load(path, model) != xfile::Result::Ok) hr = D3DRMERR_BADFILE;
+            if (models::load_model(path, model) != xfile::Result::Ok) hr = D3DRMERR_BADFILE;
             times.push_back(bench::wall_ms() - t0);
             cpu.push_back(bench::cpu_ms() - c0);
             faces = int(model.triangles.size());

@@ -1,6 +1,9 @@
 // Retained Mode without drawing: frame placement and motion, the frame tree's
 // lifetime and model loading into the mesh builder.
 #include "dx_test_util.h"
+#include "rm_internal.h"
+
+#include <models/writer.h>
 
 #include <cmath>
 #include <algorithm>
@@ -166,13 +169,47 @@ TEST_F(Frames, ParentsKeepChildrenLightsAndVisualsAlive) {
     EXPECT_EQ(DXTestLiveObjects(), base - 2) << "Retained Mode alone is left";
 }
 
-TEST_F(Builder, LoadsEveryFileFormatWithItsBox) {
+// Every format of every reader, from our writers: the box in front of the camera keeps its place
+// (nothing mirrored), its faces and normals face outward (nothing inside out), and the corners an
+// STL file repeats per facet are one vertex again.
+TEST_F(Builder, LoadsEveryFileFormatWithItsBoxOutsideOut) {
+    const xfile::MeshDesc mesh = box_mesh(-1, -2, 3, 1, 2, 4);
+    std::vector<std::pair<std::string, DWORD>> files; // and the vertices the model keeps
     for (xfile::Format f : {xfile::Format::Text, xfile::Format::Binary32, xfile::Format::TextZip,
-                            xfile::Format::BinaryZip}) {
-        ASSERT_EQ(load(save_model("box.x", box_mesh(-1, -2, 3, 1, 2, 4), f)), DD_OK);
+                            xfile::Format::BinaryZip})
+        files.push_back({save_model("box" + std::to_string(int(f)) + ".x", mesh, f), 24});
+    using models::WriteFormat;
+    for (WriteFormat f :
+         {WriteFormat::Obj, WriteFormat::StlAscii, WriteFormat::StlBinary, WriteFormat::PlyAscii,
+          WriteFormat::PlyLittle, WriteFormat::PlyBig, WriteFormat::Gltf, WriteFormat::Glb}) {
+        const bool stl = f == WriteFormat::StlAscii || f == WriteFormat::StlBinary;
+        files.push_back({temp_dir() + "/box" + std::to_string(int(f)), stl ? 8 : 24});
+        ASSERT_TRUE(xfile::save(files.back().first.c_str(), models::write(mesh, f).file));
+    }
+    for (const auto& [file, vertices] : files) {
+        SCOPED_TRACE(file);
+        ASSERT_EQ(load(file), DD_OK);
         EXPECT_EQ(builder->GetFaceCount(), 12);
+        EXPECT_EQ(builder->GetVertexCount(), vertices);
         expect_near(box().min, {-1, -2, 3});
         expect_near(box().max, {1, 2, 4});
+        const dx::RenderMesh& m = static_cast<dx::MeshBuilder*>(builder.get())->render_form();
+        const std::vector<uint32_t>& idx = m.groups.at(0).indices;
+        for (size_t t = 0; t < idx.size(); t += 3) {
+            const raster::Vec3 a = m.positions[idx[t]], b = m.positions[idx[t + 1]],
+                               c = m.positions[idx[t + 2]];
+            const raster::Vec3 u{b.x - a.x, b.y - a.y, b.z - a.z},
+                v{c.x - a.x, c.y - a.y, c.z - a.z};
+            const raster::Vec3 out{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3,
+                                   (a.z + b.z + c.z) / 3 - 3.5f}; // from the box's centre
+            const raster::Vec3 front{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z,
+                                     u.x * v.y - u.y * v.x}; // clockwise fronts
+            EXPECT_GT(front.x * out.x + front.y * out.y + front.z * out.z, 0) << t;
+            for (int k = 0; k < 3; ++k) {
+                const raster::Vec3 n = m.normals[idx[t + k]];
+                EXPECT_GT(n.x * out.x + n.y * out.y + n.z * out.z, 0.2f) << t;
+            }
+        }
     }
     ASSERT_EQ(builder->Scale(1.5f, 1.5f, 1.5f), DD_OK);
     expect_near(box().max, {1.5f, 3, 6});

@@ -11,6 +11,7 @@ model, runs the saver and reads the screen back. Exit 0 pass, 1 fail, 77 skipped
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 
@@ -166,6 +167,25 @@ def case_default_parasol(r):
     r.stop(proc)
 
 
+def case_formats(r):
+    """A sphere in each format shows lit like its .x twin: no model inside out, none refused."""
+    if not r.args.sphere:
+        print("skipped: no sphere writer (bench/tools/make_sphere) built")
+        sys.exit(SKIP)
+    lit = {}
+    for form in ("bin", "obj", "stl-ascii", "stl-bin", "ply-bin-be", "gltf-bin", "glb"):
+        path = os.path.join(r.home, "sphere-" + form)
+        subprocess.run([r.args.sphere, "--tris", "2000", "--format", form, "--out", path],
+                       check=True, capture_output=True)
+        r.settings(model=path)
+        proc = r.start()
+        lit[form] = float(r.wait_for_screen(proc, lambda s: centred(s, 200), form)["mean_g"])
+        r.stop(proc)
+        expect("plumora:" not in output(proc), "%s refused: %s" % (form, output(proc)))
+    expect(all(abs(v - lit["bin"]) < 0.2 * lit["bin"] for v in lit.values()),
+           "mean brightness unlike the .x sphere's: %s" % lit)
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
@@ -173,6 +193,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--xshot", required=True)
+    parser.add_argument("--sphere")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     require_tools("Xvfb", "xdotool")

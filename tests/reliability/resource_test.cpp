@@ -55,21 +55,15 @@ struct Outcome {
     char reason[200] = {};
 };
 
-xfile::Result LoadX(const char* path, std::string* reason) {
+// The mesh builder's loading path, for every format.
+xfile::Result Load(const char* path, std::string* reason) {
     xfile::Model model;
-    return xfile::load(path, model, reason);
+    return models::load_model(path, model, reason);
 }
-
-xfile::Result LoadOther(const char* path, std::string* reason) {
-    models::Scene scene;
-    return models::load(path, scene, reason);
-}
-
-using Loader = xfile::Result (*)(const char*, std::string*);
 
 // Loads the file in a child process on a small stack, with the address space
 // capped where the build allows, and reports how it went and what it cost.
-Outcome LoadInChild(const std::string& path, bool capAddressSpace, Loader load) {
+Outcome LoadInChild(const std::string& path, bool capAddressSpace) {
     int pipeFd[2];
     EXPECT_EQ(pipe(pipeFd), 0);
     pid_t child = fork();
@@ -86,7 +80,7 @@ Outcome LoadInChild(const std::string& path, bool capAddressSpace, Loader load) 
         struct rusage before, after;
         getrusage(RUSAGE_SELF, &before);
         std::string reason;
-        out.result = int(load(path.c_str(), &reason));
+        out.result = int(Load(path.c_str(), &reason));
         getrusage(RUSAGE_SELF, &after);
         out.growthKiB = after.ru_maxrss - before.ru_maxrss;
         out.exited = true;
@@ -105,12 +99,11 @@ Outcome LoadInChild(const std::string& path, bool capAddressSpace, Loader load) 
 
 // Fails with a reason, without crashing and within the memory budget; a model
 // (not some other kind of file) must fail as a bad file, not for want of memory.
-void ExpectBoundedFailure(const std::string& what, const std::string& path, bool model,
-                          Loader load = LoadX) {
+void ExpectBoundedFailure(const std::string& what, const std::string& path, bool model) {
     for (bool cap : {false, true}) {
         if (cap && kAddressSanitizer) continue;
         SCOPED_TRACE(what + (cap ? ", address space capped" : ""));
-        Outcome out = LoadInChild(path, cap, load);
+        Outcome out = LoadInChild(path, cap);
         ASSERT_TRUE(out.exited) << "the load crashed";
         if (model) {
             EXPECT_EQ(out.result, int(xfile::Result::BadFile)) << out.reason;
@@ -122,14 +115,13 @@ void ExpectBoundedFailure(const std::string& what, const std::string& path, bool
     }
 }
 
-void ExpectBoundedFailure(const std::string& what, const std::vector<uint8_t>& bytes,
-                          Loader load = LoadX) {
+void ExpectBoundedFailure(const std::string& what, const std::vector<uint8_t>& bytes) {
     char name[] = "/tmp/reliability-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     close(fd);
-    ExpectBoundedFailure(what, name, true, load);
+    ExpectBoundedFailure(what, name, true);
     unlink(name);
 }
 
@@ -202,7 +194,7 @@ TEST(BoundedResources, OtherFormatsDeclaringHugeCountsFailWithinTheBudget) {
         {"glTF nesting", Bytes("{\"asset\":" + std::string(1000000, '[') + "}")},
     };
     for (const auto& [what, bytes] : files)
-        ExpectBoundedFailure(std::string("huge ") + what, bytes, LoadOther);
+        ExpectBoundedFailure(std::string("huge ") + what, bytes);
 }
 
 // A model path can name anything: none of these may block, stream without end

@@ -1,7 +1,8 @@
-// Mesh builder: a .x model loaded through the reader, scaled and coloured, and
-// converted once into the renderer's form for a mesh.
+// Mesh builder: a model (.x, OBJ, STL, PLY or glTF) loaded through the readers, scaled and
+// coloured, and converted once into the renderer's form for a mesh.
 #include "rm_internal.h"
 
+#include <models/models.h>
 #include <win32ext.h>
 #include <xfile/xfile.h>
 
@@ -61,11 +62,11 @@ HRESULT MeshBuilder::Load(LPVOID filename, LPVOID, D3DRMLOADOPTIONS flags, D3DRM
 
     xfile::Model model;
     std::string reason;
-    const xfile::Result result = xfile::load(path.c_str(), model, &reason);
+    const xfile::Result result = models::load_model(path.c_str(), model, &reason);
     if (result != xfile::Result::Ok) {
         if (reason.empty())
-            reason =
-                result == xfile::Result::FileNotFound ? "file not found" : "not a valid .x file";
+            reason = result == xfile::Result::FileNotFound ? "file not found"
+                                                           : "not a model file Plumora can read";
         tell("cannot load model", given, path, reason);
         return result == xfile::Result::FileNotFound ? D3DRMERR_FILENOTFOUND : D3DRMERR_BADFILE;
     }

@@ -47,13 +47,4 @@ inline bool finite3(const xfile::Vec3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-// A mesh of consecutive triangles over its own positions, as STL gives them.
-inline void triangle_soup(xfile::PolyMesh& m) {
-    const size_t n = m.positions.size() / 3;
-    m.face_sizes.assign(n, 3);
-    m.position_index.resize(3 * n);
-    for (size_t i = 0; i < 3 * n; ++i)
-        m.position_index[i] = uint32_t(i);
-}
-
 } // namespace models::detail

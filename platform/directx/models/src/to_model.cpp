@@ -5,10 +5,15 @@
 #include <new>
 
 namespace models {
+namespace {
 
-xfile::Result load_model(const char* path, xfile::Model& out, std::string* error,
-                         const xfile::Limits& limits) {
+// Bytes to a Model. `release` drops the file's bytes once the readers are done with them, so
+// that they and the finished model are never held at once.
+xfile::Result to_model(const uint8_t* data, size_t size, xfile::Model& out, std::string* error,
+                       const xfile::Limits& limits, const BufferReader& buffers,
+                       const std::function<void()>& release) {
     out = xfile::Model{};
+    if (detect(data, size) == Format::X) return xfile::parse(data, size, out, error, limits);
     std::string err;
     auto fail = [&](xfile::Result r) {
         out = xfile::Model{};
@@ -16,15 +21,10 @@ xfile::Result load_model(const char* path, xfile::Model& out, std::string* error
         if (error) *error = err;
         return r;
     };
-    detail::Bytes bytes;
-    xfile::Result r = detail::read_file(path, limits.max_bytes, bytes, err);
-    if (r != xfile::Result::Ok) return fail(r);
-    if (detect(bytes.data.get(), bytes.size) == Format::X)
-        return xfile::parse(bytes.data.get(), bytes.size, out, error, limits);
     Scene scene;
-    r = parse(bytes.data.get(), bytes.size, scene, &err, limits, detail::folder_reader(path));
+    const xfile::Result r = parse(data, size, scene, &err, limits, buffers);
     if (r != xfile::Result::Ok) return fail(r);
-    bytes = detail::Bytes{};
+    if (release) release();
     try {
         size_t dropped = 0;
         for (Part& part : scene.parts)
@@ -40,6 +40,28 @@ xfile::Result load_model(const char* path, xfile::Model& out, std::string* error
     }
     if (error) error->clear();
     return xfile::Result::Ok;
+}
+
+} // namespace
+
+xfile::Result parse_model(const uint8_t* data, size_t size, xfile::Model& out, std::string* error,
+                          const xfile::Limits& limits, const BufferReader& buffers) {
+    return to_model(data, size, out, error, limits, buffers, {});
+}
+
+xfile::Result load_model(const char* path, xfile::Model& out, std::string* error,
+                         const xfile::Limits& limits) {
+    out = xfile::Model{};
+    std::string err;
+    detail::Bytes bytes;
+    const xfile::Result r = detail::read_file(path, limits.max_bytes, bytes, err);
+    if (r != xfile::Result::Ok) {
+        detail::one_line(err);
+        if (error) *error = err;
+        return r;
+    }
+    return to_model(bytes.data.get(), bytes.size, out, error, limits, detail::folder_reader(path),
+                    [&bytes] { bytes = detail::Bytes{}; });
 }
 
 } // namespace models

@@ -55,6 +55,12 @@ xfile::Result parse(const uint8_t* data, size_t size, Scene& out, std::string* e
 xfile::Result load(const char* path, Scene& out, std::string* error = nullptr,
                    const xfile::Limits& limits = {});
 
+// Any model the saver accepts, .x included, held in memory, as one merged Model. External glTF
+// buffers as for parse.
+xfile::Result parse_model(const uint8_t* data, size_t size, xfile::Model& out,
+                          std::string* error = nullptr, const xfile::Limits& limits = {},
+                          const BufferReader& buffers = {});
+
 // Any model file the saver accepts, .x included, as one merged Model: the whole loading path
 // of the mesh builder.
 xfile::Result load_model(const char* path, xfile::Model& out, std::string* error = nullptr,
