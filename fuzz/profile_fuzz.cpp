@@ -63,26 +63,17 @@ Values ReadAll(int defaultSpeed) {
     return v;
 }
 
-// The bytes between the common prefix and the common suffix of two texts.
-void Difference(const std::string& a, const std::string& b, std::string_view& removed,
-                std::string_view& added) {
-    const size_t p =
-        size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
-    const size_t s =
-        size_t(std::mismatch(a.rbegin(), a.rend() - long(p), b.rbegin(), b.rend() - long(p)).first -
-               a.rbegin());
-    removed = std::string_view(a).substr(p, a.size() - p - s);
-    added = std::string_view(b).substr(p, b.size() - p - s);
-}
-
 // One write as the settings program makes it, checked against the text before.
 void CheckedEdit(std::string& text, const char* section, const char* key,
                  const std::string& value) {
     const std::string before = text;
     win32k::EditProfileText(text, section, key, value.c_str());
     const std::string& after = text;
-    std::string_view removed, added;
-    Difference(before, after, removed, added);
+    // What changed: the bytes between the common prefix and the common suffix.
+    const auto [bp, ap] = std::mismatch(before.begin(), before.end(), after.begin(), after.end());
+    const auto [bs, as] = std::mismatch(before.rbegin(), std::make_reverse_iterator(bp),
+                                        after.rbegin(), std::make_reverse_iterator(ap));
+    const std::string_view removed(bp, bs.base()), added(ap, as.base());
     // Only part of one line may go (the old value: a lone CR is part of a line);
     // what comes in is made of the section, key, value and line ends.
     if (removed.find('\n') != std::string_view::npos)
