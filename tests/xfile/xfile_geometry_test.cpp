@@ -102,15 +102,13 @@ TEST(XFileGeometry, AppendMeshPlacesOtherReadersMeshesAsTheReaderDoes) {
             // reversed.
             const float zs = right_handed ? -1.f : 1.f;
             PolyMesh p;
+            p.face_sizes = {4, 4, 4, 4, 4, 4, 3, 3, 5};
             for (Vec3 v : c.positions)
                 p.positions.push_back({v.x, v.y, v.z * zs});
-            for (size_t f = 0; f < 6; ++f) {
-                std::vector<uint32_t> face = c.faces[f];
+            for (std::vector<uint32_t> face : c.faces) {
                 if (right_handed) std::reverse(face.begin(), face.end());
-                p.face_sizes.push_back(4);
                 p.position_index.insert(p.position_index.end(), face.begin(), face.end());
             }
-            p.face_sizes.insert(p.face_sizes.end(), {3, 3, 5});
             p.position_index.insert(p.position_index.end(), {0, 1, 9, 0, 1, 2});
             if (own) {
                 for (Vec3 n : c.normals)
