@@ -90,7 +90,7 @@ TEST(XFileGeometry, AppendMeshPlacesOtherReadersMeshesAsTheReaderDoes) {
     const double mirror[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1};
     const std::pair<const double*, bool> cases[] = {
         {nullptr, false}, {stretch, false}, {mirror, false}, {nullptr, true}, {mirror, true}};
-    const MeshDesc c = cube(true);
+    const MeshDesc c = cube();
     for (const auto& [matrix, right_handed] : cases)
         for (bool own : {false, true}) { // the file's own normals, or computed (flat: creases)
             SCOPED_TRACE(testing::Message()

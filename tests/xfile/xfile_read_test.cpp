@@ -20,7 +20,7 @@ FileDesc rich_file() {
     FileDesc f;
     f.materials = {{"Red", colour(1, 0, 0)}, {"Green", colour(0, 1, 0)}, {"Blue", colour(0, 0, 1)}};
     f.trailing_materials = {{"Late", colour(0.5f, 0.25f, 0.125f)}};
-    MeshDesc c = cube(true);
+    MeshDesc c = cube();
     for (size_t i = 0; i < c.positions.size(); ++i)
         c.texcoords.push_back({i * 0.125f, 1 - i * 0.0625f});
     Material yellow = colour(1, 1, 0);
@@ -55,8 +55,11 @@ TEST(XFileRead, EveryEncodingReadsTheSameModel) {
     split.block_size = 777;
     for (Format fmt : kFormats)
         for (const WriteOptions& o : {WriteOptions{}, split}) {
-            SCOPED_TRACE(int(fmt));
-            expect_same(ref, read_ok(write(f, fmt, o)));
+            const Model m = read_ok(write(f, fmt, o));
+            EXPECT_TRUE(m.positions == ref.positions && m.normals == ref.normals &&
+                        m.texcoords == ref.texcoords && m.triangles == ref.triangles &&
+                        m.materials == ref.materials)
+                << int(fmt);
         }
 }
 
@@ -68,10 +71,9 @@ TEST(XFileRead, FramesMaterialsTextureCoordinatesAndComputedNormals) {
         const Vec3 p = f.meshes[0].positions[i];
         EXPECT_TRUE(m.positions[i] == (Vec3{(p.x + 10) * 2, (p.y + 20) * 2, (p.z + 30) * 2}));
     }
-    Material yellow = colour(1, 1, 0);
-    yellow.texture = "wood grain.bmp";
-    // Two triangles per cube face, in face order. Late is defined after the mesh, Missing is
-    // white; with fewer indexes than faces the last one holds.
+    // Two triangles per cube face, in face order: Red, Blue, the inline yellow, Late (defined
+    // after the mesh), Missing (white); with fewer indexes than faces the last one holds.
+    const Material& yellow = f.meshes[0].materials[1].material;
     const Material want[6] = {colour(1, 0, 0), colour(0, 0, 1), yellow, colour(0.5f, 0.25f, 0.125f),
                               Material{},      Material{}};
     for (size_t t = 0; t < 12; ++t)
