@@ -9,8 +9,9 @@ using namespace xtest;
 
 namespace {
 
-Material colour(float r, float g, float b) { // specular grey, a little blue glow, no texture
-    return {r, g, b, 1, 8, {.5f, .5f, .5f}, {0, 0, .25f}, ""};
+// Opaque, with a grey highlight and a little blue glow.
+Material colour(float r, float g, float b, const char* texture = "") {
+    return {r, g, b, 1, 8, {.5f, .5f, .5f}, {0, 0, .25f}, texture};
 }
 
 // A cube in two nested frames with its own normals, texture coordinates and a material list
@@ -23,9 +24,7 @@ FileDesc rich_file() {
     MeshDesc c = cube();
     for (size_t i = 0; i < c.positions.size(); ++i)
         c.texcoords.push_back({i * 0.125f, 1 - i * 0.0625f});
-    Material yellow = colour(1, 1, 0);
-    yellow.texture = "wood grain.bmp";
-    const Material none;
+    const Material yellow = colour(1, 1, 0, "wood grain.bmp"), none;
     c.materials = {{none, "Blue"}, {yellow, ""}, {none, "Red"}, {none, "Late"}, {none, "Missing"}};
     c.face_materials = {2, 0, 1, 3, 4}; // one short: the last holds for face 5
     c.frames = {{2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1},
@@ -93,20 +92,7 @@ TEST(XFileRead, FramesMaterialsTextureCoordinatesAndComputedNormals) {
         }
 }
 
-TEST(XFileRead, UnpairedOrBrokenNormalsBecomeTheFacesFrontNormal) {
-    // Normal faces that don't pair with the faces, or a zero or not-a-number normal: the
-    // faces' front normals instead.
-    for (const char* normals : {"1; 1;0;0;; 1; 4;0,0,0,0;;", "1; 0;0;0;; 1; 3;0,0,0;;",
-                                "1; 1.#QNAN0;0;0;; 1; 3;0,0,0;;"}) {
-        const Model m =
-            read_text(std::string("Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; MeshNormals { ") +
-                      normals + " } }");
-        ASSERT_EQ(m.triangles.size(), 1u);
-        expect_flat_normals(m, 0, 1);
-    }
-}
-
-TEST(XFileRead, LenientSeparatorsCommentsAndNumberForms) {
+TEST(XFileRead, LenientTextAndRepairedNormals) {
     const Model m = read_text(R"(
 # a comment
 template Vector { <3D82AB5E-62DA-11cf-AB39-0020AF71E433> FLOAT x; FLOAT y; FLOAT z; }
@@ -130,12 +116,20 @@ Mesh Strict-Name_1 {
     EXPECT_TRUE((Vec3{first.r, first.g, first.b} == Vec3{1, 0, 1}));
     EXPECT_TRUE(m.materials.at(size_t(m.triangles[1].material)) == Material{});
     // Comments end at any line break, old Mac ones included; object names may look like
-    // numbers; a number too small for a float is zero.
-    for (const char* body :
-         {"# comment\rMesh { 3; 0;0;0;, // and\r 0;1;0;, 1;0;0;;\r\n 1; 3;0,1,2;; }",
-          "Frame 01 { Mesh 2 { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }",
-          "Mesh { 3; 0;1e-60;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"})
-        EXPECT_EQ(read_text(body).triangles.size(), 1u) << body;
+    // numbers; a number too small for a float is zero. Normals that don't pair with the faces,
+    // or a zero or not-a-number normal: the face's front normal instead.
+    const std::string tri = "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;";
+    for (const std::string& body :
+         {std::string("# comment\rMesh { 3; 0;0;0;, // and\r 0;1;0;, 1;0;0;;\r\n 1; 3;0,1,2;; }"),
+          std::string("Frame 01 { Mesh 2 { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; } }"),
+          std::string("Mesh { 3; 0;1e-60;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }"),
+          tri + " MeshNormals { 1; 1;0;0;; 1; 4;0,0,0,0;; } }",
+          tri + " MeshNormals { 1; 0;0;0;; 1; 3;0,0,0;; } }",
+          tri + " MeshNormals { 1; 1.#QNAN0;0;0;; 1; 3;0,0,0;; } }"}) {
+        const Model n = read_text(body);
+        ASSERT_EQ(n.triangles.size(), 1u) << body;
+        expect_flat_normals(n, 0, 1);
+    }
 }
 
 TEST(XFileRead, LoadReadsRegularFilesOnly) {
