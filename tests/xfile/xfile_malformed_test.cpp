@@ -87,7 +87,7 @@ TEST(XFileMalformed, FacesNamingMissingDataAreLeftOutAndCounted) {
     // their normals and materials, paired with the faces by number as the file gives them.
     Model m = read_text(R"(Mesh { 4; 0;0;0;, 0;1;0;, 1;0;0;, 1;1;0;;
   5; 3;0,1,7;, 4;0,1,3,2;, 2;0,9;, 3;0,1,2;, 3;1,3,2;;
-  MeshNormals { 3; 0;0;-1;, 1;0;0;, 0;3;0;; 5; 3;0,0,0;, 4;2,0,1,0;, 2;0,0;, 3;0,0,5;, 3;1,2,1;; }
+  MeshNormals { 3; 0;0;-1;, 1;0;0;, 0;3;0;; 5; 3;0,0,0;, 4;2,0,1,0;, 2;0,0;, 3;0,0,3;, 3;1,2,1;; }
   MeshMaterialList { 2; 5; 1,1,0,0,0;;
     Material { 1;0;0;1;; 0; 0;0;0;; 0;0;0;; } Material { 0;0;1;1;; 0; 0;0;0;; 0;0;0;; } } })");
     ASSERT_EQ(m.triangles.size(), 3u);
