@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,12 @@ using namespace xfile;
 
 namespace {
 
-Material Colour(float r, float g, float b) {
-    Material m;
-    m.r = r, m.g = g, m.b = b, m.a = 1;
-    m.power = 8;
-    m.specular = {0.5f, 0.5f, 0.5f};
-    return m;
+Material Colour(float r, float g, float b) { // specular grey, no glow, no texture
+    return {r, g, b, 1, 8, {0.5f, 0.5f, 0.5f}, {0, 0, 0}, ""};
 }
 
 Matrix Translate(float x, float y, float z) {
     return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
-}
-
-Matrix ScaleTurn() { // scale by 2 and a quarter turn about z
-    return {0, 2, 0, 0, -2, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1};
 }
 
 // A cube of six quads with one normal per face and two materials.
@@ -61,7 +52,8 @@ MeshDesc Concave() {
         m.texcoords.push_back({p.x / 5, p.y / 2});
     m.materials = {{Colour(0, 1, 0), ""}};
     m.face_materials = {0, 0};
-    m.frames = {ScaleTurn(), Translate(1, 2, 3)};
+    // Scaled by 2 and a quarter turn about z, inside a moved frame.
+    m.frames = {{0, 2, 0, 0, -2, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1}, Translate(1, 2, 3)};
     return m;
 }
 
@@ -84,11 +76,7 @@ bool Save(const fs::path& path, const std::vector<uint8_t>& bytes) {
 }
 
 bool SaveText(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (out.flush()) return true;
-    fprintf(stderr, "make_seeds: cannot write %s\n", path.c_str());
-    return false;
+    return Save(path, {text.begin(), text.end()});
 }
 
 // Features of the other formats our writer leaves out.
@@ -132,18 +120,10 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     std::error_code ec;
-    fs::create_directories(root / "xfile", ec);
-    fs::create_directories(root / "profile", ec);
-    fs::create_directories(root / "models", ec);
+    for (const char* folder : {"xfile", "models", "profile"})
+        fs::create_directories(root / folder, ec);
 
-    const struct {
-        Format format;
-        const char* name;
-    } formats[] = {{Format::Text, "text"},
-                   {Format::Binary32, "bin32"},
-                   {Format::Binary64, "bin64"},
-                   {Format::TextZip, "tzip"},
-                   {Format::BinaryZip, "bzip"}};
+    const char* const names[] = {"text", "bin32", "bin64", "tzip", "bzip"}; // as Format lists them
     WriteOptions plain;
     WriteOptions fancy; // templates, split number lists, many small compressed blocks
     fancy.templates = true;
@@ -151,26 +131,22 @@ int main(int argc, char** argv) {
     fancy.block_size = 97;
     bool ok = true;
     const FileDesc scene = Scene();
-    for (const auto& f : formats) {
-        const std::string base = (root / "xfile" / f.name).string();
-        ok &= Save(base + "-scene.x", write(scene, f.format, plain));
-        ok &= Save(base + "-scene-templates.x", write(scene, f.format, fancy));
-        ok &= Save(base + "-cube.x", write(Cube(), f.format, plain));
-        ok &= Save(base + "-concave.x", write(Concave(), f.format, fancy));
+    for (int i = 0; i < 5; ++i) {
+        const Format format = Format(i);
+        const std::string base = (root / "xfile" / names[i]).string();
+        ok &= Save(base + "-scene.x", write(scene, format, plain));
+        ok &= Save(base + "-scene-templates.x", write(scene, format, fancy));
+        ok &= Save(base + "-cube.x", write(Cube(), format, plain));
+        ok &= Save(base + "-concave.x", write(Concave(), format, fancy));
     }
 
-    const struct {
-        models::WriteFormat format;
-        const char* name;
-    } others[] = {{models::WriteFormat::Obj, "obj"},        {models::WriteFormat::StlAscii, "stl"},
-                  {models::WriteFormat::StlBinary, "stlb"}, {models::WriteFormat::PlyAscii, "ply"},
-                  {models::WriteFormat::PlyLittle, "plyl"}, {models::WriteFormat::PlyBig, "plyb"},
-                  {models::WriteFormat::Gltf, "gltf"},      {models::WriteFormat::Glb, "glb"}};
-    for (const auto& f : others) {
-        const std::string base = (root / "models" / f.name).string();
-        ok &= Save(base + "-cube", models::write(Cube(), f.format).file);
-        ok &= Save(base + "-concave", models::write(Concave(), f.format).file);
-        ok &= Save(base + "-sphere", models::write(scene.meshes.back(), f.format).file);
+    const char* const others[] = {"obj", "stl", "stlb", "ply", "plyl", "plyb", "gltf", "glb"};
+    for (int i = 0; i < 8; ++i) { // as models::WriteFormat lists them
+        const auto format = models::WriteFormat(i);
+        const std::string base = (root / "models" / others[i]).string();
+        ok &= Save(base + "-cube", models::write(Cube(), format).file);
+        ok &= Save(base + "-concave", models::write(Concave(), format).file);
+        ok &= Save(base + "-sphere", models::write(scene.meshes.back(), format).file);
     }
     ok &= Save((root / "models" / "gltf-external").string(),
                models::write(Cube(), models::WriteFormat::Gltf, "b.bin").file);

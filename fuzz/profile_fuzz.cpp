@@ -7,14 +7,16 @@
 #include "settings_keys.h"
 #include "windows.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,36 +30,14 @@ std::string g_file;   // where "Mirel.ini" resolves to
     abort();
 }
 
-void RemoveFolder() {
-    if (g_folder.empty()) return;
-    for (const char* name :
-         {"/plumora/Mirel.ini", "/plumora/.Mirel.ini.lock", "/plumora/.Mirel.ini.tmp", "/plumora"})
-        remove((g_folder + name).c_str());
-    rmdir(g_folder.c_str());
-}
-
 void WriteFile(const uint8_t* data, size_t size) {
-    int fd = open(g_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) abort();
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) abort();
-        done += size_t(n);
-    }
-    close(fd);
+    std::ofstream out(g_file, std::ios::binary | std::ios::trunc);
+    if (!out.write(reinterpret_cast<const char*>(data), std::streamsize(size)).flush()) abort();
 }
 
 std::string ReadFile() {
-    std::string out;
-    FILE* f = fopen(g_file.c_str(), "rb");
-    if (!f) return out;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        out.append(chunk, n);
-    fclose(f);
-    return out;
+    std::ifstream in(g_file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct Values {
@@ -83,39 +63,24 @@ Values ReadAll(int defaultSpeed) {
     return v;
 }
 
-// The bytes between the common prefix and the common suffix of two texts.
-void Difference(const std::string& a, const std::string& b, std::string_view& removed,
-                std::string_view& added) {
-    size_t p = 0;
-    while (p < a.size() && p < b.size() && a[p] == b[p])
-        ++p;
-    size_t s = 0;
-    while (s < a.size() - p && s < b.size() - p && a[a.size() - 1 - s] == b[b.size() - 1 - s])
-        ++s;
-    removed = std::string_view(a).substr(p, a.size() - p - s);
-    added = std::string_view(b).substr(p, b.size() - p - s);
-}
-
-bool OnlyBytesOf(std::string_view text, std::string_view alphabet) {
-    for (char c : text)
-        if (alphabet.find(c) == std::string_view::npos) return false;
-    return true;
-}
-
 // One write as the settings program makes it, checked against the text before.
 void CheckedEdit(std::string& text, const char* section, const char* key,
                  const std::string& value) {
     const std::string before = text;
     win32k::EditProfileText(text, section, key, value.c_str());
     const std::string& after = text;
-    std::string_view removed, added;
-    Difference(before, after, removed, added);
+    // What changed: the bytes between the common prefix and the common suffix.
+    const auto [bp, ap] = std::mismatch(before.begin(), before.end(), after.begin(), after.end());
+    const auto [bs, as] = std::mismatch(before.rbegin(), std::make_reverse_iterator(bp),
+                                        after.rbegin(), std::make_reverse_iterator(ap));
+    const std::string_view removed(bp, bs.base()), added(ap, as.base());
     // Only part of one line may go (the old value: a lone CR is part of a line);
     // what comes in is made of the section, key, value and line ends.
     if (removed.find('\n') != std::string_view::npos)
         Broken("a write removed a line end", before, after);
     std::string alphabet = std::string(section) + key + value + "[]=\r\n";
-    if (!OnlyBytesOf(added, alphabet)) Broken("a write added foreign bytes", before, after);
+    if (added.find_first_not_of(alphabet) != std::string_view::npos)
+        Broken("a write added foreign bytes", before, after);
 
     if (win32k::ProfileValue(after, section, key) != value)
         Broken("the written value does not read back", before, after);
@@ -139,9 +104,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!mkdtemp(pattern.data())) abort();
     g_folder = pattern;
     setenv("XDG_CONFIG_HOME", g_folder.c_str(), 1);
-    if (mkdir((g_folder + "/plumora").c_str(), 0700) != 0) abort();
+    if (!std::filesystem::create_directory(g_folder + "/plumora")) abort();
     g_file = g_folder + "/plumora/Mirel.ini";
-    atexit(RemoveFolder);
+    atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(g_folder, ec);
+    });
     return 0;
 }
 

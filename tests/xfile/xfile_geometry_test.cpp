@@ -83,47 +83,32 @@ TEST(XFileGeometry, PolygonsTriangulateInsideTheirOutline) {
         EXPECT_EQ(polygon(pts, false).triangles.size(), pts.size() - 2);
 }
 
-TEST(XFileGeometry, BrokenNormalsTakeTheirFacesFrontNormal) {
-    // A zero or not-a-number normal in the file.
-    const std::string tri = "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;";
-    for (const char* normal : {"0;0;0", "1.#QNAN0;0;0"}) {
-        const Model m = read_text(tri + " MeshNormals { 1; " + normal + ";; 1; 3;0,0,0;; } }");
-        ASSERT_EQ(m.triangles.size(), 1u);
-        expect_flat_normals(m, 0, 1);
-    }
-}
-
 TEST(XFileGeometry, AppendMeshPlacesOtherReadersMeshesAsTheReaderDoes) {
     // After an L-shaped polygon, the cube as a reader of another format hands it over, with
     // faces naming a missing position, a missing normal, and corners past the end of the list.
     const double stretch[16] = {3, 0, 0, 0, 0.5f, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1};
     const double mirror[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1};
-    const struct {
-        const double* matrix;
-        bool right_handed;
-    } cases[] = {
+    const std::pair<const double*, bool> cases[] = {
         {nullptr, false}, {stretch, false}, {mirror, false}, {nullptr, true}, {mirror, true}};
-    const MeshDesc c = cube(true);
-    for (const auto& k : cases)
+    const MeshDesc c = cube();
+    for (const auto& [matrix, right_handed] : cases)
         for (bool own : {false, true}) { // the file's own normals, or computed (flat: creases)
             SCOPED_TRACE(testing::Message()
-                         << (k.matrix == stretch) << (k.matrix == mirror) << k.right_handed << own);
+                         << (matrix == stretch) << (matrix == mirror) << right_handed << own);
             Model m = polygon({{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}}, false);
             size_t dropped = 0;
             std::string err;
             // Right-handed files list fronts counter-clockwise: the same cube, z and order
             // reversed.
-            const float zs = k.right_handed ? -1.f : 1.f;
+            const float zs = right_handed ? -1.f : 1.f;
             PolyMesh p;
+            p.face_sizes = {4, 4, 4, 4, 4, 4, 3, 3, 5};
             for (Vec3 v : c.positions)
                 p.positions.push_back({v.x, v.y, v.z * zs});
-            for (size_t f = 0; f < 6; ++f) {
-                std::vector<uint32_t> face = c.faces[f];
-                if (k.right_handed) std::reverse(face.begin(), face.end());
-                p.face_sizes.push_back(4);
+            for (std::vector<uint32_t> face : c.faces) {
+                if (right_handed) std::reverse(face.begin(), face.end());
                 p.position_index.insert(p.position_index.end(), face.begin(), face.end());
             }
-            p.face_sizes.insert(p.face_sizes.end(), {3, 3, 5});
             p.position_index.insert(p.position_index.end(), {0, 1, 9, 0, 1, 2});
             if (own) {
                 for (Vec3 n : c.normals)
@@ -132,10 +117,10 @@ TEST(XFileGeometry, AppendMeshPlacesOtherReadersMeshesAsTheReaderDoes) {
                     p.normal_index.insert(p.normal_index.end(), 4, f);
                 p.normal_index.insert(p.normal_index.end(), {0, 0, 0, 0, 0, 7});
             }
-            ASSERT_TRUE(append_mesh(p, {k.matrix, k.right_handed}, m, &dropped, &err)) << err;
+            ASSERT_TRUE(append_mesh(p, {matrix, right_handed}, m, &dropped, &err)) << err;
             EXPECT_EQ(dropped, own ? 3u : 2u);
             ASSERT_EQ(m.triangles.size(), own ? 16u : 17u);
-            const Vec3 centre = k.matrix ? Vec3{4, 5, 6 * zs} : Vec3{0, 0, 0};
+            const Vec3 centre = matrix ? Vec3{4, 5, 6 * zs} : Vec3{0, 0, 0};
             for (size_t i = 4; i < 4 + 12; ++i) {
                 const Triangle& t = m.triangles[i];
                 EXPECT_GT(dot(face_dir(m, t), sub(m.positions[t.v[0]], centre)), 0)

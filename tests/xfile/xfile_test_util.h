@@ -73,26 +73,17 @@ inline void expect_flat_normals(const Model& m, size_t first, size_t end) {
     }
 }
 
-// A cube of quads around the origin, fronts outside, optionally with its own axis normals.
-inline MeshDesc cube(bool normals = false) {
+// A cube of quads around the origin, fronts outside, with its own axis normals.
+inline MeshDesc cube() {
     MeshDesc d;
     d.positions = {{-1, -1, -1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, -1},
                    {-1, -1, 1},  {1, -1, 1},  {-1, 1, 1},  {1, 1, 1}};
     d.faces = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-    if (normals) { // faces z-, z+, y-, y+, x-, x+
-        d.normals = {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}};
-        for (uint32_t i = 0; i < 6; ++i)
-            d.normal_faces.push_back(std::vector<uint32_t>(4, i));
-    }
+    d.normals = {{0, 0, -1}, {0, 0, 1},  {0, -1, 0},
+                 {0, 1, 0},  {-1, 0, 0}, {1, 0, 0}}; // face by face
+    for (uint32_t i = 0; i < 6; ++i)
+        d.normal_faces.push_back(std::vector<uint32_t>(4, i));
     return d;
-}
-
-inline void expect_same(const Model& a, const Model& b) {
-    EXPECT_TRUE(a.positions == b.positions);
-    EXPECT_TRUE(a.normals == b.normals);
-    EXPECT_TRUE(a.texcoords == b.texcoords);
-    EXPECT_TRUE(a.triangles == b.triangles);
-    EXPECT_TRUE(a.materials == b.materials);
 }
 
 inline const Format kFormats[] = {Format::Text, Format::Binary32, Format::Binary64, Format::TextZip,
