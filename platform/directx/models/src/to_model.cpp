@@ -2,9 +2,28 @@
 // their readers and the shared mesh finishing.
 #include "readers.h"
 
+#include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace models {
+namespace {
+
+// A regular file that opens as a .x file: the .x reader reads it as it parses, never whole.
+bool x_file(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    char head[4];
+    const bool x = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::read(fd, head, 4) == 4 &&
+                   std::memcmp(head, "xof ", 4) == 0;
+    ::close(fd);
+    return x;
+}
+
+} // namespace
 
 xfile::Result load_model(const char* path, xfile::Model& out, std::string* error,
                          const xfile::Limits& limits) {
@@ -16,6 +35,12 @@ xfile::Result load_model(const char* path, xfile::Model& out, std::string* error
         if (error) *error = err;
         return r;
     };
+    if (path && x_file(path)) {
+        const xfile::Result r = xfile::load(path, out, &err, limits);
+        if (r != xfile::Result::Ok) return fail(r);
+        if (error) error->clear();
+        return r;
+    }
     detail::Bytes bytes;
     xfile::Result r = detail::read_file(path, limits.max_bytes, bytes, err);
     if (r != xfile::Result::Ok) return fail(r);
