@@ -38,8 +38,8 @@ class TextLexer : public LexerBase {
             s_.p = p + 1;
             return Tok::Other;
         case '<': {
-            const char* q = static_cast<const char*>(std::memchr(p, '>', size_t(e - p)));
-            if (!q) return fail("unterminated GUID");
+            const char* q = find_ahead(1, '>');
+            if (!q) return failed_ ? Tok::Error : fail("unterminated GUID");
             s_.p = q + 1;
             return Tok::Guid;
         }
@@ -143,7 +143,7 @@ class TextLexer : public LexerBase {
     void skip_guid() {
         if (!skip_blank()) return;
         if (*s_.p == '<') {
-            const char* q = static_cast<const char*>(std::memchr(s_.p, '>', size_t(s_.e - s_.p)));
+            const char* q = find_ahead(1, '>');
             if (q) s_.p = q + 1;
         }
     }
@@ -306,22 +306,33 @@ class TextLexer : public LexerBase {
         return s_.p < s_.e;
     }
 
-    Tok read_string_token() {
+    // The first c at or after p + skip, the window widened as far as needed (so a windowed
+    // body finds what the whole body would); null when the body has none or on an error.
+    const char* find_ahead(size_t skip, char c) {
         size_t want = kLookahead * 8;
         for (;;) {
-            const char* p = s_.p;
-            const char* q = static_cast<const char*>(std::memchr(p + 1, '"', size_t(s_.e - p - 1)));
-            if (q) {
-                text = std::string_view(p + 1, size_t(q - p - 1));
-                s_.p = q + 1;
-                return Tok::String;
-            }
-            if (s_.eof) return fail("unterminated string");
-            size_t have = size_t(s_.e - s_.p);
+            const char* from = s_.p + skip;
+            const void* q = std::memchr(from, c, size_t(s_.e - from));
+            if (q || s_.eof) return static_cast<const char*>(q);
+            const size_t have = size_t(s_.e - s_.p);
             want = std::max(want, have) * 2;
-            if (!s_.refill(want, error_)) return fail_keep();
-            if (size_t(s_.e - s_.p) <= have) return fail("string too long");
+            if (!s_.refill(want, error_)) {
+                failed_ = true;
+                return nullptr;
+            }
+            if (size_t(s_.e - s_.p) <= have) return nullptr;
         }
+    }
+
+    Tok read_string_token() {
+        const char* q = find_ahead(1, '"');
+        if (!q) {
+            if (failed_) return fail_keep();
+            return fail(s_.eof ? "unterminated string" : "string too long");
+        }
+        text = std::string_view(s_.p + 1, size_t(q - s_.p - 1));
+        s_.p = q + 1;
+        return Tok::String;
     }
 
     bool eof_in_data() {
