@@ -5,6 +5,7 @@
 #include <xfile/mesh.h>
 #include <xfile/xfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -106,6 +107,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!model.positions.empty() || !model.triangles.empty() || !model.materials.empty())
             Broken("a rejected file left a partial model");
     }
+    // Pulled a few bytes at a time, the same file reads the same.
+    struct Trickle final : xfile::Input {
+        const uint8_t* p;
+        size_t left;
+        Trickle(const uint8_t* d, size_t n) : p(d), left(n) {}
+        size_t read(uint8_t* dst, size_t n) override {
+            n = std::min({n, left, size_t(1 + left % 7)});
+            std::memcpy(dst, p, n);
+            p += n, left -= n;
+            return n;
+        }
+    } in(data, size);
+    xfile::Model pulled;
+    std::string why;
+    if (xfile::parse(in, size, pulled, &why, limits) != r || why != error ||
+        pulled.positions.size() != model.positions.size() ||
+        pulled.triangles.size() != model.triangles.size() ||
+        pulled.normals.size() != model.normals.size())
+        Broken("a file pulled in pieces reads otherwise than whole");
     if (size < 4 || std::memcmp(data, "xof ", 4) != 0) AppendMeshes(data, size);
     return 0;
 }

@@ -2,10 +2,26 @@
 // their readers and the shared mesh finishing.
 #include "readers.h"
 
+#include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace models {
 namespace {
+
+// A regular file that opens as a .x file: the .x reader reads it as it parses, never whole.
+bool x_file(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    char head[4];
+    const bool x = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::read(fd, head, 4) == 4 &&
+                   std::memcmp(head, "xof ", 4) == 0;
+    ::close(fd);
+    return x;
+}
 
 // Bytes to a Model. `release` drops the file's bytes once the readers are done with them, so
 // that they and the finished model are never held at once.
@@ -52,6 +68,7 @@ xfile::Result parse_model(const uint8_t* data, size_t size, xfile::Model& out, s
 xfile::Result load_model(const char* path, xfile::Model& out, std::string* error,
                          const xfile::Limits& limits) {
     out = xfile::Model{};
+    if (path && x_file(path)) return xfile::load(path, out, error, limits);
     std::string err;
     detail::Bytes bytes;
     const xfile::Result r = detail::read_file(path, limits.max_bytes, bytes, err);

@@ -68,6 +68,8 @@ class BinaryLexer : public LexerBase {
             case BinTok::FloatList:
                 if (!start_list(id == BinTok::FloatList)) return Tok::Error;
                 if (list_left_) {
+                    // The list's first item may lie past the window (checked, not yet read).
+                    if (!need(list_size_)) return Tok::Error;
                     s_.p += list_size_;
                     --list_left_;
                     return Tok::Number;

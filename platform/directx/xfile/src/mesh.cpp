@@ -33,7 +33,7 @@ void MeshAssembler::begin(Model& out, uint32_t count, size_t faces) {
     ndropped_ = 0;
     sizes_.clear();
     dropped_.clear();
-    sizes_.reserve(faces);
+    reserve(sizes_, faces);
     grow(out.triangles, faces);
 }
 
@@ -87,7 +87,7 @@ void MeshAssembler::drop_bad_normals(const GivenNormals& given) {
     for (size_t f = 0; f < sizes_.size(); corner += sizes_[f], ++f) {
         if (f < dropped_.size() && dropped_[f]) continue;
         for (uint32_t k = 0; k < sizes_[f]; ++k)
-            if (corner + k >= given.corners || given.index[corner + k] >= given.count) {
+            if (corner + k >= given.corners || given.index[corner + k] >= given.normals.size()) {
                 drop(f, kLate);
                 break;
             }
@@ -165,10 +165,17 @@ bool MeshAssembler::place(const Placement& placement, double cof[9], std::string
 void MeshAssembler::map_normals(const GivenNormals& given, const double cof[9], bool flip_z) {
     std::vector<Vec3>& normals = out_->normals;
     const uint32_t nbase = uint32_t(normals.size());
-    grow(normals, given.count);
+    const size_t count = given.normals.size();
+    if (nbase == 0) {
+        normals.swap(given.normals);
+    } else {
+        grow(normals, count);
+        normals.insert(normals.end(), given.normals.begin(), given.normals.end());
+    }
+    Vec3* mapped = normals.data() + nbase;
     bool broken = false;
-    for (size_t i = 0; i < given.count; ++i) {
-        const Vec3& n = given.normals[i];
+    for (size_t i = 0; i < count; ++i) {
+        const Vec3 n = mapped[i];
         double x = n.x * cof[0] + n.y * cof[3] + n.z * cof[6];
         double y = n.x * cof[1] + n.y * cof[4] + n.z * cof[7];
         double z = n.x * cof[2] + n.y * cof[5] + n.z * cof[8];
@@ -176,9 +183,9 @@ void MeshAssembler::map_normals(const GivenNormals& given, const double cof[9], 
         double len = std::sqrt(x * x + y * y + z * z);
         if (!(len > 1e-30) || !std::isfinite(len)) {
             broken = true;
-            normals.push_back({0, 0, 0});
+            mapped[i] = {0, 0, 0};
         } else {
-            normals.push_back({float(x / len), float(y / len), float(z / len)});
+            mapped[i] = {float(x / len), float(y / len), float(z / len)};
         }
     }
     const uint32_t* index = given.index;
@@ -206,7 +213,7 @@ bool MeshAssembler::end(const Placement& placement, const GivenNormals* given,
         uint32_t top = 0; // one pass the compiler can widen, for the usual case of no bad index
         for (size_t i = 0; i < given->corners; ++i)
             top = std::max(top, given->index[i]);
-        if (top >= given->count || given->corners < corners_) drop_bad_normals(*given);
+        if (top >= given->normals.size() || given->corners < corners_) drop_bad_normals(*given);
     }
     if (ndropped_) remove_dropped();
     double cof[9];
@@ -260,8 +267,7 @@ bool append(PolyMesh& mesh, const Placement& placement, Model& out, std::string&
         assembler.face(idx.data() + off, n);
         off += n;
     }
-    const MeshAssembler::GivenNormals given{mesh.normals.data(), mesh.normals.size(),
-                                            mesh.normal_index.data(), idx.size()};
+    const MeshAssembler::GivenNormals given{mesh.normals, mesh.normal_index.data(), idx.size()};
     const bool paired = !mesh.normals.empty() && mesh.normal_index.size() == idx.size();
     if (!assembler.end(placement, paired ? &given : nullptr, nullptr, error)) return false;
     if (!out.texcoords.empty()) out.texcoords.resize(out.positions.size(), Vec2{0, 0});

@@ -301,7 +301,7 @@ template <class L> class Parser {
         uint32_t nn = 0;
         if (!count(nn, 3, "normal")) return false;
         m.normals.clear();
-        m.normals.reserve(src_.reserve_cap(nn));
+        reserve(m.normals, src_.reserve_cap(nn));
         for (uint32_t i = 0; i < nn;) {
             size_t k = std::min<size_t>(nn - i, 1 << 14);
             size_t at = m.normals.size();
@@ -314,7 +314,7 @@ template <class L> class Parser {
         const std::vector<uint32_t>& face_sizes = assembler_.face_sizes();
         bool valid = nfn == face_sizes.size();
         m.normal_idx.clear();
-        if (valid) m.normal_idx.reserve(src_.reserve_cap(assembler_.corners()));
+        if (valid) reserve(m.normal_idx, src_.reserve_cap(assembler_.corners()));
         for (uint32_t f = 0; f < nfn; ++f) {
             uint32_t n = 0;
             if (!count(n, 1, "normal face vertex")) return false;
@@ -438,8 +438,8 @@ template <class L> class Parser {
             }
             values = face_slot_.data();
         }
-        const MeshAssembler::GivenNormals given{m.normals.data(), m.normals.size(),
-                                                m.normal_idx.data(), m.normal_idx.size()};
+        const MeshAssembler::GivenNormals given{m.normals, m.normal_idx.data(),
+                                                m.normal_idx.size()};
         const Placement placement{frames_.back().m, false};
         std::string why;
         if (!assembler_.end(placement, m.has_normals ? &given : nullptr, values, why))

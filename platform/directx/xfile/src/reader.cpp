@@ -17,66 +17,112 @@ namespace xfile {
 namespace detail {
 namespace {
 
-Result parse_body(const uint8_t* data, size_t size, Model& model, std::string& error,
-                  const Limits& limits) {
+struct Header {
+    bool text, zip, doubles;
+};
+
+// The 16-byte header of a file of `size` bytes.
+bool read_header(const uint8_t* data, size_t size, const Limits& limits, Header& h,
+                 std::string& error) {
     if (size > limits.max_bytes) {
         error = "file of " + std::to_string(size) + " bytes, more than the limit of " +
                 std::to_string(limits.max_bytes);
-        return Result::BadFile;
+        return false;
     }
     if (size < 16 || std::memcmp(data, "xof ", 4) != 0) {
         error = "not a .x file (no \"xof \" header)";
-        return Result::BadFile;
+        return false;
     }
     // Versions 3.2 and 3.3 share one syntax; what another version means is unknown.
     std::string_view version(reinterpret_cast<const char*>(data) + 4, 4);
     if (version != "0302" && version != "0303") {
         error = "unknown .x format version \"" + std::string(version) + "\"";
-        return Result::BadFile;
+        return false;
     }
     std::string_view fmt(reinterpret_cast<const char*>(data) + 8, 4);
     std::string_view fsz(reinterpret_cast<const char*>(data) + 12, 4);
-    bool text, zip;
     if (fmt == "txt ")
-        text = true, zip = false;
+        h.text = true, h.zip = false;
     else if (fmt == "bin ")
-        text = false, zip = false;
+        h.text = false, h.zip = false;
     else if (fmt == "tzip")
-        text = true, zip = true;
+        h.text = true, h.zip = true;
     else if (fmt == "bzip")
-        text = false, zip = true;
+        h.text = false, h.zip = true;
     else {
         error = "unknown .x format \"" + std::string(fmt) + "\"";
-        return Result::BadFile;
+        return false;
     }
-    bool doubles;
     if (fsz == "0032")
-        doubles = false;
+        h.doubles = false;
     else if (fsz == "0064")
-        doubles = true;
+        h.doubles = true;
     else {
         error = "unknown float size \"" + std::string(fsz) + "\" in the .x header";
-        return Result::BadFile;
+        return false;
     }
-    std::unique_ptr<Source> src =
-        zip ? std::make_unique<Source>(data + 16, size - 16, limits.max_inflated, size_t(16) << 20)
-            : std::make_unique<Source>(data + 16, size - 16);
-    if (!src->open(error)) return Result::BadFile;
-    const bool ok = read_objects(*src, text, doubles, model, limits, error);
+    return true;
+}
+
+Result parse_source(Source& src, const Header& h, Model& model, std::string& error,
+                    const Limits& limits) {
+    if (!src.open(error)) return Result::BadFile;
+    const bool ok = read_objects(src, h.text, h.doubles, model, limits, error);
     if (!ok && error.empty()) error = "malformed file";
     return ok ? Result::Ok : Result::BadFile;
+}
+
+Result parse_body(const uint8_t* data, size_t size, Model& model, std::string& error,
+                  const Limits& limits) {
+    Header h;
+    if (!read_header(data, size, limits, h, error)) return Result::BadFile;
+    std::unique_ptr<Source> src =
+        h.zip
+            ? std::make_unique<Source>(data + 16, size - 16, limits.max_inflated, size_t(16) << 20)
+            : std::make_unique<Source>(data + 16, size - 16);
+    return parse_source(*src, h, model, error, limits);
+}
+
+size_t read_up_to(Input& in, uint8_t* dst, size_t n) {
+    size_t have = 0;
+    while (have < n) {
+        const size_t got = in.read(dst + have, n - have);
+        if (got == 0 || got > n - have) break;
+        have += got;
+    }
+    return have;
+}
+
+// An uncompressed body straight from the input; anything else read whole, then parsed.
+Result parse_input(Input& in, size_t size, Model& model, std::string& error, const Limits& limits) {
+    uint8_t head[16];
+    const size_t have = read_up_to(in, head, std::min<size_t>(size, 16));
+    if (have < 16 && size <= limits.max_bytes) return parse_body(head, have, model, error, limits);
+    Header h;
+    if (!read_header(head, size, limits, h, error)) return Result::BadFile;
+    if (!h.zip) {
+        Source src(in, size - 16);
+        return parse_source(src, h, model, error, limits);
+    }
+    // Not zero-filled first: every byte parsed has been read into.
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[size]);
+    std::memcpy(bytes.get(), head, 16);
+    const size_t total = 16 + read_up_to(in, bytes.get() + 16, size - 16);
+    return parse_body(bytes.get(), total, model, error, limits);
 }
 
 } // namespace
 } // namespace detail
 
-Result parse(const uint8_t* data, size_t size, Model& out, std::string* error,
-             const Limits& limits) {
+namespace {
+
+// Runs a parse with its failures made one clean line and an empty model.
+template <class F> Result guarded(Model& out, std::string* error, F parse) {
     out = Model{};
     std::string err;
     Result r;
     try {
-        r = detail::parse_body(data, size, out, err, limits);
+        r = parse(err);
     } catch (const std::bad_alloc&) {
         err = "out of memory";
         r = Result::BadFile;
@@ -95,34 +141,20 @@ Result parse(const uint8_t* data, size_t size, Model& out, std::string* error,
     return r;
 }
 
-namespace {
+} // namespace
 
-enum class Read { Ok, TooLarge, NoMemory };
-
-// Reads the rest of the file: one read of the size it had, then chunks for whatever it grew by
-// since. The buffer is not zero-filled first: every byte parsed has been read into.
-Read read_all(FILE* f, size_t size, size_t max_bytes, std::unique_ptr<uint8_t[]>& bytes,
-              size_t& have) {
-    try {
-        bytes.reset(new uint8_t[size]);
-        for (;;) {
-            have += std::fread(bytes.get() + have, 1, size - have, f);
-            if (have < size) return Read::Ok;
-            uint8_t extra; // full: grow only if the file really goes on
-            if (std::fread(&extra, 1, 1, f) == 0) return Read::Ok;
-            if (have >= max_bytes) return Read::TooLarge;
-            size = std::min(max_bytes, std::max<size_t>(have * 2, 65536));
-            std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
-            std::memcpy(grown.get(), bytes.get(), have);
-            bytes = std::move(grown);
-            bytes[have++] = extra;
-        }
-    } catch (const std::bad_alloc&) {
-        return Read::NoMemory;
-    }
+Result parse(const uint8_t* data, size_t size, Model& out, std::string* error,
+             const Limits& limits) {
+    return guarded(out, error, [&](std::string& err) {
+        return detail::parse_body(data, size, out, err, limits);
+    });
 }
 
-} // namespace
+Result parse(Input& in, size_t size, Model& out, std::string* error, const Limits& limits) {
+    return guarded(out, error, [&](std::string& err) {
+        return detail::parse_input(in, size, out, err, limits);
+    });
+}
 
 Result load(const char* path, Model& out, std::string* error, const Limits& limits) {
     out = Model{};
@@ -147,16 +179,19 @@ Result load(const char* path, Model& out, std::string* error, const Limits& limi
         return fail(Result::BadFile, std::string(path) + ": file of " + std::to_string(len) +
                                          " bytes, more than the limit");
     }
-    std::unique_ptr<uint8_t[]> bytes;
-    size_t have = 0;
-    const Read r = read_all(f, len > 0 ? size_t(len) : 65536, limits.max_bytes, bytes, have);
+    struct FileInput final : Input {
+        FILE* f;
+        explicit FileInput(FILE* file) : f(file) {}
+        size_t read(uint8_t* dst, size_t n) override { return std::fread(dst, 1, n, f); }
+    } in(f);
+    const Result r = parse(in, len > 0 ? size_t(len) : 0, out, error, limits);
     const bool bad = std::ferror(f) != 0;
     std::fclose(f);
-    if (r == Read::TooLarge)
-        return fail(Result::BadFile, std::string(path) + ": file larger than the limit");
-    if (r == Read::NoMemory) return fail(Result::BadFile, std::string(path) + ": out of memory");
-    if (bad) return fail(Result::FileNotFound, std::string("can't read ") + path);
-    return parse(bytes.get(), have, out, error, limits);
+    if (bad) {
+        out = Model{};
+        return fail(Result::FileNotFound, std::string("can't read ") + path);
+    }
+    return r;
 }
 
 } // namespace xfile

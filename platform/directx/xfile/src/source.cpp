@@ -8,6 +8,8 @@ namespace xfile::detail {
 
 namespace {
 constexpr size_t kMaxBlock = 32768;
+// A pulled body's window: read a chunk at a time into memory that stays in the cache.
+constexpr size_t kPullChunk = 256 << 10;
 
 uint16_t rd16(const uint8_t* q) {
     return uint16_t(q[0] | (q[1] << 8));
@@ -35,6 +37,12 @@ Source::Source(const uint8_t* data, size_t size, size_t max_inflated, size_t max
     : max_inflated_(max_inflated), max_window_(max_window), zin_(data), zend_(data + size),
       zsize_(size), z_(std::make_unique<Z>()) {
     eof = false;
+}
+
+Source::Source(Input& in, size_t size) : declared_(size), in_(&in) {
+    buf_.resize(kPullChunk + 64);
+    p = e = base_ = buf_.data();
+    eof = size == 0;
 }
 
 Source::~Source() = default;
@@ -76,11 +84,15 @@ size_t Source::reserve_cap(size_t count) const {
 
 bool Source::refill(size_t n, std::string& error) {
     if (eof || size_t(e - p) >= n) return true;
-    if (n > max_window_) n = max_window_;
+    if (in_)
+        n = std::min(n, remaining_bound()); // no window wider than the body
+    else if (n > max_window_)
+        n = max_window_;
     size_t keep = size_t(e - p);
     consumed_ += size_t(p - base_);
-    if (buf_.size() < n + kMaxBlock) {
-        std::vector<char> bigger(n + kMaxBlock + 64);
+    // A block is inflated whole; a pull reads what fits.
+    if (buf_.size() < n + (in_ ? 64 : kMaxBlock)) {
+        std::vector<char> bigger(n + (in_ ? kPullChunk : kMaxBlock) + 64);
         std::memcpy(bigger.data(), p, keep);
         buf_.swap(bigger);
     } else if (keep && p != buf_.data()) {
@@ -88,10 +100,29 @@ bool Source::refill(size_t n, std::string& error) {
     }
     p = base_ = buf_.data();
     e = p + keep;
+    if (in_) {
+        while (!eof && size_t(e - p) < n)
+            pull();
+        return true;
+    }
     while (!eof && size_t(e - p) < n) {
         if (!inflate_block(error)) return false;
     }
     return true;
+}
+
+// Reads what fits in the window; an input that ends early ends the body there.
+void Source::pull() {
+    const size_t room = std::min(size_t(buf_.data() + buf_.size() - 64 - e), declared_ - produced_);
+    const size_t got = in_->read(reinterpret_cast<uint8_t*>(const_cast<char*>(e)), room);
+    if (got == 0 || got > room) {
+        declared_ = produced_;
+        eof = true;
+        return;
+    }
+    e += got;
+    produced_ += got;
+    if (produced_ == declared_) eof = true;
 }
 
 bool Source::inflate_block(std::string& error) {

@@ -1,6 +1,7 @@
-// The body of a .x file as a window of contiguous bytes [p, e). An uncompressed body is the
-// whole input at once; a compressed body is inflated block by block as the lexer asks for more,
-// so a large compressed file never needs its whole decompressed text in memory.
+// The body of a .x file as a window of contiguous bytes [p, e). An uncompressed body in memory
+// is the whole input at once; one pulled from an Input, or a compressed one inflated block by
+// block, comes in windows as the lexer asks for more, so a large file never needs its whole
+// body in memory (nor fresh memory for it).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <xfile/xfile.h>
 
 namespace xfile::detail {
 
@@ -17,6 +20,8 @@ class Source {
     Source(const uint8_t* body, size_t size);
     // MSZIP body: `data` starts at the total-size field after the 16-byte header.
     Source(const uint8_t* data, size_t size, size_t max_inflated, size_t max_window);
+    // Uncompressed body of at most `size` bytes, read from `in` a window at a time.
+    Source(Input& in, size_t size);
     ~Source();
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
@@ -43,6 +48,7 @@ class Source {
 
   private:
     bool inflate_block(std::string& error);
+    void pull();
 
     const char* base_ = nullptr; // start of the window (for offsets)
     size_t consumed_ = 0;        // body bytes before base_
@@ -53,6 +59,7 @@ class Source {
     const uint8_t* zin_ = nullptr; // compressed input still to read
     const uint8_t* zend_ = nullptr;
     size_t zsize_ = 0;
+    Input* in_ = nullptr; // pulled body
     std::vector<char> buf_;
     std::vector<char> dict_; // previous block's output
     struct Z;

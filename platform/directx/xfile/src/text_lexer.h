@@ -38,8 +38,8 @@ class TextLexer : public LexerBase {
             s_.p = p + 1;
             return Tok::Other;
         case '<': {
-            const char* q = static_cast<const char*>(std::memchr(p, '>', size_t(e - p)));
-            if (!q) return fail("unterminated GUID");
+            const char* q = find_ahead(1, '>');
+            if (!q) return failed_ ? Tok::Error : fail("unterminated GUID");
             s_.p = q + 1;
             return Tok::Guid;
         }
@@ -102,6 +102,10 @@ class TextLexer : public LexerBase {
         if (!skip_blank()) return eof_in_data();
         const char* p = s_.p;
         const char* b = p + (*p == '+');
+        if (const char* q = plain_decimal(b, s_.e, out)) {
+            s_.p = q;
+            return true;
+        }
         auto r = std::from_chars(b, s_.e, out);
         if (r.ec == std::errc() && delimited(r.ptr)) {
             if (r.ptr < s_.e && *r.ptr == '#') return msvc_special(r.ptr, out);
@@ -139,7 +143,7 @@ class TextLexer : public LexerBase {
     void skip_guid() {
         if (!skip_blank()) return;
         if (*s_.p == '<') {
-            const char* q = static_cast<const char*>(std::memchr(s_.p, '>', size_t(s_.e - s_.p)));
+            const char* q = find_ahead(1, '>');
             if (q) s_.p = q + 1;
         }
     }
@@ -169,6 +173,40 @@ class TextLexer : public LexerBase {
         default:
             return true;
         }
+    }
+
+    // The common "-0.0140120955": at most 19 digits and a point, no exponent. Its digits as an
+    // integer below 2^53 over a power of ten up to 1e22 give the correctly rounded double, and
+    // that double rounds to the correctly rounded float unless it lies exactly halfway between
+    // two floats, so the result is from_chars's. The end of the number, or null for from_chars.
+    const char* plain_decimal(const char* p, const char* e, float& out) const {
+        static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const bool neg = p < e && *p == '-';
+        const char* q = p + neg;
+        uint64_t m = 0;
+        int digits = 0, frac = -1;
+        for (; q < e; ++q) {
+            const unsigned c = unsigned(*q - '0');
+            if (c < 10) {
+                m = m * 10 + c;
+                ++digits;
+                frac += frac >= 0;
+            } else if (*q == '.' && frac < 0) {
+                frac = 0;
+            } else {
+                break;
+            }
+        }
+        if (digits == 0 || digits > 19 || m > (uint64_t(1) << 53) || frac > 22) return nullptr;
+        if (q < e && (*q == 'e' || *q == 'E' || *q == '#' || !delimited(q))) return nullptr;
+        const double d = double(m) / kPow10[frac < 0 ? 0 : frac];
+        uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        if ((bits & 0x1fffffff) == 0x10000000) return nullptr; // halfway: rounded twice
+        out = neg ? -float(d) : float(d);
+        return q;
     }
 
     bool delimited(const char* q) const {
@@ -268,22 +306,33 @@ class TextLexer : public LexerBase {
         return s_.p < s_.e;
     }
 
-    Tok read_string_token() {
+    // The first c at or after p + skip, the window widened as far as needed (so a windowed
+    // body finds what the whole body would); null when the body has none or on an error.
+    const char* find_ahead(size_t skip, char c) {
         size_t want = kLookahead * 8;
         for (;;) {
-            const char* p = s_.p;
-            const char* q = static_cast<const char*>(std::memchr(p + 1, '"', size_t(s_.e - p - 1)));
-            if (q) {
-                text = std::string_view(p + 1, size_t(q - p - 1));
-                s_.p = q + 1;
-                return Tok::String;
-            }
-            if (s_.eof) return fail("unterminated string");
-            size_t have = size_t(s_.e - s_.p);
+            const char* from = s_.p + skip;
+            const void* q = std::memchr(from, c, size_t(s_.e - from));
+            if (q || s_.eof) return static_cast<const char*>(q);
+            const size_t have = size_t(s_.e - s_.p);
             want = std::max(want, have) * 2;
-            if (!s_.refill(want, error_)) return fail_keep();
-            if (size_t(s_.e - s_.p) <= have) return fail("string too long");
+            if (!s_.refill(want, error_)) {
+                failed_ = true;
+                return nullptr;
+            }
+            if (size_t(s_.e - s_.p) <= have) return nullptr;
         }
+    }
+
+    Tok read_string_token() {
+        const char* q = find_ahead(1, '"');
+        if (!q) {
+            if (failed_) return fail_keep();
+            return fail(s_.eof ? "unterminated string" : "string too long");
+        }
+        text = std::string_view(s_.p + 1, size_t(q - s_.p - 1));
+        s_.p = q + 1;
+        return Tok::String;
     }
 
     bool eof_in_data() {

@@ -78,9 +78,25 @@ struct Limits {
 Result parse(const uint8_t* data, size_t size, Model& out, std::string* error = nullptr,
              const Limits& limits = {});
 
-// Reads the file (FileNotFound when it can't be opened or read), then parses it. A file that
-// holds no mesh, or meshes without a triangle, is read (Ok) all the same: the caller decides
-// what an empty model means.
+// Where a file's bytes come from when they are read as they are parsed.
+class Input {
+  public:
+    // Up to n bytes into dst; 0 at the end (or on an error, which the caller tells apart).
+    virtual size_t read(uint8_t* dst, size_t n) = 0;
+
+  protected:
+    ~Input() = default;
+};
+
+// Parses a .x file of `size` bytes read from `in` as it goes, as parse() would the same bytes:
+// an uncompressed body is read a window at a time and never held whole in memory; any other
+// file is read whole first. An input that ends early ends the file there.
+Result parse(Input& in, size_t size, Model& out, std::string* error = nullptr,
+             const Limits& limits = {});
+
+// Reads the file as it holds when opened (FileNotFound when it can't be opened or read) and
+// parses it. A file that holds no mesh, or meshes without a triangle, is read (Ok) all the same:
+// the caller decides what an empty model means.
 Result load(const char* path, Model& out, std::string* error = nullptr, const Limits& limits = {});
 
 } // namespace xfile
