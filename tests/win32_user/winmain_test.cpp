@@ -34,8 +34,8 @@ TEST(ProcessEntry, ArgumentsBecomeTheCommandLineUnlessAHostGivesAWindow) {
                  {{"p", "/p", "1234"}, nullptr, "/p 1234"},
                  {{"p", "/c /s"}, nullptr, "/c /s"},
                  {{"p", "", "-S"}, nullptr, " -S"},
-                 // A host's window runs the saver in it, and only then. (Without switches, and
-                 // a host's window named in hexadecimal or through the environment: e2e tests.)
+                 // A host's window runs the saver in it, and only then. (No arguments at all,
+                 // and --window-id with a window's id in hexadecimal: e2e tests.)
                  {{"p", "-window-id", "42"}, "7", "/s"},
                  {{"p", "--root", "--window-id=0X2A"}, nullptr, "/s"},
                  {{"p", "--root"}, "0x400007", "/s"},
