@@ -1,7 +1,7 @@
 // Nothing from the settings file or a model's file name reaches a shell: the
 // saver is run on settings whose FILENAME is full of shell syntax, and on a
 // real model whose own name is, and nothing it names gets run.
-#include "reliability_support.h"
+#include "../support/temp_folders.h"
 
 #include <xfile/xwriter.h>
 
@@ -24,10 +24,10 @@ bool CatchesTerm(pid_t pid) {
            (std::stoull(status.substr(at + 7), nullptr, 16) >> (SIGTERM - 1) & 1);
 }
 
-class SaverInputSecurity : public FreshFolders {
+class SaverInputSecurity : public TempFolders {
   protected:
     void SetUp() override {
-        FreshFolders::SetUp();
+        TempFolders::SetUp();
         const char* saver = getenv("PLUMORA_SAVER");
         if (!saver || !*saver) {
             ASSERT_STRNE(getenv("CI"), "true") << "PLUMORA_SAVER names no saver program";
@@ -36,6 +36,7 @@ class SaverInputSecurity : public FreshFolders {
         program = saver;
         work = root + "/work";
         mkdir(work.c_str(), 0700);
+        mkdir(Folder().c_str(), 0700);
         marker = work + "/X";
         // Whatever the saver starts and leaves running becomes our child, to be waited for.
         prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -98,7 +99,7 @@ TEST_F(SaverInputSecurity, FilenameIsNeverRunThroughAShell) {
     for (size_t i = 0; i < names.size(); ++i) {
         const bool real = i >= missing && i + 1 < names.size();
         ASSERT_TRUE(!real || xfile::save(names[i].c_str(), model)) << names[i];
-        WriteBytes(settings, "[SETTING]\nFILENAME=" + names[i] + "\n");
+        WriteBytes(SettingsPath(), "[SETTING]\nFILENAME=" + names[i] + "\n");
         const std::string errors = RunSaver();
         EXPECT_EQ(access(marker.c_str(), F_OK), -1) << names[i];
         EXPECT_EQ(errors.find("cannot load model") == std::string::npos, real) << names[i] << "\n"

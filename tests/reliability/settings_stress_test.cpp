@@ -1,7 +1,7 @@
 // The settings file under the two programs' real use: the settings program
 // rewriting the colour and speed keys while the saver reads them, and killed
 // anywhere in a write.
-#include "reliability_support.h"
+#include "../support/temp_folders.h"
 #include "settings_keys.h"
 #include "windows.h"
 
@@ -65,10 +65,11 @@ struct Writer {
     }
 };
 
-using SettingsStress = FreshFolders;
+using SettingsStress = TempFolders;
 
 TEST_F(SettingsStress, ReadsRacingWritesAndKilledWritersOnlyEverSeeWholeFiles) {
-    WriteBytes(settings, FileWith(kLow));
+    mkdir(Folder().c_str(), 0700);
+    WriteBytes(SettingsPath(), FileWith(kLow));
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     int changes = 0; // reads that found another value than the read before
@@ -86,7 +87,8 @@ TEST_F(SettingsStress, ReadsRacingWritesAndKilledWritersOnlyEverSeeWholeFiles) {
                 const Group seen = Read();
                 ASSERT_EQ(FileWith(seen).find("torn"), std::string::npos) << "round " << round;
                 ASSERT_EQ(GetPrivateProfileIntA(SECTION_SS, KEY_SHADE, -1, SETTINGS_FILE), 1u);
-                ASSERT_TRUE(ReadBytes(settings).ends_with("FILENAME=C:\\XFile\\parasol.x\r\n"));
+                ASSERT_TRUE(
+                    ReadBytes(SettingsPath()).ends_with("FILENAME=C:\\XFile\\parasol.x\r\n"));
                 changes += last && last != seen.r;
                 last = seen.r;
             }
@@ -94,18 +96,16 @@ TEST_F(SettingsStress, ReadsRacingWritesAndKilledWritersOnlyEverSeeWholeFiles) {
         } // killed wherever it is
         // Whatever the moment, the file is one the writes can produce: every byte of the
         // hand-kept file, each key with a whole value.
-        ASSERT_EQ(ReadBytes(settings), FileWith(Read())) << "round " << round << ", seed " << seed;
+        ASSERT_EQ(ReadBytes(SettingsPath()), FileWith(Read()))
+            << "round " << round << ", seed " << seed;
     }
     // The next write takes over after the killed ones, keeps the file whole and leaves no
     // temporary file behind. Its values are new to every key: a write that changes nothing
     // replaces no file.
     constexpr Group kNew{"1", "2", "3", "4"};
     WriteGroup(kNew);
-    EXPECT_EQ(ReadBytes(settings), FileWith(kNew));
-    for (const auto& entry : std::filesystem::directory_iterator(root + "/config/plumora"))
-        EXPECT_TRUE(entry.path().filename() == "Mirel.ini" ||
-                    entry.path().filename() == ".Mirel.ini.lock")
-            << entry.path();
+    EXPECT_EQ(ReadBytes(SettingsPath()), FileWith(kNew));
+    ExpectNoTemporaryFiles(Folder());
 }
 
 } // namespace

@@ -18,7 +18,6 @@ TEST_F(PathsTest, DriveRootIsAboveTheProgramFolderAndNamesMatchAnyCase) {
     Win32TestSetProgramDir((root + "/windows/").c_str());
     EXPECT_EQ(Win32ProgramDir(), root + "/windows");
     const std::pair<const char*, const char*> cases[] = {
-        {"C:\\XFile\\parasol.x", "/XFile/parasol.x"},
         {"c:\\xfile\\parasol.x", "/XFile/parasol.x"},
         {"C:/XFile/parasol.x", "/XFile/parasol.x"},
         {"\\XFile\\parasol.x", "/XFile/parasol.x"},
@@ -27,7 +26,6 @@ TEST_F(PathsTest, DriveRootIsAboveTheProgramFolderAndNamesMatchAnyCase) {
         {"C:\\XFILE\\PARASOL.x", "/XFile/Parasol.x"}, // else the first match in byte order
         {"C:\\XFile\\", "/XFile/"},
         {"C:\\", "/"},
-        {"c:\\windows", "/windows"},
         {"C:\\WINDOWS\\Quenset.exe", "/windows/Quenset.exe"},
         {"C:\\NoSuch\\ship.x", "/NoSuch/ship.x"},
         {"D:\\models\\ship.x", "/models/ship.x"}};
@@ -49,14 +47,6 @@ TEST_F(PathsTest, DriveRootIsAboveTheProgramFolderAndNamesMatchAnyCase) {
     EXPECT_EQ(Win32MapPath("xfile\\parasol.x"), "XFile/parasol.x");
     EXPECT_EQ(Win32MapPath("..\\x"), "../x");
     ASSERT_EQ(chdir(cwd), 0);
-}
-
-TEST_F(PathsTest, ProgramFolderComesFromTheRunningBinary) {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    ASSERT_GT(n, 0);
-    std::string self(exe, size_t(n));
-    EXPECT_EQ(Win32ProgramDir(), self.substr(0, self.rfind('/')));
 }
 
 TEST(DebugOutputTest, WholeTextToStderr) {

