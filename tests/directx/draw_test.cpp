@@ -74,6 +74,7 @@ TEST_F(Draw, SurfacesFollowTheDisplayAndCheckDescriptorsAndAttachments) {
     EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), zbuffer_desc(640, 479)).get()),
               DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(s.primary.get()), DDERR_CANNOTATTACHSURFACE);
+    EXPECT_EQ(s.back->AddAttachedSurface(s.back.get()), DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(z.get()), DD_OK);
     EXPECT_EQ(s.back->AddAttachedSurface(z.get()), DDERR_SURFACEALREADYATTACHED);
 }
@@ -183,6 +184,8 @@ TEST_F(Draw, LostSurfacesFailUntilRestoredAndOwnersStayAlive) {
         s.hr = DD_OK;
         EXPECT_EQ(s.frame(), surface == s.primary.get() ? DDERR_SURFACELOST : DD_OK) << state;
     }
+    DXTestLoseSurface(s.primary.get());
+    EXPECT_EQ(lost(), "L--");
     // Surfaces hold what is attached to them and their DirectDraw object: without the
     // stage's own references only Direct3D goes.
     DestroyWindow(clip_to(s, 0, 0, 8, 8));

@@ -126,6 +126,9 @@ void Stage::build(int bits, bool with_zbuffer) {
     STEP(DirectDrawCreate(nullptr, out(dd), nullptr));
     STEP(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL));
     STEP(dd->CreateSurface(&p, out(primary), nullptr));
+    STEP(dd->CreateClipper(0, out(clipper), nullptr));
+    STEP(clipper->SetHWnd(0, nullptr)); // no window: the whole display
+    STEP(primary->SetClipper(clipper.get()));
     STEP(dd->CreateSurface(&b, out(back), nullptr));
     if (bits == 8) {
         STEP(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, out(palette), nullptr));

@@ -93,6 +93,7 @@ class Stage {
     HRESULT hr = DD_OK; // the first failure
     Ptr<IDirectDraw> dd;
     Ptr<IDirectDrawSurface> primary, back;
+    Ptr<IDirectDrawClipper> clipper;
     Ptr<IDirect3D2> d3d;
     Ptr<IDirect3DRM2> rm;
     Ptr<IDirectDrawSurface> zbuffer;

@@ -190,7 +190,8 @@ TEST_F(Render, EveryInjectedFailureIsReportedOnceAndLeavesNothing) {
     const std::string model = save_model("fail.x", box_mesh(-1, -1, -1, 1, 1, 1));
     const HRESULT code = HRESULT(0x8876ABCD);
     std::istringstream ops(
-        "DirectDrawCreate SetCooperativeLevel CreateSurface CreatePalette SetPalette "
+        "DirectDrawCreate SetCooperativeLevel CreateSurface CreateClipper SetHWnd SetClipper "
+        "CreatePalette SetPalette "
         "AddAttachedSurface QueryInterface CreateDevice Direct3DRMCreate CreateDeviceFromD3D "
         "SetQuality CreateFrame CreateViewport SetBack CreateLightRGB AddLight SetOrientation "
         "SetPosition CreateMeshBuilder Load SetColor CreateMesh AddVisual Move Clear Render Update "
@@ -205,6 +206,11 @@ TEST_F(Render, EveryInjectedFailureIsReportedOnceAndLeavesNothing) {
         }
         EXPECT_EQ(DXTestLiveObjects(), 0) << op;
     }
+    // The failure may wait for a later call.
+    DXTestFailCall("Move", 2, code);
+    Stage s(32, 24);
+    EXPECT_EQ(s.frame(), DD_OK);
+    EXPECT_EQ(s.frame(), code);
 }
 
 } // namespace
