@@ -73,7 +73,8 @@ TEST_F(Draw, SurfacesFollowTheDisplayAndCheckDescriptorsAndAttachments) {
     EXPECT_EQ(s.back->AddAttachedSurface(nullptr), DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), zbuffer_desc(640, 479)).get()),
               DDERR_CANNOTATTACHSURFACE);
-    EXPECT_EQ(s.back->AddAttachedSurface(s.primary.get()), DDERR_CANNOTATTACHSURFACE);
+    EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), offscreen_desc(640, 480)).get()),
+              DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(s.back.get()), DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(z.get()), DD_OK);
     EXPECT_EQ(s.back->AddAttachedSurface(z.get()), DDERR_SURFACEALREADYATTACHED);
@@ -83,6 +84,7 @@ TEST_F(Draw, CopyToThePrimaryIsClippedToTheWindowAndOnlyWhatChanged) {
     Stage s(640, 480);
     RECT all{0, 0, 640, 480};
     auto copy = [&] { return s.primary->Blt(&all, s.back.get(), &all, DDBLT_WAIT, nullptr); };
+    ASSERT_EQ(s.primary->SetClipper(nullptr), DD_OK);
     // Without a window the copy covers the display.
     fill_pattern(s.back.get(), 0x100000);
     ASSERT_EQ(copy(), DD_OK);
