@@ -71,7 +71,7 @@ TEST_F(Draw, SurfacesFollowTheDisplayAndCheckDescriptorsAndAttachments) {
     // A z-buffer attaches only when it matches.
     auto z = create(s.dd.get(), zbuffer_desc(640, 480));
     EXPECT_EQ(s.back->AddAttachedSurface(nullptr), DDERR_CANNOTATTACHSURFACE);
-    EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), zbuffer_desc(640, 479)).get()),
+    EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), zbuffer_desc(320, 480)).get()),
               DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), offscreen_desc(640, 480)).get()),
               DDERR_CANNOTATTACHSURFACE);
