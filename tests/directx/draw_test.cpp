@@ -175,6 +175,9 @@ TEST_F(Draw, LostSurfacesFailUntilRestoredAndOwnersStayAlive) {
             state += x->IsLost() == DD_OK ? '-' : x->IsLost() == DDERR_SURFACELOST ? 'L' : '?';
         return state;
     };
+    // Shown once, then scribbled over on screen: a restored back surface is shown whole again.
+    ASSERT_EQ(s.frame(), DD_OK);
+    fill_pattern(s.primary.get(), 0x100000);
     DXTestLoseSurfaces();
     EXPECT_EQ(lost(), "LLL");
     EXPECT_EQ(s.frame(), DDERR_SURFACELOST);
@@ -186,6 +189,7 @@ TEST_F(Draw, LostSurfacesFailUntilRestoredAndOwnersStayAlive) {
         s.hr = DD_OK;
         EXPECT_EQ(s.frame(), surface == s.primary.get() ? DDERR_SURFACELOST : DD_OK) << state;
     }
+    EXPECT_EQ(pixel(s.primary.get(), 1, 1), 0u);
     DXTestLoseSurface(s.primary.get());
     EXPECT_EQ(lost(), "L--");
     // Surfaces hold what is attached to them and their DirectDraw object: without the
