@@ -1,10 +1,29 @@
 #include "dx_test_util.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <new>
 #include <unistd.h>
+
+// Counting replacements, so a test can show that the steady-state frame loop allocates nothing.
+// The library's other forms (array, nothrow, sized) all come through these two.
+std::atomic<long> g_allocations{0};
+
+void* operator new(std::size_t size) {
+    ++g_allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace dxt {
 namespace {
@@ -37,9 +56,12 @@ std::string save_model(const std::string& name, const xfile::MeshDesc& mesh, xfi
     return path;
 }
 
-xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float z1,
-                         xfile::Material material) {
+xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float z1, uint32_t rgb) {
     xfile::MeshDesc m;
+    xfile::Material material;
+    material.r = float(red(rgb)) / 255;
+    material.g = float(green(rgb)) / 255;
+    material.b = float(blue(rgb)) / 255;
     add_face(m, {{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}}, {0, 0, -1});
     add_face(m, {{x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}}, {0, 0, 1});
     add_face(m, {{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}}, {-1, 0, 0});
@@ -48,15 +70,6 @@ xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float
     add_face(m, {{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}}, {0, 1, 0});
     m.materials.push_back({material, ""});
     m.face_materials.assign(m.faces.size(), 0);
-    return m;
-}
-
-xfile::MeshDesc quad_mesh(float x0, float y0, float x1, float y1, float z,
-                          xfile::Material material) {
-    xfile::MeshDesc m;
-    add_face(m, {{x0, y0, z}, {x0, y1, z}, {x1, y1, z}, {x1, y0, z}}, {0, 0, -1});
-    m.materials.push_back({material, ""});
-    m.face_materials.assign(1, 0);
     return m;
 }
 
@@ -83,117 +96,135 @@ DDSURFACEDESC zbuffer_desc(int w, int h, DWORD bits) {
     return d;
 }
 
+Ptr<IDirectDrawSurface> create(IDirectDraw* dd, DDSURFACEDESC desc, HRESULT expected) {
+    Ptr<IDirectDrawSurface> s;
+    EXPECT_EQ(dd->CreateSurface(&desc, out(s), nullptr), expected);
+    EXPECT_EQ(bool(s), expected == DD_OK);
+    return s;
+}
+
 // ---- Stage ------------------------------------------------------------------------
+
+// A step of the stage unless one failed already; the first failure stays in hr.
+#define STEP(call)                                                                                 \
+    if (hr != DD_OK || (hr = (call)) != DD_OK) return
 
 Stage::Stage(int w, int h, int bits, bool with_zbuffer) : width(w), height(h) {
     Win32TestSetDisplay(w, h, bits); // headless and unpaced as DxTest sets them
-    EXPECT_EQ(DirectDrawCreate(nullptr, out(dd), nullptr), DD_OK);
-    EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
-    DDSURFACEDESC desc = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE);
-    EXPECT_EQ(dd->CreateSurface(&desc, out(primary), nullptr), DD_OK);
-    desc = offscreen_desc(w, h);
-    EXPECT_EQ(dd->CreateSurface(&desc, out(back), nullptr), DD_OK);
+    build(bits, with_zbuffer);
+}
 
+void Stage::build(int bits, bool with_zbuffer) {
+    DDSURFACEDESC p = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE),
+                  b = offscreen_desc(width, height), z = zbuffer_desc(width, height);
+    // A grey ramp; as the layer sets it, the ten entries at either end are read-only.
+    PALETTEENTRY entries[256];
+    for (int i = 0; i < 256; ++i)
+        entries[i] = {BYTE(i), BYTE(i), BYTE(i),
+                      BYTE(i < 10 || i >= 246 ? D3DPAL_READONLY : PC_RESERVED)};
+    Ptr<IDirect3DRM> rm1;
+    STEP(DirectDrawCreate(nullptr, out(dd), nullptr));
+    STEP(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL));
+    STEP(dd->CreateSurface(&p, out(primary), nullptr));
+    STEP(dd->CreateClipper(0, out(clipper), nullptr));
+    STEP(clipper->SetHWnd(0, nullptr)); // no window: the whole display
+    STEP(primary->SetClipper(clipper.get()));
+    STEP(dd->CreateSurface(&b, out(back), nullptr));
     if (bits == 8) {
-        PALETTEENTRY entries[256];
-        for (int i = 0; i < 256; ++i)
-            entries[i] = {BYTE(i), BYTE(255 - i), BYTE(i / 2),
-                          BYTE(i < 10 || i >= 246 ? D3DPAL_READONLY : PC_RESERVED)};
-        entries[0] = {0, 0, 0, D3DPAL_READONLY};
-        entries[255] = {255, 255, 255, D3DPAL_READONLY};
-        EXPECT_EQ(
-            dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, out(palette), nullptr),
-            DD_OK);
-        EXPECT_EQ(back->SetPalette(palette.get()), DD_OK);
-        EXPECT_EQ(primary->SetPalette(palette.get()), DD_OK);
+        STEP(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, entries, out(palette), nullptr));
+        STEP(back->SetPalette(palette.get()));
+        STEP(primary->SetPalette(palette.get()));
     }
     if (with_zbuffer) {
-        desc = zbuffer_desc(w, h);
-        EXPECT_EQ(dd->CreateSurface(&desc, out(zbuffer), nullptr), DD_OK);
-        EXPECT_EQ(back->AddAttachedSurface(zbuffer.get()), DD_OK);
+        STEP(dd->CreateSurface(&z, out(zbuffer), nullptr));
+        STEP(back->AddAttachedSurface(zbuffer.get()));
     }
-    EXPECT_EQ(dd->QueryInterface(IID_IDirect3D2, out(d3d)), DD_OK);
-    EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DMMXDevice, back.get(), out(device)), DD_OK);
-
-    Ptr<IDirect3DRM> rm1;
-    EXPECT_EQ(Direct3DRMCreate(out(rm1)), DD_OK);
-    EXPECT_EQ(rm1->QueryInterface(IID_IDirect3DRM2, out(rm)), DD_OK);
-    EXPECT_EQ(rm->CreateDeviceFromD3D(d3d.get(), device.get(), out(rm_device)), DD_OK);
-    rm_device->SetQuality(bits == 8 ? D3DRMRENDER_FLAT : D3DRMRENDER_GOURAUD);
-    EXPECT_EQ(rm->CreateFrame(nullptr, out(scene)), DD_OK);
-    EXPECT_EQ(rm->CreateFrame(scene.get(), out(camera)), DD_OK);
-    EXPECT_EQ(
-        rm->CreateViewport(rm_device.get(), camera.get(), 0, 0, DWORD(w), DWORD(h), out(viewport)),
-        DD_OK);
-    EXPECT_EQ(viewport->SetBack(5000.0f), DD_OK);
+    STEP(dd->QueryInterface(IID_IDirect3D2, out(d3d)));
+    STEP(d3d->CreateDevice(IID_IDirect3DMMXDevice, back.get(), out(device)));
+    STEP(Direct3DRMCreate(out(rm1)));
+    STEP(rm1->QueryInterface(IID_IDirect3DRM2, out(rm)));
+    STEP(rm->CreateDeviceFromD3D(d3d.get(), device.get(), out(rm_device)));
+    STEP(rm_device->SetQuality(bits == 8 ? D3DRMRENDER_FLAT : D3DRMRENDER_GOURAUD));
+    STEP(rm->CreateFrame(nullptr, out(scene)));
+    STEP(rm->CreateFrame(scene.get(), out(camera)));
+    STEP(rm->CreateViewport(rm_device.get(), camera.get(), 0, 0, DWORD(width), DWORD(height),
+                            out(viewport)));
+    STEP(viewport->SetBack(5000.0f));
 }
 
-void Stage::add_lights(float ambient, float directional, float dx, float dy, float dz) {
-    Ptr<IDirect3DRMLight> light;
+void Stage::add_lights(float ambient, float directional, float dx, float dz) {
+    Ptr<IDirect3DRMLight> light, beam;
     Ptr<IDirect3DRMFrame2> frame;
-    ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_AMBIENT, ambient, ambient, ambient, out(light)), DD_OK);
-    ASSERT_EQ(scene->AddLight(light.get()), DD_OK);
-    ASSERT_EQ(rm->CreateFrame(scene.get(), out(frame)), DD_OK);
-    const float ux = std::abs(dy) > 0.9f ? 1.0f : 0.0f, uy = 1.0f - ux;
-    ASSERT_EQ(frame->SetOrientation(scene.get(), dx, dy, dz, ux, uy, 0), DD_OK);
-    ASSERT_EQ(rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, directional, directional, directional,
-                                 out(light)),
-              DD_OK);
-    ASSERT_EQ(frame->AddLight(light.get()), DD_OK);
+    STEP(rm->CreateLightRGB(D3DRMLIGHT_AMBIENT, ambient, ambient, ambient, out(light)));
+    STEP(scene->AddLight(light.get()));
+    STEP(rm->CreateFrame(scene.get(), out(frame)));
+    STEP(frame->SetOrientation(scene.get(), dx, 0, dz, 0, 1, 0));
+    STEP(rm->CreateLightRGB(D3DRMLIGHT_DIRECTIONAL, directional, directional, directional,
+                            out(beam)));
+    STEP(frame->AddLight(beam.get()));
 }
 
-IDirect3DRMFrame2* Stage::add_model(const std::string& path, float x, float y, float z,
-                                    D3DRMRENDERQUALITY quality, D3DCOLOR color) {
+void Stage::add_model(const std::string& path, float x, float y, float z,
+                      D3DRMRENDERQUALITY quality, D3DCOLOR color) {
     Ptr<IDirect3DRMMeshBuilder2> builder;
     Ptr<IDirect3DRMMesh> mesh;
-    models.emplace_back();
-    EXPECT_EQ(rm->CreateFrame(scene.get(), out(models.back())), DD_OK);
-    models.back()->SetPosition(scene.get(), x, y, z);
-    EXPECT_EQ(rm->CreateMeshBuilder(out(builder)), DD_OK);
-    EXPECT_EQ(builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr),
-              DD_OK);
-    builder->SetQuality(quality);
-    if (color) builder->SetColor(color);
-    EXPECT_EQ(builder->CreateMesh(out(mesh)), DD_OK);
-    EXPECT_EQ(models.back()->AddVisual(mesh.get()), DD_OK);
-    return models.back().get();
+    Ptr<IDirect3DRMFrame2>& frame = models.emplace_back();
+    STEP(rm->CreateFrame(scene.get(), out(frame)));
+    STEP(frame->SetPosition(scene.get(), x, y, z));
+    STEP(rm->CreateMeshBuilder(out(builder)));
+    STEP(builder->Load((void*)path.c_str(), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr));
+    STEP(builder->SetQuality(quality));
+    if (color) STEP(builder->SetColor(color));
+    STEP(builder->CreateMesh(out(mesh)));
+    STEP(frame->AddVisual(mesh.get()));
 }
 
 HRESULT Stage::frame() {
-    HRESULT hr;
-    if ((hr = viewport->Clear()) != DD_OK) return hr;
-    if ((hr = viewport->Render(scene.get())) != DD_OK) return hr;
-    if ((hr = rm_device->Update()) != DD_OK) return hr;
+    run_frame();
+    return hr;
+}
+
+void Stage::run_frame() {
     RECT all{0, 0, width, height};
-    return primary->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr);
+    STEP(scene->Move(1.0f));
+    STEP(viewport->Clear());
+    STEP(viewport->Render(scene.get()));
+    STEP(rm_device->Update());
+    STEP(primary->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr));
 }
 
 uint32_t pixel(IDirectDrawSurface* surface, int x, int y) {
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
-    if (surface->Lock(nullptr, &d, DDLOCK_READONLY | DDLOCK_WAIT, nullptr) != DD_OK) return 0xDEAD;
-    const auto* row = static_cast<const uint8_t*>(d.lpSurface) + ptrdiff_t(y) * d.lPitch;
+    RECT one{x, y, x + 1, y + 1};
+    if (surface->Lock(&one, &d, DDLOCK_READONLY | DDLOCK_WAIT, nullptr) != DD_OK) return 0xDEAD;
     const uint32_t c = d.ddpfPixelFormat.dwRGBBitCount == 8
-                           ? row[x]
-                           : reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+                           ? *static_cast<const uint8_t*>(d.lpSurface)
+                           : *static_cast<const uint32_t*>(d.lpSurface) & 0xFFFFFF;
     surface->Unlock(d.lpSurface);
     return c;
 }
 
-RECT Stage::lit_box() {
-    RECT r{width, height, 0, 0};
+std::vector<uint32_t> Stage::picture() {
+    std::vector<uint32_t> all(size_t(width) * size_t(height));
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
-    if (back->Lock(nullptr, &d, DDLOCK_READONLY, nullptr) != DD_OK) return r;
-    for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(
-            static_cast<const uint8_t*>(d.lpSurface) + y * d.lPitch);
+    if (back->Lock(nullptr, &d, DDLOCK_READONLY, nullptr) != DD_OK) return all;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&all[size_t(y * width)],
+                    static_cast<const uint8_t*>(d.lpSurface) + y * d.lPitch, size_t(width) * 4);
+    back->Unlock(d.lpSurface);
+    return all;
+}
+
+RECT Stage::lit_box() {
+    RECT r{width, height, 0, 0};
+    const std::vector<uint32_t> all = picture();
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if (row[x] & 0xFFFFFF)
+            if (all[size_t(y * width + x)] & 0xFFFFFF)
                 r = {std::min<LONG>(r.left, x), std::min<LONG>(r.top, y),
                      std::max<LONG>(r.right, x + 1), std::max<LONG>(r.bottom, y + 1)};
-    }
-    back->Unlock(d.lpSurface);
     return r;
 }
 
@@ -205,8 +236,8 @@ void DxTest::SetUp() {
     DXTestSetUnpaced(TRUE);
 }
 
-void DxTest::TearDown() {
-    DXTestClearFailures(); // nothing armed for the fixtures' own releases
+DxTest::~DxTest() {
+    DXTestClearFailures();
     Win32TestSetDisplay(0, 0, 0);
     EXPECT_EQ(DXTestLiveObjects(), 0) << "stand-in objects outlived the test";
 }

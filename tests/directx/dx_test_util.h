@@ -8,10 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+// Every allocation of the test program, counted (dx_test_util.cpp).
+extern std::atomic<long> g_allocations;
 
 namespace dxt {
 
@@ -34,6 +38,11 @@ template <class T> OutPtr<T> out(Ptr<T>& owner) {
     return {owner};
 }
 
+// Channels of 0x00RRGGBB.
+inline constexpr auto red = [](uint32_t c) { return int(c >> 16) & 0xFF; };
+inline constexpr auto green = [](uint32_t c) { return int(c >> 8) & 0xFF; };
+inline constexpr auto blue = [](uint32_t c) { return int(c) & 0xFF; };
+
 // A fresh temporary folder for fixtures, removed with its files at the end of the test run.
 std::string temp_dir();
 
@@ -41,14 +50,14 @@ std::string temp_dir();
 std::string save_model(const std::string& name, const xfile::MeshDesc& mesh,
                        xfile::Format format = xfile::Format::Text);
 
-// An axis-aligned box with quad faces (clockwise seen from outside), one colour.
+// An axis-aligned box with quad faces (clockwise seen from outside), one colour (0xRRGGBB).
+// Flat in z, it shows the camera (looking along +z) a single quad.
 xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float z1,
-                         xfile::Material material = {});
-// A single quad in the plane z = const spanning x0..x1, y0..y1, facing -z (the camera).
-xfile::MeshDesc quad_mesh(float x0, float y0, float x1, float y1, float z,
-                          xfile::Material material = {});
+                         uint32_t rgb = 0xFFFFFF);
 
 DDSURFACEDESC surface_desc(DWORD flags, DWORD caps, DWORD width = 0, DWORD height = 0);
+// Creates a surface, expecting the given result and a surface only on success.
+Ptr<IDirectDrawSurface> create(IDirectDraw* dd, DDSURFACEDESC desc, HRESULT expected = DD_OK);
 // A system-memory surface that 3D devices can render to, and a z-buffer.
 DDSURFACEDESC offscreen_desc(int w, int h);
 DDSURFACEDESC zbuffer_desc(int w, int h, DWORD bits = 16);
@@ -58,29 +67,33 @@ uint32_t pixel(IDirectDrawSurface* surface, int x, int y);
 
 // A complete headless 3D set-up as the device layer builds it: display, primary,
 // back surface with z-buffer, MMX device, retained-mode device and a viewport
-// looking from the camera (at the scene origin) along +z.
+// looking from the camera (at the scene origin) along +z. Every call after a failed
+// one is skipped; frame() reports the first failure.
 class Stage {
   public:
     Stage(int width, int height, int bits = 32, bool with_zbuffer = true);
 
-    // Ambient light on the scene and a directional light whose frame points along dir.
-    void add_lights(float ambient, float directional, float dx = 0, float dy = 0, float dz = 1);
-    // A frame under the scene at (x, y, z) showing the given model (as a mesh), all in
-    // one colour unless the colour is 0 (the file's materials then stay).
-    IDirect3DRMFrame2* add_model(const std::string& path, float x, float y, float z,
-                                 D3DRMRENDERQUALITY quality = D3DRMRENDER_GOURAUD,
-                                 D3DCOLOR color = 0);
-    // Clear, Render, Update and the copy to the primary; the first failure is returned.
+    // Ambient light on the scene and a directional light whose frame points along (dx, 0, dz).
+    void add_lights(float ambient, float directional, float dx = 0, float dz = 1);
+    // A frame under the scene at (x, y, z), added to models, showing the given model (as a
+    // mesh), all in one colour unless the colour is 0 (the file's materials then stay).
+    void add_model(const std::string& path, float x, float y, float z,
+                   D3DRMRENDERQUALITY quality = D3DRMRENDER_GOURAUD, D3DCOLOR color = 0);
+    // Move, Clear, Render, Update and the copy to the primary.
     HRESULT frame();
     uint32_t pixel(int x, int y) { return dxt::pixel(back.get(), x, y); }
+    // The back surface's pixels (32 bits), row by row.
+    std::vector<uint32_t> picture();
     // Bounding box of the pixels that aren't black: left, top, right, bottom (exclusive).
     RECT lit_box();
 
     // Declared so that they are released in the device layer's teardown order: models and
     // viewport first, the DirectDraw object last.
     int width, height;
+    HRESULT hr = DD_OK; // the first failure
     Ptr<IDirectDraw> dd;
     Ptr<IDirectDrawSurface> primary, back;
+    Ptr<IDirectDrawClipper> clipper;
     Ptr<IDirect3D2> d3d;
     Ptr<IDirect3DRM2> rm;
     Ptr<IDirectDrawSurface> zbuffer;
@@ -90,18 +103,18 @@ class Stage {
     Ptr<IDirect3DRMFrame2> scene, camera;
     Ptr<IDirect3DRMViewport> viewport;
     std::vector<Ptr<IDirect3DRMFrame2>> models;
+
+  private:
+    void build(int bits, bool with_zbuffer);
+    void run_frame();
 };
 
-// Channels of 0x00RRGGBB.
-inline constexpr auto red = [](uint32_t c) { return int(c >> 16) & 0xFF; };
-inline constexpr auto green = [](uint32_t c) { return int(c >> 8) & 0xFF; };
-inline constexpr auto blue = [](uint32_t c) { return int(c) & 0xFF; };
-
-// Every test starts from a clean stand-in: no failures armed, default switches.
+// Every test starts from a clean stand-in: no failures armed, default switches. Once the
+// fixture's own objects are gone, none may be left.
 class DxTest : public ::testing::Test {
   protected:
     void SetUp() override;
-    void TearDown() override;
+    ~DxTest() override;
 };
 
 } // namespace dxt
