@@ -11,10 +11,14 @@ Use from a test script (add scripts/e2e to sys.path):
         image = x.screenshot(probe, path)      # PPM via tools/xshot
         pane = ForeignWindow(x, probe, (0, 0, 320, 240))   # another program's window
 
+A test script's main is run_case(globals(), Fixture, {"--program": None, ...}): its
+case_* functions, one named on the command line, each given Fixture(args, x, home).
+
 Command line: `python3 xsession.py [--screen 1280x720x24] -- COMMAND...` runs
 COMMAND with DISPLAY set to a fresh server and returns its exit code.
 """
 
+import argparse
 import os
 import select
 import shutil
@@ -25,10 +29,16 @@ import tempfile
 import time
 
 SKIP = 77  # CTest's SKIP_RETURN_CODE for the end-to-end tests
+QUICK = 10  # seconds a program that should react at once may take, on a busy machine
 
 
 class Failure(Exception):
     """A failed expectation; the test script reports it and exits 1."""
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
 
 
 def require_tools(*names):
@@ -47,6 +57,13 @@ def wait_exit(proc, timeout):
         proc.kill()
         proc.wait()
         raise Failure("%s still running after %ss" % (proc.args, timeout))
+
+
+def expect_exit(proc, code, what, timeout=QUICK):
+    """A Failure unless the process ends within timeout with this exit code."""
+    got = wait_exit(proc, timeout)
+    expect(got == code,
+           "%s: exit code %s, expected %s; output: %s" % (what, got, code, output(proc)))
 
 
 def still_running(proc, seconds):
@@ -75,6 +92,47 @@ def output(proc):
     """What a program started by XSession.start wrote so far, as text."""
     proc.log.seek(0)
     return proc.log.read().decode(errors="replace")
+
+
+def install_saver(program, home):
+    """The built saver copied to home/windows/Plumora.scr, with the build's model folder
+    (XFile/ beside windows/) copied beside it when there is one, as the build lays it out:
+    (its path, whether the default model came along)."""
+    os.makedirs(os.path.join(home, "windows"), exist_ok=True)
+    path = os.path.join(home, "windows", "Plumora.scr")
+    shutil.copy2(program, path)
+    models = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(program))), "XFile")
+    if os.path.isdir(models):
+        shutil.copytree(models, os.path.join(home, "XFile"))
+    return path, os.path.isfile(os.path.join(models, "parasol.x"))
+
+
+def stand_in(path):
+    """A script at path standing in for one of the programs: each run adds its arguments as
+    a line to path + ".ran"; that file's path."""
+    with open(path, "w") as f:
+        f.write('#!/bin/sh\necho "$*" >> "$0.ran"\n')
+    os.chmod(path, 0o755)
+    return path + ".ran"
+
+
+def settings_file(env, text=None):
+    """Path of the settings file of the programs run with env; replaced by text if given."""
+    path = os.path.join(env["XDG_CONFIG_HOME"], "plumora", "Mirel.ini")
+    if text is not None:
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+    return path
+
+
+def box_model(h, x=0):
+    """A text .x cube of edge 2h centred on (x, 0, 0), faces clockwise seen from outside."""
+    corners = [(x + a, b, z) for z in (-h, h) for a, b in ((-h, -h), (-h, h), (h, h), (h, -h))]
+    faces = [(0, 1, 2, 3), (7, 6, 5, 4), (0, 4, 5, 1), (1, 5, 6, 2), (2, 6, 7, 3), (3, 7, 4, 0)]
+    return "xof 0302txt 0032\nMesh cube {\n %d;\n%s;\n %d;\n%s;\n}\n" % (
+        len(corners), ",\n".join(" %f;%f;%f;" % c for c in corners),
+        len(faces), ",\n".join(" 4;%d,%d,%d,%d;" % f for f in faces))
 
 
 def read_ppm(path):
@@ -240,8 +298,8 @@ class XSession:
         return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
                 int(values["Width"]), int(values["Height"]))
 
-    def key(self, name):
-        self.run(["xdotool", "key", name])
+    def key(self, *names):
+        self.run(["xdotool", "key", *names])
 
     def click(self, button):
         self.run(["xdotool", "click", str(button)])
@@ -286,6 +344,33 @@ class ForeignWindow:
     def destroy(self):
         self.proc.stdin.close()
         self.proc.wait(10)
+
+
+def run_case(script, fixture, options, tools=("Xvfb", "xdotool", "xwininfo"),
+             screen="1280x720x24", errors=()):
+    """Runs the case named on the command line, script's case_<name>, on
+    fixture(args, x, home) in a fresh folder and X server. Options without a default
+    (None) are required. The exit code: 0 pass, 1 fail (a Failure or one of errors)."""
+    cases = {name[5:]: fn for name, fn in script.items() if name.startswith("case_")}
+    parser = argparse.ArgumentParser()
+    for option, default in options.items():
+        parser.add_argument(option, required=default is None, default=default)
+    parser.add_argument("case", choices=sorted(cases))
+    args = parser.parse_args()
+    require_tools(*tools)
+    try:
+        with tempfile.TemporaryDirectory(prefix="plumora-e2e-") as home, XSession(screen) as x:
+            try:
+                cases[args.case](fixture(args, x, home))
+            finally:  # what the programs still running said, for the report
+                for child in x.children:
+                    if child.poll() is None and hasattr(child, "log"):
+                        print(output(child))
+    except (Failure, *errors) as failure:
+        print("FAIL %s: %s" % (args.case, failure))
+        return 1
+    print("PASS " + args.case)
+    return 0
 
 
 def main(argv):

@@ -8,50 +8,30 @@ model beside it, as the build lays it out), writes its own settings file and
 model, runs the saver and reads the screen back. Exit 0 pass, 1 fail, 77 skipped.
 """
 
-import argparse
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "e2e"))
-from xsession import SKIP, Failure, XSession, output, require_tools, wait_exit, \
-    wait_until  # noqa: E402
+from xsession import SKIP, box_model, expect, expect_exit, install_saver, output, run_case, \
+    settings_file, wait_until  # noqa: E402
 
 TITLE = "Tessival"
 SCREEN = (1280, 720)
 PATIENCE = 60  # seconds to wait for a screen or a line; only a failing run waits them out
 
 
-def expect(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def box_model(h):
-    """A text .x cube of edge 2h, faces clockwise seen from outside."""
-    corners = [(x, y, z) for z in (-h, h) for x, y in ((-h, -h), (-h, h), (h, h), (h, -h))]
-    faces = [(0, 1, 2, 3), (7, 6, 5, 4), (0, 4, 5, 1), (1, 5, 6, 2), (2, 6, 7, 3), (3, 7, 4, 0)]
-    return "xof 0302txt 0032\nMesh cube {\n %d;\n%s;\n %d;\n%s;\n}\n" % (
-        len(corners), ",\n".join(" %f;%f;%f;" % c for c in corners),
-        len(faces), ",\n".join(" 4;%d,%d,%d,%d;" % f for f in faces))
-
-
 class Run:
     """One installation of the saver with its own settings, X server and folders."""
 
     def __init__(self, args, x, home):
+        for path in (args.program, args.xshot):
+            if not os.path.exists(path):
+                print("skipped: not built: " + path)
+                sys.exit(SKIP)
         self.args, self.x, self.home = args, x, home
-        os.makedirs(os.path.join(home, "windows"))
-        self.program = os.path.join(home, "windows", "Plumora.scr")
-        shutil.copy2(args.program, self.program)
-        models = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.program))),
-                              "XFile")
-        self.has_default_model = os.path.isfile(os.path.join(models, "parasol.x"))
-        if self.has_default_model:
-            shutil.copytree(models, os.path.join(home, "XFile"))
+        self.program, self.has_default_model = install_saver(args.program, home)
         self.env = x.environment(home)
 
     def write(self, name, text):
@@ -61,11 +41,9 @@ class Run:
         return path
 
     def settings(self, shade=0, colour=(255, 255, 255), model=None):
-        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "plumora")
-        os.makedirs(folder, exist_ok=True)
-        with open(os.path.join(folder, "Mirel.ini"), "w") as f:
-            f.write("[SS_SECTION]\nSPEED=5\nSHADE=%d\n[SETTING]\nColorR=%d\nColorG=%d\nColorB=%d\n"
-                    % ((shade,) + colour) + ("FILENAME=%s\n" % model if model else ""))
+        settings_file(self.env, "[SS_SECTION]\nSPEED=5\nSHADE=%d\n[SETTING]\nColorR=%d\n"
+                      "ColorG=%d\nColorB=%d\n" % ((shade,) + colour) +
+                      ("FILENAME=%s\n" % model if model else ""))
 
     def start(self):
         proc = self.x.start([self.program, "/s"], self.env)
@@ -100,8 +78,7 @@ class Run:
 
     def stop(self, proc):
         self.x.key("a")
-        code = wait_exit(proc, PATIENCE)
-        expect(code == 0, "exit code %d after a key: %s" % (code, output(proc)))
+        expect_exit(proc, 0, "after a key", PATIENCE)
 
 
 def centred(s, minimum):
@@ -186,31 +163,6 @@ def case_formats(r):
            "mean brightness unlike the .x sphere's: %s" % lit)
 
 
-CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--xshot", required=True)
-    parser.add_argument("--sphere")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    require_tools("Xvfb", "xdotool")
-    for path in (args.program, args.xshot):
-        if not os.path.exists(path):
-            print("skipped: not built: " + path)
-            return SKIP
-    try:
-        screen = "%dx%dx24" % SCREEN
-        with tempfile.TemporaryDirectory(prefix="plumora-draw-") as home, XSession(screen) as x:
-            CASES[args.case](Run(args, x, home))
-    except Failure as failure:
-        print("FAIL %s: %s" % (args.case, failure))
-        return 1
-    print("PASS " + args.case)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_case(globals(), Run, {"--program": None, "--xshot": None, "--sphere": ""}, ("Xvfb", "xdotool"),
+                      "%dx%dx24" % SCREEN))

@@ -7,7 +7,6 @@ XScreenSaver daemon), and as it is installed (a staged install, the Debian packa
 Exit 0 pass, 1 fail, 77 skipped.
 """
 
-import argparse
 import glob
 import os
 import pwd
@@ -15,22 +14,15 @@ import re
 import signal
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "e2e"))
-from xsession import SKIP, Failure, ForeignWindow, XSession, output, require_tools, \
-    wait_exit, wait_until as poll  # noqa: E402
+from xsession import QUICK, SKIP, ForeignWindow, expect, expect_exit, output, require_tools, \
+    run_case, settings_file, wait_until as poll  # noqa: E402
 
-QUICK = 10
 SCREEN = (1024, 768)
 E2E_USER = "plumora-e2e"  # the daemon runs nothing as root
-
-
-def expect(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 class Case:
@@ -82,7 +74,7 @@ def case_window(c):
 
     # One saver per window: a second in the same one ends, one in another runs.
     second = c.start("--window-id", a.id)
-    expect(wait_exit(second, QUICK) == 1, "a second saver ran in the same window")
+    expect_exit(second, 1, "a second saver in the same window")
     other = c.start("--root", env=dict(c.env, XSCREENSAVER_WINDOW=str(int(b.id, 16))))
     poll("picture in the second window", lambda: c.drawn_in(b.rect))
 
@@ -95,13 +87,13 @@ def case_window(c):
     # The host stops a saver with SIGTERM, or takes its window away: normal ends,
     # nothing left behind.
     other.send_signal(signal.SIGTERM)
-    expect(wait_exit(other, QUICK) == 0, "exit code after SIGTERM: %s" % output(other))
+    expect_exit(other, 0, "SIGTERM")
     a.destroy()
-    expect(wait_exit(saver, QUICK) == 0, "exit code when the window went: %s" % output(saver))
+    expect_exit(saver, 0, "the window went")
     left = os.listdir(c.env["XDG_RUNTIME_DIR"])
     expect(not left, "files left in the runtime folder: %s" % left)
     gone = c.start("--window-id", a.id)
-    expect(wait_exit(gone, QUICK) == 1, "a saver ran without its window")
+    expect_exit(gone, 1, "a saver without its window")
     expect("host window" in output(gone), "no line about the window: %s" % output(gone))
 
 
@@ -166,16 +158,15 @@ def case_staged(c):
                          dict(c.env, QT_QPA_PLATFORM="xcb"))
     dialog = c.x.wait_for_window("Plumora", settings)
     c.x.run(["xdotool", "windowfocus", "--sync", dialog])
-    c.x.run(["xdotool", "key"] + ["Tab"] * 10 + ["space"])  # to "Preview", and press it
+    c.x.key(*["Tab"] * 10, "space")  # to "Preview", and press it
     c.x.wait_for_window("Tessival", timeout=QUICK)
     poll("default model on the screen", lambda: c.lit() > 0)
-    settings_file = os.path.join(c.env["XDG_CONFIG_HOME"], "plumora", "Mirel.ini")
-    expect(not os.path.exists(settings_file), "a settings file was written")
+    expect(not os.path.exists(settings_file(c.env)), "a settings file was written")
     c.x.key("a")
     poll("end of the preview", lambda: not c.x.find_windows("Tessival"), timeout=QUICK)
     c.x.run(["xdotool", "windowfocus", "--sync", dialog])
     c.x.key("Escape")
-    expect(wait_exit(settings, QUICK) == 0, "settings program exit code")
+    expect_exit(settings, 0, "settings program")
 
 
 def case_package(c):
@@ -210,26 +201,7 @@ def case_package(c):
     expect("Quenset" in hack.find("_description").text, "the description names no Quenset")
 
 
-CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--program", "--xshot", "--build", "--cmake", "--cpack"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    require_tools("Xvfb", "xdotool", "xwininfo")
-    try:
-        with tempfile.TemporaryDirectory(prefix="plumora-host-") as home, \
-                XSession("%dx%dx24" % SCREEN) as x:
-            CASES[args.case](Case(args, x, home))
-    except (Failure, subprocess.SubprocessError) as failure:
-        print("FAIL %s: %s" % (args.case, failure))
-        return 1
-    print("PASS " + args.case)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_case(globals(), Case, dict.fromkeys(("--program", "--xshot", "--build", "--cmake",
+                                                      "--cpack")),
+                      screen="%dx%dx24" % SCREEN, errors=(subprocess.SubprocessError,)))

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +24,7 @@ void SceneTest::SetUp() {
 void SceneTest::TearDown() {
     SceneRelease();
     LayerTest::TearDown();
-    std::string command = "rm -rf '" + dir + "'";
-    if (system(command.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir;
+    std::filesystem::remove_all(dir);
 }
 
 void SceneTest::WriteSettings(const std::string& text) {
