@@ -164,5 +164,5 @@ def case_formats(r):
 
 
 if __name__ == "__main__":
-    sys.exit(run_case(globals(), Run, {"--program": None, "--xshot": None, "--sphere": ""}, ("Xvfb", "xdotool"),
-                      "%dx%dx24" % SCREEN))
+    sys.exit(run_case(globals(), Run, {"--program": None, "--xshot": None, "--sphere": ""},
+                      ("Xvfb", "xdotool"), "%dx%dx24" % SCREEN))
