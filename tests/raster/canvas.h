@@ -3,6 +3,7 @@
 
 #include <raster/raster.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -142,6 +143,25 @@ struct Random {
         return float(seed >> 8) / float(1 << 24);
     }
 };
+
+// n vertices with normals seen through kRandomView, tris random triangles over them (both
+// facings, many shared edges), and vertices across the near plane, off to a side and not finite.
+constexpr Projection kRandomView{30, 30, 32, 24, 1, 50}; // for a 64 x 48 target
+inline Scene random_scene(uint32_t seed, uint32_t n = 63, int tris = 200) {
+    Random rnd{seed};
+    Scene s;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float z = 1.5f + rnd() * 12;
+        s.vertex({(rnd() - 0.5f) * z * 1.4f, (rnd() - 0.5f) * z * 1.4f, z},
+                 {rnd() - 0.5f, rnd() - 0.5f, -rnd()});
+    }
+    s.pos[3].z = 0.6f;
+    s.pos[7] = {std::nanf(""), 0, 4};
+    s.pos[11].x = 3 * s.pos[11].z;
+    for (int i = 0; i < 3 * tris; ++i)
+        s.idx.push_back(uint32_t(rnd() * n) % n);
+    return s;
+}
 
 inline int channel(uint32_t c, int shift) {
     return int((c >> shift) & 0xFF);

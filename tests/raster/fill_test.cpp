@@ -183,23 +183,12 @@ TEST(Fill, VertexOrderDoesNotChangeThePicture) {
     // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
     // the array through every place must not change a single pixel or depth value, whether a
     // vertex is on screen, off to a side, across the near plane or not finite.
-    Random rnd{777};
-    const uint32_t n = 63;
-    Scene s;
-    for (uint32_t i = 0; i < n; ++i) {
-        const float z = 1.5f + rnd() * 12;
-        s.vertex({(rnd() - 0.5f) * z * 1.4f, (rnd() - 0.5f) * z * 1.4f, z},
-                 {rnd() - 0.5f, rnd() - 0.5f, -rnd()});
-    }
-    s.pos[3].z = 0.6f;
-    s.pos[7] = {std::nanf(""), 0, 4};
-    s.pos[11].x = 3 * s.pos[11].z;
-    for (int i = 0; i < 600; ++i)
-        s.idx.push_back(uint32_t(rnd() * n) % n);
+    const Scene s = random_scene(777);
+    const uint32_t n = uint32_t(s.pos.size());
     const Lighting light = rt::light({0.3f, -0.4f, 0.8f}, 0.1f, 0.9f, 0.9f, 0.5f);
     for (uint32_t q : {kSolid | SHADE_GOURAUD | LIGHT_ON, kWire | SHADE_FLAT | LIGHT_ON}) {
         DrawParams p = params(q, 1, 0.8f, 0.6f, &light);
-        p.projection = {30, 30, 32, 24, 1, 50};
+        p.projection = kRandomView;
         Canvas first(64, 48);
         first.draw(s.mesh(), p);
         EXPECT_GT(first.count_not(0), 200) << q;
