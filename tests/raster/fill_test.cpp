@@ -111,16 +111,31 @@ TEST(Fill, TopLeftRuleOnPixelCentres) {
     }
 }
 
-TEST(Fill, BackFacesAreCulledInEveryFillModeAndPointsAreTheVertices) {
+TEST(Fill, BackFacesAreCulledInEveryModeWireAndPointsDrawTheAllowedEdgesAndTheVertices) {
     Scene back, front;
-    back.tri_screen(4.5f, 4.5f, 4.5f, 30.5f, 30.5f, 4.5f); // counter-clockwise on screen
-    front.tri_screen(4.5f, 4.5f, 30.5f, 4.5f, 4.5f, 30.5f);
-    for (uint32_t q : {kSolid, kWire, kPoints}) {
-        EXPECT_EQ(count(back, 40, 40, q).count_not(0), 0) << q;
-        EXPECT_GT(count(front, 40, 40, q).count_not(0), q == kPoints ? 2 : 70) << q;
+    back.tri_screen(4.5f, 4.5f, 4.5f, 40.5f, 40.5f, 4.5f); // counter-clockwise on screen
+    front.tri_screen(4.5f, 4.5f, 40.5f, 4.5f, 4.5f, 40.5f);
+    for (uint32_t q : {kSolid, kWire, kPoints})
+        EXPECT_EQ(count(back, 48, 48, q).count_not(0), 0) << q;
+    for (uint8_t mask : {uint8_t(0), uint8_t(7), uint8_t(5)}) { // 0: points
+        front.masks = {mask};
+        Canvas c(48, 48, Format::XRGB8888, 0x102030);
+        const Rect d = c.draw(front.mesh(), params(mask ? kWire : kPoints, 0, 1, 0));
+        EXPECT_TRUE(d.left == 4 && d.top == 4 && d.right == 41 && d.bottom == 41);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 48; ++x) {
+                // Edge 0 along the top, 1 the hypotenuse, 2 down the left; both ends drawn.
+                const bool vertex =
+                    (x == 4 || y == 4) && (x == 4 || x == 40) && (y == 4 || y == 40);
+                const bool edge = (y == 4 && x >= 4 && x <= 40) || (x == 4 && y >= 4 && y <= 40);
+                const bool diagonal = std::abs(x + y - 44) <= 1 && x >= 4 && y >= 4;
+                const bool lit = c.at(x, y) != 0x102030;
+                EXPECT_TRUE(mask ? (edge ? lit : lit <= (mask & 2 && diagonal)) : lit == vertex)
+                    << int(mask) << ": " << x << "," << y;
+            }
+        EXPECT_LE(c.count_not(0x102030), mask & 2 ? 37 * 3 : 37 * 2);
+        EXPECT_EQ(c.at(22, 22) != 0x102030, (mask & 2) != 0);
     }
-    Canvas points = count(front, 40, 40, kPoints);
-    EXPECT_EQ(points.at(4, 4) + points.at(30, 4) + points.at(4, 30), 3u);
 }
 
 TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
@@ -206,31 +221,22 @@ TEST(Fill, VertexOrderDoesNotChangeThePicture) {
     }
 }
 
-TEST(Fill, NearPlaneCrossingDrawsOnlyTheVisiblePart) {
-    // A floor at y = -1 from behind the camera (z = -10) to far: screen y = 8 + focal / z.
-    for (float focal : {32.0f, 320.0f}) {
-        // Out to z = 50 with focal 32: the far edge at y = 8.64, the near plane (z = 1) at 40.
-        // Out to z = 200 with focal 320: cut by the back plane at 100 (y = 11.2), below the
-        // screen at the near plane.
-        const float far = focal < 100 ? 50 : 200;
-        Scene s;
-        s.tri({-40, -1, -10}, {-40, -1, far}, {40, -1, far});
-        s.tri({-40, -1, -10}, {40, -1, far}, {40, -1, -10});
-        DrawParams p = params();
-        p.projection = {focal, focal, 32, 8, 1, 100};
-        Canvas c(64, 64);
-        c.draw(s.mesh(), p);
-        EXPECT_TRUE(c.guards_intact());
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 64; ++x) {
-                // Rows at the far edge and the near plane itself may go either way.
-                const bool sure = focal > 100 || y <= 7 || y >= 40 || (y >= 10 && y < 39);
-                ASSERT_TRUE(!sure ||
-                            (c.at(x, y) != 0) == (focal > 100 ? y >= 11 : y >= 10 && y < 39))
-                    << focal << ": " << x << "," << y;
-            }
-        EXPECT_LT(c.depth(32, 38), c.depth(32, 20)); // nearer rows are nearer in depth
-    }
+TEST(Fill, NearAndBackPlanesCutWhatCrossesThem) {
+    // A floor at y = -1 from behind the camera (z = -10) out to z = 50: screen y = 8 + 32 / z,
+    // cut by the back plane (z = 10) at y = 11.2 and by the near plane (z = 1) at y = 40.
+    Scene s;
+    s.tri({-40, -1, -10}, {-40, -1, 50}, {40, -1, 50});
+    s.tri({-40, -1, -10}, {40, -1, 50}, {40, -1, -10});
+    DrawParams p = params();
+    p.projection = {32, 32, 32, 8, 1, 10};
+    Canvas c(64, 64);
+    c.draw(s.mesh(), p);
+    EXPECT_TRUE(c.guards_intact());
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) // the rows at the planes themselves may go either way
+            ASSERT_TRUE(y == 11 || y == 39 || y == 40 || (c.at(x, y) != 0) == (y > 11 && y < 39))
+                << x << "," << y;
+    EXPECT_LT(c.depth(32, 38), c.depth(32, 20)); // nearer rows are nearer in depth
 }
 
 } // namespace

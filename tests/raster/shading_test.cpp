@@ -135,27 +135,6 @@ TEST(Depth, NearerSurfaceWinsInEitherOrderForFillsAndLines) {
     }
 }
 
-TEST(Wireframe, DrawsOnlyTheAllowedEdgesAndReportsTheirBounds) {
-    Scene s;
-    s.tri_screen(4.5f, 4.5f, 40.5f, 4.5f, 4.5f, 40.5f);
-    for (uint8_t mask : {uint8_t(7), uint8_t(5)}) {
-        s.masks = {mask};
-        Canvas c(48, 48, Format::XRGB8888, kBg);
-        const Rect d = c.draw(s.mesh(), params(FILL_WIREFRAME, 0, 1, 0));
-        EXPECT_TRUE(d.left == 4 && d.top == 4 && d.right == 41 && d.bottom == 41);
-        for (int y = 0; y < 48; ++y)
-            for (int x = 0; x < 48; ++x) {
-                // Edge 0 along the top, 1 the hypotenuse, 2 down the left; both ends drawn.
-                const bool edge = (y == 4 && x >= 4 && x <= 40) || (x == 4 && y >= 4 && y <= 40);
-                const bool diagonal = std::abs(x + y - 44) <= 1 && x >= 4 && y >= 4;
-                const bool lit = c.at(x, y) != kBg;
-                EXPECT_TRUE(edge ? lit : lit <= (mask & 2 && diagonal)) << x << "," << y;
-            }
-        EXPECT_LE(c.count_not(kBg), mask & 2 ? 37 * 3 : 37 * 2);
-        EXPECT_EQ(c.at(22, 22) != kBg, (mask & 2) != 0);
-    }
-}
-
 TEST(Wireframe, AnEdgeListDrawsEachEdgeOnceOverTheSamePixels) {
     // Random triangles, some edges masked off, many edges shared by two front faces.
     Scene s = random_scene(99, 63, 400);
