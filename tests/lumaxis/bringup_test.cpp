@@ -15,7 +15,7 @@ namespace {
 
 using BringUp = LayerTest;
 
-TEST_F(BringUp, ResetRunningFlagAndCleanup) {
+TEST_F(BringUp, ResetAndRunningFlag) {
     memset(&State(), 0x5A, sizeof(LumaxisState));
     EXPECT_EQ(LumaxisInitialize(), 1);
     LumaxisState& s = State();
@@ -24,17 +24,8 @@ TEST_F(BringUp, ResetRunningFlagAndCleanup) {
                 !LMXGetDeviceLatch());
 
     // Only 0 and 1 change the flag.
-    for (int value : {1, 2, -1})
-        EXPECT_EQ(LMXSetRunning(value), 1);
-    EXPECT_EQ(LMXIsRunning(), 1);
-    LMXSetRunning(0);
-    LMXSetRunning(2);
-    EXPECT_EQ(LMXIsRunning(), 0);
-
-    EXPECT_EQ(LumaxisCleanup(), 1);
-    EXPECT_EQ(LumaxisCleanup(), 1);
-    EXPECT_EQ(debug.Text(), "LMX:Lumaxis Initialize\nLMX:Lumaxis Cleanup\nLMX:Lumaxis Cleanup\n");
-    EXPECT_EQ(s.width, 320);
+    EXPECT_TRUE(LMXSetRunning(1) && LMXSetRunning(2) && LMXSetRunning(-1) && LMXIsRunning());
+    EXPECT_TRUE(LMXSetRunning(0) && LMXSetRunning(2) && !LMXIsRunning());
 }
 
 TEST_F(BringUp, TeardownReleasesInItsFixedOrder) {
