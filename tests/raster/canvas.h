@@ -67,18 +67,16 @@ struct Canvas {
     }
     // Guard bytes, row padding and depth padding still hold their fill.
     bool guards_intact() const {
-        for (int i = 0; i < kGuard; ++i)
-            if (mem[i] != kFill || mem[mem.size() - 1 - i] != kFill || zmem[i] != 0xA5A5 ||
-                zmem[zmem.size() - 1 - i] != 0xA5A5)
-                return false;
-        const int used = w * bytes_per_pixel(format);
-        for (int y = 0; y < h; ++y) {
-            for (int x = used; x < pitch; ++x)
-                if (mem[kGuard + size_t(y) * pitch + x] != kFill) return false;
-            for (int x = w; x < dpitch; ++x)
-                if (zmem[kGuard + size_t(y) * dpitch + x] != 0xA5A5) return false;
-        }
-        return true;
+        auto intact = [](const auto& v, int row, int used, unsigned fill) {
+            for (size_t i = 0; i < v.size(); ++i) {
+                const long j = long(i) - kGuard; // from the first row
+                const bool pixel = j >= 0 && j < long(v.size()) - 2 * kGuard && j % row < used;
+                if (!pixel && v[i] != fill) return false;
+            }
+            return true;
+        };
+        return intact(mem, pitch, w * bytes_per_pixel(format), kFill) &&
+               intact(zmem, dpitch, w, 0xA5A5);
     }
     int count_not(uint32_t bg) {
         int n = 0;
