@@ -193,34 +193,6 @@ TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
         }
 }
 
-TEST(Fill, VertexOrderDoesNotChangeThePicture) {
-    // Vertices are processed eight, four or one at a time by their place in the array: of 63,
-    // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
-    // the array through every place must not change a single pixel or depth value, whether a
-    // vertex is on screen, off to a side, across the near plane or not finite.
-    const Scene s = random_scene(777);
-    const uint32_t n = uint32_t(s.pos.size());
-    const Lighting light = rt::light({0.3f, -0.4f, 0.8f}, 0.1f, 0.9f, 0.9f, 0.5f);
-    for (uint32_t q : {kSolid | SHADE_GOURAUD | LIGHT_ON, kWire | SHADE_FLAT | LIGHT_ON}) {
-        DrawParams p = params(q, 1, 0.8f, 0.6f, &light);
-        p.projection = kRandomView;
-        Canvas first(64, 48);
-        first.draw(s.mesh(), p);
-        EXPECT_GT(first.count_not(0), 200) << q;
-        for (uint32_t shift = 1; shift < n; ++shift) {
-            Scene moved = s;
-            for (uint32_t i = 0; i < n; ++i)
-                moved.pos[(i + shift) % n] = s.pos[i], moved.nrm[(i + shift) % n] = s.nrm[i];
-            for (uint32_t& i : moved.idx)
-                i = (i + shift) % n;
-            Canvas c(64, 48);
-            c.draw(moved.mesh(), p);
-            ASSERT_EQ(c.mem, first.mem) << q << " shifted by " << shift;
-            ASSERT_EQ(c.zmem, first.zmem) << q << " shifted by " << shift;
-        }
-    }
-}
-
 TEST(Fill, NearAndBackPlanesCutWhatCrossesThem) {
     // A floor at y = -1 from behind the camera (z = -10) out to z = 50: screen y = 8 + 32 / z,
     // cut by the back plane (z = 10) at y = 11.2 and by the near plane (z = 1) at y = 40.

@@ -133,30 +133,40 @@ TEST(Wireframe, AnEdgeListDrawsEachEdgeOnceOverTheSamePixels) {
     }
 }
 
-TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
-    // A random lit Gouraud scene under its white wireframe and a flat quad, then clears partly
-    // off the target and an empty one, alike in every format, rows ending inside a group of
-    // four: RGB888 holds the true-colour pixels, RGB565 their high bits, Indexed8 colours near
-    // them from a palette whose read-only entries stay as they were and are used; depth is the
-    // same in all.
-    const Lighting light = rt::light({0.5f, -0.3f, 1}, 0.1f, 0.9f, 0.9f, 0.7f);
+TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
+    // A random lit Gouraud scene under its lit flat wireframe and a white quad, then clears
+    // partly off the target and an empty one.
+    // Vertices are processed eight, four or one at a time by their place in the array: of 63,
+    // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
+    // the array through every place must not change a single pixel or depth value, whether a
+    // vertex is on screen, off to a side, across the near plane or not finite.
+    // Alike in every format, rows ending inside a group of four: RGB888 holds the true-colour
+    // pixels, RGB565 their high bits, Indexed8 colours near them from a palette whose
+    // read-only entries stay as they were and are used; depth is the same in all.
+    const Lighting light = rt::light({0.5f, -0.3f, 1}, 0.1f, 0.9f, 0.9f, 0.5f);
     const Scene s = random_scene(31);
+    const uint32_t n = uint32_t(s.pos.size());
     Scene flat;
     flat.quad(40.3f, 30.6f, 61.2f, 45.7f, 3.5f);
-    auto paint = [&](Canvas& c) {
+    auto paint = [&](Canvas& c, uint32_t shift) {
+        Scene moved = s;
+        for (uint32_t i = 0; i < n; ++i)
+            moved.pos[(i + shift) % n] = s.pos[i], moved.nrm[(i + shift) % n] = s.nrm[i];
+        for (uint32_t& i : moved.idx)
+            i = (i + shift) % n;
         DrawParams lit = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1, 0.9f, 0.8f, &light);
-        DrawParams wire = params(FILL_WIREFRAME);
+        DrawParams wire = params(FILL_WIREFRAME | SHADE_FLAT | LIGHT_ON, 1, 0.8f, 0.6f, &light);
         lit.projection = wire.projection = kRandomView;
-        c.draw(s.mesh(), lit);
-        c.draw(s.mesh(), wire);
-        c.draw(flat.mesh(), params(FILL_SOLID | SHADE_FLAT, 0.3f, 0.6f, 0.9f));
+        c.draw(moved.mesh(), lit);
+        c.draw(moved.mesh(), wire);
+        c.draw(flat.mesh(), params(FILL_SOLID | SHADE_FLAT));
         Target t = c.target();
         clear(t, {50, -50, 60, 10}, 0x336699, 0x1234);
         clear(t, {-50, 44, 500, 900}, 0x336699, 0x1234);
         clear(t, {5, 5, 5, 9}, 0x00FF00, 0x4444);
     };
     Canvas full(63, 48, Format::XRGB8888, kBg);
-    paint(full);
+    paint(full, 0);
     EXPECT_GT(full.count_not(kBg), 1000);
     for (int y = 0; y < full.h; ++y)
         for (int x = 0; x < full.w; ++x)
@@ -165,6 +175,12 @@ TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
                 << x << "," << y;
     EXPECT_EQ(std::count(full.zmem.begin(), full.zmem.end(), 0x4444), 0); // the empty clear
     EXPECT_TRUE(full.guards_intact());
+    for (uint32_t shift = 1; shift < n; ++shift) {
+        Canvas c(63, 48, Format::XRGB8888, kBg);
+        paint(c, shift);
+        ASSERT_EQ(c.mem, full.mem) << "shifted by " << shift;
+        ASSERT_EQ(c.zmem, full.zmem) << "shifted by " << shift;
+    }
     for (Format f : {Format::RGB888, Format::RGB565, Format::Indexed8}) {
         Canvas c(63, 48, f, kBg);
         Palette8& pal = c.palette;
@@ -172,7 +188,7 @@ TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
         pal.reset();
         c.clear_all(kBg, 0xFFFF);
         const Palette8 before = pal;
-        paint(c);
+        paint(c, 0);
         for (int y = 0; y < c.h; ++y)
             for (int x = 0; x < c.w; ++x) {
                 const uint32_t v = c.at(x, y), want = full.at(x, y);
@@ -181,7 +197,7 @@ TEST(Formats, EveryFormatHoldsTheTrueColourPictureInItsOwnPrecision) {
                 int off = 0;
                 for (int sh : {0, 8, 16})
                     off = std::max(off, std::abs(channel(v, sh) - channel(want, sh)));
-                // The wire's white is the read-only entry's.
+                // The quad's white is the read-only entry's.
                 ASSERT_TRUE(f == Format::RGB888 ? v == want
                             : f == Format::RGB565
                                 ? v == from565(uint16_t(high))
