@@ -128,11 +128,6 @@ inline DrawParams params(uint32_t quality = FILL_SOLID, float r = 1, float g = 1
     return {identity, Scene::projection(), quality, {r, g, b}, lighting};
 }
 
-// One directional light travelling along dir, over a grey ambient level.
-inline Lighting light(Vec3 dir, float ambient = 0, float r = 1, float g = 1, float b = 1) {
-    return {{ambient, ambient, ambient}, 1, {{dir, {r, g, b}}}};
-}
-
 // Uniform floats in [0, 1) from a fixed seed, the same on every run.
 struct Random {
     uint32_t seed;
