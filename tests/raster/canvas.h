@@ -25,14 +25,14 @@ struct Canvas {
         : w(w_), h(h_), pitch(w_ * bytes_per_pixel(f) + 12), dpitch(w_ + 5), format(f),
           mem(size_t(pitch) * h_ + 2 * kGuard, kFill),
           zmem(size_t(dpitch) * h_ + 2 * kGuard, 0xA5A5) {
-        clear_all(background, 0xFFFF);
+        clear_all(background);
     }
     Target target() {
         return {mem.data() + kGuard, w, h, pitch, format, zmem.data() + kGuard, dpitch, &palette};
     }
-    void clear_all(uint32_t rgb, uint16_t z) {
+    void clear_all(uint32_t rgb) { // depth to the back plane
         Target t = target();
-        raster::clear(t, {0, 0, w, h}, rgb, z);
+        raster::clear(t, {0, 0, w, h}, rgb, 0xFFFF);
     }
     // Draws with a fresh renderer (without the depth buffer if asked) and returns its drawn().
     Rect draw(const Mesh& m, const DrawParams& p, bool with_depth = true) {
@@ -109,12 +109,6 @@ struct Scene {
     void tri_screen(float x0, float y0, float x1, float y1, float x2, float y2, float z = 4) {
         tri(at(x0, y0, z), at(x1, y1, z), at(x2, y2, z));
     }
-    // Two triangles covering screen [x0,x1) x [y0,y1) at depth z, with one normal.
-    void quad(float x0, float y0, float x1, float y1, float z = 4, Vec3 n = {0, 0, -1}) {
-        const uint32_t a = vertex(at(x0, y0, z), n), b = vertex(at(x1, y0, z), n);
-        const uint32_t c = vertex(at(x1, y1, z), n), d = vertex(at(x0, y1, z), n);
-        idx.insert(idx.end(), {a, b, c, a, c, d});
-    }
     Mesh mesh() const {
         const uint8_t* m = masks.empty() ? nullptr : masks.data();
         return {pos.data(), nrm.data(), uint32_t(pos.size()), idx.data(), uint32_t(idx.size() / 3),
@@ -129,19 +123,16 @@ inline DrawParams params(uint32_t quality = FILL_SOLID, float r = 1, float g = 1
 }
 
 // Uniform floats in [0, 1) from a fixed seed, the same on every run.
-struct Random {
-    uint32_t seed;
-    float operator()() {
-        seed = seed * 1664525u + 1013904223u;
-        return float(seed >> 8) / float(1 << 24);
-    }
-};
+inline auto random_floats(uint32_t seed) {
+    return
+        [seed]() mutable { return float((seed = seed * 1664525u + 1013904223u) >> 8) / 0x1p24f; };
+}
 
 // n vertices with normals seen through kRandomView, tris random triangles over them (both
 // facings, many shared edges), and vertices across the near plane, off to a side and not finite.
 constexpr Projection kRandomView{30, 30, 32, 24, 1, 50}; // for a 64 x 48 target
 inline Scene random_scene(uint32_t seed, uint32_t n = 63, int tris = 200) {
-    Random rnd{seed};
+    auto rnd = random_floats(seed);
     Scene s;
     for (uint32_t i = 0; i < n; ++i) {
         const float z = 1.5f + rnd() * 12;

@@ -85,9 +85,10 @@ TEST(Shading, LitVerticesFlatTakesTheirAverageGouraudBlendsThem) {
 
 TEST(Depth, NearerSurfaceWinsInEitherOrderForFillsAndLines) {
     Scene near, far, wire;
-    near.quad(4, 4, 20, 20, 4);
-    far.quad(20, 20, 56, 56, 8); // overlaps the near quad on screen and reaches beyond it
-    wire.tri_screen(-30, 10, 200, 10, -30, 300, 6); // top edge across the near quad, clipped
+    near.tri_screen(4, 4, 20, 4, 20, 20, 4); // a square
+    near.tri_screen(4, 4, 20, 20, 4, 20, 4);
+    far.tri_screen(4, 4, 56, 4, 4, 56, 8); // overlaps the near square and reaches beyond it
+    wire.tri_screen(-30, 10, 200, 10, -30, 300, 6); // top edge across the near square, clipped
     for (bool near_first : {false, true}) {
         Canvas c(32, 32, Format::XRGB8888, kBg);
         const DrawParams pn = params(FILL_SOLID, 1, 0, 0), pf = params(FILL_SOLID, 0, 0, 1);
@@ -96,7 +97,7 @@ TEST(Depth, NearerSurfaceWinsInEitherOrderForFillsAndLines) {
         c.draw(wire.mesh(), params(FILL_WIREFRAME, 0, 1, 0));
         EXPECT_EQ(c.at(15, 15), 0xFF0000u); // overlap: near
         EXPECT_EQ(c.at(25, 25), 0x0000FFu); // far alone
-        EXPECT_EQ(c.at(10, 10), 0xFF0000u); // the line behind the near quad
+        EXPECT_EQ(c.at(10, 10), 0xFF0000u); // the line behind the near square
         EXPECT_EQ(c.at(28, 10), 0x00FF00u);
         EXPECT_TRUE(c.at(2, 2) == kBg && c.depth(2, 2) == 0xFFFF && c.guards_intact());
         EXPECT_LT(c.depth(15, 15), c.depth(25, 25));
@@ -134,7 +135,7 @@ TEST(Wireframe, AnEdgeListDrawsEachEdgeOnceOverTheSamePixels) {
 }
 
 TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
-    // A random lit Gouraud scene under its lit flat wireframe and a white quad, then clears
+    // A random lit Gouraud scene under its lit flat wireframe and a white triangle, then clears
     // partly off the target and an empty one.
     // Vertices are processed eight, four or one at a time by their place in the array: of 63,
     // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
@@ -147,7 +148,7 @@ TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
     const Scene s = random_scene(31);
     const uint32_t n = uint32_t(s.pos.size());
     Scene flat;
-    flat.quad(40.3f, 30.6f, 61.2f, 45.7f, 3.5f);
+    flat.tri_screen(40.3f, 30.6f, 61.2f, 30.6f, 40.3f, 45.7f, 3.5f);
     auto paint = [&](Canvas& c, uint32_t shift) {
         Scene moved = s;
         for (uint32_t i = 0; i < n; ++i)
@@ -186,7 +187,7 @@ TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
         Palette8& pal = c.palette;
         pal.entries[255] = {255, 255, 255};
         pal.reset();
-        c.clear_all(kBg, 0xFFFF);
+        c.clear_all(kBg);
         const Palette8 before = pal;
         paint(c, 0);
         for (int y = 0; y < c.h; ++y)
@@ -197,7 +198,7 @@ TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
                 int off = 0;
                 for (int sh : {0, 8, 16})
                     off = std::max(off, std::abs(channel(v, sh) - channel(want, sh)));
-                // The quad's white is the read-only entry's.
+                // The triangle's white is the read-only entry's.
                 ASSERT_TRUE(f == Format::RGB888 ? v == want
                             : f == Format::RGB565
                                 ? v == from565(uint16_t(high))
