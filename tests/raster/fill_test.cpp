@@ -108,7 +108,7 @@ TEST(Fill, BackFacesAreCulledInEveryModeWireAndPointsDrawTheAllowedEdgesAndTheVe
         EXPECT_EQ(count(back, 48, 48, q).count_not(0), 0) << q;
     for (uint8_t mask : {uint8_t(0), uint8_t(7), uint8_t(5), uint8_t(8)}) { // 0: points, 8: solid
         front.masks = {mask};
-        Canvas c(48, 48, Format::XRGB8888, 0x102030);
+        Canvas c(48, 48, Format::Count8);
         const Rect d = c.draw(front.mesh(), params(mask == 8 ? kSolid : mask ? kWire : kPoints));
         EXPECT_TRUE(d.left == 4 && d.top == 4 && d.right == 41 && d.bottom == 41);
         for (int y = 0; y < 48; ++y)
@@ -117,14 +117,14 @@ TEST(Fill, BackFacesAreCulledInEveryModeWireAndPointsDrawTheAllowedEdgesAndTheVe
                 const bool vertex = (x == 4 && (y == 4 || y == 40)) || (x == 40 && y == 4);
                 const bool edge = (y == 4 && x >= 4 && x <= 40) || (x == 4 && y >= 4 && y <= 40);
                 const bool diagonal = std::abs(x + y - 44) <= 1 && x >= 4 && y >= 4;
-                const bool lit = c.at(x, y) != 0x102030;
+                const bool lit = c.at(x, y) != 0;
                 EXPECT_TRUE(mask == 8 ? lit == (x >= 4 && y >= 4 && x + y < 44) // right edge out
                             : mask    ? (edge ? lit : lit <= (mask & 2 && diagonal))
                                       : lit == vertex)
                     << int(mask) << ": " << x << "," << y;
             }
-        EXPECT_TRUE(mask == 8 || c.count_not(0x102030) <= (mask & 2 ? 37 * 3 : 37 * 2));
-        EXPECT_EQ(c.at(22, 22) != 0x102030, (mask & 2) != 0);
+        EXPECT_TRUE(mask == 8 || c.count_not(0) <= (mask & 2 ? 37 * 3 : 37 * 2));
+        EXPECT_EQ(c.at(22, 22) != 0, (mask & 2) != 0);
     }
 }
 
@@ -171,7 +171,7 @@ TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
     for (int i = 0; i < 600; ++i)
         r.tri({coord(), coord(), coord()}, {coord(), coord(), coord()},
               {coord(), coord(), coord()});
-    for (Format f : {Format::XRGB8888, Format::RGB888, Format::RGB565, Format::Indexed8})
+    for (Format f : {Format::Indexed8, Format::RGB565, Format::RGB888, Format::XRGB8888})
         for (uint32_t q : {kSolid | SHADE_GOURAUD, kWire, kPoints}) {
             Canvas c(37, 23, f);
             DrawParams p = params(q);
@@ -196,7 +196,6 @@ TEST(Fill, NearAndBackPlanesCutWhatCrossesThem) {
         for (int x = 0; x < 64; ++x) // the rows at the planes themselves may go either way
             ASSERT_TRUE(y == 11 || y == 39 || y == 40 || (c.at(x, y) != 0) == (y > 11 && y < 39))
                 << x << "," << y;
-    EXPECT_LT(c.depth(32, 38), c.depth(32, 20)); // nearer rows are nearer in depth
 }
 
 } // namespace

@@ -35,8 +35,9 @@ TEST(Shading, LitVerticesFlatTakesTheirAverageGouraudBlendsThem) {
         {{3, 200, 3},
          {3.3f, 3.7f, 3.6f},
          {-1.0f, 1.0f, 0.2f}}, // horizontal sliver: slivers not probed
-        {{10.3f, 10.7f, 10.35f}, {4, 190, 180}, {1.0f, 0.0f, 1.0f}}, // vertical sliver
-        {{7, 240, 8}, {100, 101.5f, 103}, {0.3f, 0.9f, -0.3f}},      // long thin
+        {{10.3f, 10.7f, 10.35f}, {4, 190, 180}, {1.0f, 0.0f, 1.0f}},  // vertical sliver
+        {{7, 240, 8}, {100, 101.5f, 103}, {0.3f, 0.9f, -0.3f}},       // long thin
+        {{2.2f, 5.4f, 2.5f}, {2.1f, 2.6f, 5.3f}, {1.0f, 0.0f, 0.5f}}, // a 4x4 block
     };
     for (const Case& k : cases) {
         Scene s;
