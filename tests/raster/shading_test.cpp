@@ -14,27 +14,25 @@ namespace {
 constexpr uint32_t kBg = 0x102030;
 
 TEST(Shading, LitVerticesFlatTakesTheirAverageGouraudBlendsThem) {
-    // Mesh colour (1, 1/2, 1/4) x (ambient 0.1 + 0.8 max(0, N.L)) at each vertex, N.L given as
-    // a cosine (below 0: turned away), normals of any length. The model is turned about y and
+    // Mesh colour (1, 1/2, 1/4) x min(1, ambient 0.2 + 0.9 max(0, N.L)) at each vertex, N.L (below
+    // 0: turned away), normals of any length. The model is turned about y and
     // placed where the turn brings it to the screen positions asked for: normals turn with it.
     // Flat: one colour, the average. Gouraud: no pixel leaves its triangle's range, near a
     // vertex its level, for large triangles, small ones and slivers alike. Unlit (lighting off
     // or none given): the mesh colour.
-    const Lighting light{{0.1f, 0.1f, 0.1f}, 1, {{{0, 0, 1}, {0.8f, 0.8f, 0.8f}}}};
+    const Lighting light{{0.2f, 0.2f, 0.2f}, 1, {{{0, 0, 1}, {0.9f, 0.9f, 0.9f}}}};
     const float c = std::cos(1.0f), sn = std::sin(1.0f);
     auto model = [&](Vec3 v) { return Vec3{v.x * c + v.z * sn, v.y, v.z * c - v.x * sn}; };
     auto normal = [](float cs, float len) {
         return Vec3{len * std::sqrt(1 - cs * cs), 0, -len * cs};
     };
     struct Case {
-        float x[3], y[3], cosine[3];
+        float x[3], y[3], dot[3]; // N.L at the vertices
     } cases[] = {
-        {{2, 250, 20}, {2, 10, 190}, {0.0f, 1.0f, 0.5f}}, // large: block path
-        {{5, 60, 12}, {5, 9, 50}, {1.0f, -0.6f, 0.0f}},   // small path
-        {{2, 60, 2}, {2, 2, 60}, {1.0f, 0.0f, 1.0f}},     // right angle
-        {{3, 200, 3},
-         {3.3f, 3.7f, 3.6f},
-         {-1.0f, 1.0f, 0.2f}}, // horizontal sliver: slivers not probed
+        {{2, 250, 20}, {2, 10, 190}, {0.0f, 1.0f, 0.5f}},             // large: block path
+        {{5, 60, 12}, {5, 9, 50}, {1.0f, -0.6f, 0.0f}},               // small path
+        {{2, 60, 2}, {2, 2, 60}, {1.0f, 0.0f, 1.0f}},                 // right angle
+        {{3, 200, 3}, {3.3f, 3.7f, 3.6f}, {-1.0f, 1.0f, 0.2f}},       // horizontal sliver
         {{10.3f, 10.7f, 10.35f}, {4, 190, 180}, {1.0f, 0.0f, 1.0f}},  // vertical sliver
         {{7, 240, 8}, {100, 101.5f, 103}, {0.3f, 0.9f, -0.3f}},       // long thin
         {{2.2f, 5.4f, 2.5f}, {2.1f, 2.6f, 5.3f}, {1.0f, 0.0f, 0.5f}}, // a 4x4 block
@@ -42,12 +40,13 @@ TEST(Shading, LitVerticesFlatTakesTheirAverageGouraudBlendsThem) {
     for (const Case& k : cases) {
         Scene s;
         for (int i = 0; i < 3; ++i)
-            s.vertex(model(Scene::at(k.x[i], k.y[i])), model(normal(k.cosine[i], 0.5f + i)));
+            s.vertex(model(Scene::at(k.x[i], k.y[i])), model(normal(k.dot[i], 0.5f + i)));
         s.idx = {0, 1, 2};
         for (int mode = 0; mode < 4; ++mode) { // flat, Gouraud, Gouraud unlit twice
             float level[3], avg = 0;
             for (int i = 0; i < 3; ++i)
-                avg += (level[i] = mode < 2 ? 0.1f + 0.8f * std::max(0.0f, k.cosine[i]) : 1) / 3;
+                avg +=
+                    (level[i] = mode < 2 ? std::clamp(0.2f + 0.9f * k.dot[i], 0.2f, 1.f) : 1) / 3;
             DrawParams p = params(FILL_SOLID | (mode ? SHADE_GOURAUD : SHADE_FLAT) |
                                       (mode == 2 ? LIGHT_OFF : LIGHT_ON),
                                   1, 0.5f, 0.25f, mode == 3 ? nullptr : &light);
@@ -73,7 +72,8 @@ TEST(Shading, LitVerticesFlatTakesTheirAverageGouraudBlendsThem) {
                 continue;
             }
             for (int i = 0; &k < cases + 3 && i < 3; ++i) {
-                // A tenth of the way from the corner to the centre.
+                // A tenth of the way from the corner to the centre (the first three cases
+                // only are wide enough).
                 const float fx = k.x[i] + (k.x[0] + k.x[1] + k.x[2] - 3 * k.x[i]) / 30,
                             fy = k.y[i] + (k.y[0] + k.y[1] + k.y[2] - 3 * k.y[i]) / 30;
                 EXPECT_NEAR(channel(canvas.at(int(fx), int(fy)), 16),
