@@ -4,6 +4,7 @@
 
 #include <dxtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -28,58 +29,46 @@ struct RecordingViewport : IDirect3DRMViewport {
     D3DVALUE GetField() override { return 0; }
 };
 
-class Frame : public LayerTest {
-  protected:
-    void SetUp() override {
-        LayerTest::SetUp();
-        ASSERT_TRUE(BringUpViewport());
-        LMXSetRunning(1);
-        debug.Clear();
-    }
-    // Runs the recovery with the recording viewport in place of the real one.
-    std::vector<RECT> ForcedUpdates() {
-        RecordingViewport recorder;
-        LPDIRECT3DRMVIEWPORT real = State().lpViewport;
-        State().lpViewport = &recorder;
-        EXPECT_EQ(LMXRestoreSurfaces(), 1);
-        State().lpViewport = real;
-        return recorder.forced;
-    }
-};
+// Runs the recovery with a recording viewport in place of the layer's.
+std::vector<RECT> ForcedUpdates() {
+    RecordingViewport recorder;
+    LPDIRECT3DRMVIEWPORT real = std::exchange(LMXGetState()->lpViewport, &recorder);
+    EXPECT_EQ(LMXRestoreSurfaces(), 1);
+    LMXGetState()->lpViewport = real;
+    return recorder.forced;
+}
 
-TEST_F(Frame, QuietWhenRunningNothingWhenStopped) {
+using Frame = LayerTest;
+
+TEST_F(Frame, LostSurfacesAreRestoredWithAFullRedrawWhileRunning) {
+    ASSERT_TRUE(BringUpViewport() && LMXSetRunning(1));
+    debug.Clear();
     EXPECT_TRUE(ForcedUpdates().empty());
     EXPECT_TRUE(LMXRender(root) && LMXPresent());
     EXPECT_EQ(LMXRender(nullptr), 0);
     EXPECT_EQ(LMXIsRunning(), 1); // no teardown for a missing frame
-    LMXSetRunning(0);
-    DXTestLoseSurface(State().lpDDSPrimary);
-    EXPECT_TRUE(ForcedUpdates().empty());
-    EXPECT_FALSE(LMXRender(root) || LMXPresent());
-    EXPECT_EQ(debug.Text(), "");
-    EXPECT_NE(State().lpViewport, nullptr);
-}
-
-TEST_F(Frame, LostSurfacesAreRestoredWithAFullRedraw) {
-    // What a mode change takes: the screen and the z-buffer (the back surface
-    // lives in system memory and is not checked).
+    // What a mode change takes: the screen and the z-buffer (the back surface lives in system
+    // memory and is not checked). Each restore forces the whole viewport.
     LPDIRECTDRAWSURFACE primary = State().lpDDSPrimary, zBuffer = State().lpDDSZBuffer;
     DXTestLoseSurface(primary);
     DXTestLoseSurface(zBuffer);
     std::vector<RECT> forced = ForcedUpdates();
-    // Each restore forces the whole viewport.
     ASSERT_EQ(forced.size(), 2u);
     for (const RECT& r : forced)
         EXPECT_TRUE(r.left == 0 && r.top == 0 && r.right == 640 && r.bottom == 480);
     EXPECT_TRUE(primary->IsLost() == DD_OK && zBuffer->IsLost() == DD_OK);
-    EXPECT_TRUE(ForcedUpdates().empty());
-    EXPECT_TRUE(LMXRender(root) && LMXPresent());
     for (LPDIRECTDRAWSURFACE surface : {primary, zBuffer}) {
         DXTestLoseSurface(surface);
         EXPECT_EQ(ForcedUpdates().size(), 1u);
     }
+    EXPECT_TRUE(LMXRender(root) && LMXPresent());
+    // Stopped: nothing restored, drawn or said, and nothing torn down.
+    LMXSetRunning(0);
+    DXTestLoseSurface(primary);
+    EXPECT_TRUE(ForcedUpdates().empty());
+    EXPECT_FALSE(LMXRender(root) || LMXPresent());
     EXPECT_EQ(debug.Text(), "");
-    EXPECT_EQ(LMXIsRunning(), 1);
+    EXPECT_NE(State().lpViewport, nullptr);
 }
 
 } // namespace

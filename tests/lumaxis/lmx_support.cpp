@@ -67,8 +67,7 @@ void LayerTest::TearDown() {
 HWND LayerTest::Window() {
     if (!window_) {
         Win32TestSetDisplay(display.width, display.height, display.bits);
-        bool placed = place.right > place.left;
-        RECT r = placed ? place : RECT{0, 0, display.width, display.height};
+        RECT r = place.right > place.left ? place : RECT{0, 0, display.width, display.height};
         window_ =
             CreateWindowExA(0, kClassName, kClassName, WS_POPUP, r.left, r.top, r.right - r.left,
                             r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);

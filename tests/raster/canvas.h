@@ -3,6 +3,7 @@
 
 #include <raster/raster.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -24,14 +25,14 @@ struct Canvas {
         : w(w_), h(h_), pitch(w_ * bytes_per_pixel(f) + 12), dpitch(w_ + 5), format(f),
           mem(size_t(pitch) * h_ + 2 * kGuard, kFill),
           zmem(size_t(dpitch) * h_ + 2 * kGuard, 0xA5A5) {
-        clear_all(background, 0xFFFF);
+        clear_all(background);
     }
     Target target() {
         return {mem.data() + kGuard, w, h, pitch, format, zmem.data() + kGuard, dpitch, &palette};
     }
-    void clear_all(uint32_t rgb, uint16_t z) {
+    void clear_all(uint32_t rgb) { // depth to the back plane
         Target t = target();
-        raster::clear(t, {0, 0, w, h}, rgb, z);
+        raster::clear(t, {0, 0, w, h}, rgb, 0xFFFF);
     }
     // Draws with a fresh renderer (without the depth buffer if asked) and returns its drawn().
     Rect draw(const Mesh& m, const DrawParams& p, bool with_depth = true) {
@@ -66,18 +67,16 @@ struct Canvas {
     }
     // Guard bytes, row padding and depth padding still hold their fill.
     bool guards_intact() const {
-        for (int i = 0; i < kGuard; ++i)
-            if (mem[i] != kFill || mem[mem.size() - 1 - i] != kFill || zmem[i] != 0xA5A5 ||
-                zmem[zmem.size() - 1 - i] != 0xA5A5)
-                return false;
-        const int used = w * bytes_per_pixel(format);
-        for (int y = 0; y < h; ++y) {
-            for (int x = used; x < pitch; ++x)
-                if (mem[kGuard + size_t(y) * pitch + x] != kFill) return false;
-            for (int x = w; x < dpitch; ++x)
-                if (zmem[kGuard + size_t(y) * dpitch + x] != 0xA5A5) return false;
-        }
-        return true;
+        auto intact = [](const auto& v, int row, int used, unsigned fill) {
+            for (size_t i = 0; i < v.size(); ++i) {
+                const long j = long(i) - kGuard; // from the first row
+                const bool pixel = j >= 0 && j < long(v.size()) - 2 * kGuard && j % row < used;
+                if (!pixel && v[i] != fill) return false;
+            }
+            return true;
+        };
+        return intact(mem, pitch, w * bytes_per_pixel(format), kFill) &&
+               intact(zmem, dpitch, w, 0xA5A5);
     }
     int count_not(uint32_t bg) {
         int n = 0;
@@ -110,12 +109,6 @@ struct Scene {
     void tri_screen(float x0, float y0, float x1, float y1, float x2, float y2, float z = 4) {
         tri(at(x0, y0, z), at(x1, y1, z), at(x2, y2, z));
     }
-    // Two triangles covering screen [x0,x1) x [y0,y1) at depth z, with one normal.
-    void quad(float x0, float y0, float x1, float y1, float z = 4, Vec3 n = {0, 0, -1}) {
-        const uint32_t a = vertex(at(x0, y0, z), n), b = vertex(at(x1, y0, z), n);
-        const uint32_t c = vertex(at(x1, y1, z), n), d = vertex(at(x0, y1, z), n);
-        idx.insert(idx.end(), {a, b, c, a, c, d});
-    }
     Mesh mesh() const {
         const uint8_t* m = masks.empty() ? nullptr : masks.data();
         return {pos.data(), nrm.data(), uint32_t(pos.size()), idx.data(), uint32_t(idx.size() / 3),
@@ -129,19 +122,30 @@ inline DrawParams params(uint32_t quality = FILL_SOLID, float r = 1, float g = 1
     return {identity, Scene::projection(), quality, {r, g, b}, lighting};
 }
 
-// One directional light travelling along dir, over a grey ambient level.
-inline Lighting light(Vec3 dir, float ambient = 0, float r = 1, float g = 1, float b = 1) {
-    return {{ambient, ambient, ambient}, 1, {{dir, {r, g, b}}}};
+// Uniform floats in [0, 1) from a fixed seed, the same on every run.
+inline auto random_floats(uint32_t seed) {
+    return
+        [seed]() mutable { return float((seed = seed * 1664525u + 1013904223u) >> 8) / 0x1p24f; };
 }
 
-// Uniform floats in [0, 1) from a fixed seed, the same on every run.
-struct Random {
-    uint32_t seed;
-    float operator()() {
-        seed = seed * 1664525u + 1013904223u;
-        return float(seed >> 8) / float(1 << 24);
+// n vertices with normals seen through kRandomView, tris random triangles over them (both
+// facings, many shared edges), and vertices across the near plane, off to a side and not finite.
+constexpr Projection kRandomView{30, 30, 32, 24, 1, 50}; // for a 64 x 48 target
+inline Scene random_scene(uint32_t seed, uint32_t n = 63, int tris = 200) {
+    auto rnd = random_floats(seed);
+    Scene s;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float z = 1.5f + rnd() * 12;
+        s.vertex({(rnd() - 0.5f) * z * 1.4f, (rnd() - 0.5f) * z * 1.4f, z},
+                 {rnd() - 0.5f, rnd() - 0.5f, -rnd()});
     }
-};
+    s.pos[3].z = 0.6f;
+    s.pos[7] = {std::nanf(""), 0, 4};
+    s.pos[11].x = 3 * s.pos[11].z;
+    for (int i = 0; i < 3 * tris; ++i)
+        s.idx.push_back(uint32_t(rnd() * n) % n);
+    return s;
+}
 
 inline int channel(uint32_t c, int shift) {
     return int((c >> shift) & 0xFF);

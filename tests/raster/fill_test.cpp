@@ -27,12 +27,6 @@ struct Polygon {
     float phase;
     float x(int i) const { return cx + radius * std::cos(phase + 2 * float(M_PI) * i / n); }
     float y(int i) const { return cy + radius * std::sin(phase + 2 * float(M_PI) * i / n); }
-    Scene fan() const {
-        Scene s;
-        for (int i = 0; i < n; ++i)
-            s.tri_screen(cx, cy, x(i), y(i), x(i + 1), y(i + 1));
-        return s;
-    }
     // (px, py) lies more than margin pixels inside every edge.
     bool inside(float px, float py, float margin) const {
         for (int i = 0; i < n; ++i) {
@@ -65,14 +59,13 @@ TEST(Fill, FansCoverEveryPixelOfTheirPolygonExactlyOnce) {
             Target t = c.target();
             t.depth = depth ? t.depth : nullptr;
             Renderer r;
-            const Scene fan = poly.fan();
             for (int i = 0; i < poly.n; ++i) {
+                Scene one;
+                one.tri_screen(poly.cx, poly.cy, poly.x(i), poly.y(i), poly.x(i + 1),
+                               poly.y(i + 1));
                 DrawParams p = params();
                 p.projection.back = 100.0f + 10 * i;
-                Mesh m = fan.mesh();
-                m.indices += 3 * i;
-                m.triangle_count = 1;
-                r.draw(t, m, p);
+                r.draw(t, one.mesh(), p);
             }
             const Rect d = r.drawn();
             EXPECT_TRUE(c.guards_intact());
@@ -93,34 +86,46 @@ TEST(Fill, FansCoverEveryPixelOfTheirPolygonExactlyOnce) {
 
 TEST(Fill, TopLeftRuleOnPixelCentres) {
     // Every edge through pixel centres: left and top edges are in, right and bottom out. A
-    // square split along its diagonal, and a triangle whose hypotenuse is a right edge; small,
-    // and large enough for the block path.
+    // square split along its diagonal, small and large enough for the block path (a single
+    // triangle's right edge below).
     for (int s : {4, 80}) {
-        Scene square, tri;
+        Scene square;
         square.tri_screen(2.5f, 2.5f, 2.5f + s, 2.5f, 2.5f + s, 2.5f + s);
         square.tri_screen(2.5f, 2.5f, 2.5f + s, 2.5f + s, 2.5f, 2.5f + s);
-        tri.tri_screen(1.5f, 1.5f, 1.5f + s, 1.5f, 1.5f, 1.5f + s);
-        Canvas a = count(square, 90, 90), b = count(tri, 90, 90);
+        Canvas a = count(square, 90, 90);
         for (int y = 0; y < 90; ++y)
-            for (int x = 0; x < 90; ++x) {
+            for (int x = 0; x < 90; ++x)
                 ASSERT_EQ(a.at(x, y), uint32_t(x >= 2 && x < 2 + s && y >= 2 && y < 2 + s))
                     << s << ": " << x << "," << y;
-                ASSERT_EQ(b.at(x, y), uint32_t(x >= 1 && y >= 1 && x + y < 2 + s))
-                    << s << ": " << x << "," << y;
-            }
     }
 }
 
-TEST(Fill, BackFacesAreCulledInEveryFillModeAndPointsAreTheVertices) {
+TEST(Fill, BackFacesAreCulledInEveryModeWireAndPointsDrawTheAllowedEdgesAndTheVertices) {
     Scene back, front;
-    back.tri_screen(4.5f, 4.5f, 4.5f, 30.5f, 30.5f, 4.5f); // counter-clockwise on screen
-    front.tri_screen(4.5f, 4.5f, 30.5f, 4.5f, 4.5f, 30.5f);
-    for (uint32_t q : {kSolid, kWire, kPoints}) {
-        EXPECT_EQ(count(back, 40, 40, q).count_not(0), 0) << q;
-        EXPECT_GT(count(front, 40, 40, q).count_not(0), q == kPoints ? 2 : 70) << q;
+    back.tri_screen(4.5f, 4.5f, 4.5f, 40.5f, 40.5f, 4.5f); // counter-clockwise on screen
+    front.tri_screen(4.5f, 4.5f, 40.5f, 4.5f, 4.5f, 40.5f);
+    for (uint32_t q : {kSolid, kWire, kPoints})
+        EXPECT_EQ(count(back, 48, 48, q).count_not(0), 0) << q;
+    for (uint8_t mask : {uint8_t(0), uint8_t(7), uint8_t(5), uint8_t(8)}) { // 0: points, 8: solid
+        front.masks = {mask};
+        Canvas c(48, 48, Format::Count8);
+        const Rect d = c.draw(front.mesh(), params(mask == 8 ? kSolid : mask ? kWire : kPoints));
+        EXPECT_TRUE(d.left == 4 && d.top == 4 && d.right == 41 && d.bottom == 41);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 48; ++x) {
+                // Edge 0 along the top, 1 the hypotenuse, 2 down the left; both ends drawn.
+                const bool vertex = (x == 4 && (y == 4 || y == 40)) || (x == 40 && y == 4);
+                const bool edge = (y == 4 && x >= 4 && x <= 40) || (x == 4 && y >= 4 && y <= 40);
+                const bool diagonal = std::abs(x + y - 44) <= 1 && x >= 4 && y >= 4;
+                const bool lit = c.at(x, y) != 0;
+                EXPECT_TRUE(mask == 8 ? lit == (x >= 4 && y >= 4 && x + y < 44) // right edge out
+                            : mask    ? (edge ? lit : lit <= (mask & 2 && diagonal))
+                                      : lit == vertex)
+                    << int(mask) << ": " << x << "," << y;
+            }
+        EXPECT_TRUE(mask == 8 || c.count_not(0) <= (mask & 2 ? 37 * 3 : 37 * 2));
+        EXPECT_EQ(c.at(22, 22) != 0, (mask & 2) != 0);
     }
-    Canvas points = count(front, 40, 40, kPoints);
-    EXPECT_EQ(points.at(4, 4) + points.at(30, 4) + points.at(4, 30), 3u);
 }
 
 TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
@@ -149,25 +154,24 @@ TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
     EXPECT_EQ(count(t, 40, 40).count_not(0), good);
 
     // Unusable matrix or projection: nothing drawn, nothing broken.
-    Canvas c(20, 20);
     for (int k = 0; k < 3; ++k) {
         DrawParams p = params();
         (k == 0   ? p.model_to_camera.m[0][0]
          : k == 1 ? p.projection.back
                   : p.projection.front) = k == 2 ? 0 : nan;
+        Canvas c(20, 20);
         c.draw(t.mesh(), p);
+        EXPECT_TRUE(c.guards_intact() && c.count_not(0) == 0) << k;
     }
-    EXPECT_TRUE(c.guards_intact());
-    EXPECT_EQ(c.count_not(0), 0);
 
     // Random positions over many magnitudes, in front of, across and behind the camera.
-    Random rnd{12345};
+    auto rnd = random_floats(12345);
     auto coord = [&] { return (rnd() - 0.5f) * std::pow(10.0f, rnd() * 8 - 3); };
     Scene r;
     for (int i = 0; i < 600; ++i)
         r.tri({coord(), coord(), coord()}, {coord(), coord(), coord()},
               {coord(), coord(), coord()});
-    for (Format f : {Format::XRGB8888, Format::RGB888, Format::RGB565, Format::Indexed8})
+    for (Format f : {Format::Indexed8, Format::RGB565, Format::RGB888, Format::XRGB8888})
         for (uint32_t q : {kSolid | SHADE_GOURAUD, kWire, kPoints}) {
             Canvas c(37, 23, f);
             DrawParams p = params(q);
@@ -178,70 +182,20 @@ TEST(Fill, HostileInputDrawsNothingWrongAndNothingOutsideTheTarget) {
         }
 }
 
-TEST(Fill, VertexOrderDoesNotChangeThePicture) {
-    // Vertices are processed eight, four or one at a time by their place in the array: of 63,
-    // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
-    // the array through every place must not change a single pixel or depth value, whether a
-    // vertex is on screen, off to a side, across the near plane or not finite.
-    Random rnd{777};
-    const uint32_t n = 63;
+TEST(Fill, NearAndBackPlanesCutWhatCrossesThem) {
+    // A floor at y = -1 from behind the camera (z = -10) out to z = 50: screen y = 8 + 32 / z,
+    // cut by the back plane (z = 10) at y = 11.2 and by the near plane (z = 1) at y = 40.
     Scene s;
-    for (uint32_t i = 0; i < n; ++i) {
-        const float z = 1.5f + rnd() * 12;
-        s.vertex({(rnd() - 0.5f) * z * 1.4f, (rnd() - 0.5f) * z * 1.4f, z},
-                 {rnd() - 0.5f, rnd() - 0.5f, -rnd()});
-    }
-    s.pos[3].z = 0.6f;
-    s.pos[7] = {std::nanf(""), 0, 4};
-    s.pos[11].x = 3 * s.pos[11].z;
-    for (int i = 0; i < 600; ++i)
-        s.idx.push_back(uint32_t(rnd() * n) % n);
-    const Lighting light = rt::light({0.3f, -0.4f, 0.8f}, 0.1f, 0.9f, 0.9f, 0.5f);
-    for (uint32_t q : {kSolid | SHADE_GOURAUD | LIGHT_ON, kWire | SHADE_FLAT | LIGHT_ON}) {
-        DrawParams p = params(q, 1, 0.8f, 0.6f, &light);
-        p.projection = {30, 30, 32, 24, 1, 50};
-        Canvas first(64, 48);
-        first.draw(s.mesh(), p);
-        EXPECT_GT(first.count_not(0), 200) << q;
-        for (uint32_t shift = 1; shift < n; ++shift) {
-            Scene moved = s;
-            for (uint32_t i = 0; i < n; ++i)
-                moved.pos[(i + shift) % n] = s.pos[i], moved.nrm[(i + shift) % n] = s.nrm[i];
-            for (uint32_t& i : moved.idx)
-                i = (i + shift) % n;
-            Canvas c(64, 48);
-            c.draw(moved.mesh(), p);
-            ASSERT_EQ(c.mem, first.mem) << q << " shifted by " << shift;
-            ASSERT_EQ(c.zmem, first.zmem) << q << " shifted by " << shift;
-        }
-    }
-}
-
-TEST(Fill, NearPlaneCrossingDrawsOnlyTheVisiblePart) {
-    // A floor at y = -1 from behind the camera (z = -10) to far: screen y = 8 + focal / z.
-    for (float focal : {32.0f, 320.0f}) {
-        // Out to z = 50 with focal 32: the far edge at y = 8.64, the near plane (z = 1) at 40.
-        // Out to z = 200 with focal 320: cut by the back plane at 100 (y = 11.2), below the
-        // screen at the near plane.
-        const float far = focal < 100 ? 50 : 200;
-        Scene s;
-        s.tri({-40, -1, -10}, {-40, -1, far}, {40, -1, far});
-        s.tri({-40, -1, -10}, {40, -1, far}, {40, -1, -10});
-        DrawParams p = params();
-        p.projection = {focal, focal, 32, 8, 1, 100};
-        Canvas c(64, 64);
-        c.draw(s.mesh(), p);
-        EXPECT_TRUE(c.guards_intact());
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 64; ++x) {
-                // Rows at the far edge and the near plane itself may go either way.
-                const bool sure = focal > 100 || y <= 7 || y >= 40 || (y >= 10 && y < 39);
-                ASSERT_TRUE(!sure ||
-                            (c.at(x, y) != 0) == (focal > 100 ? y >= 11 : y >= 10 && y < 39))
-                    << focal << ": " << x << "," << y;
-            }
-        EXPECT_LT(c.depth(32, 38), c.depth(32, 20)); // nearer rows are nearer in depth
-    }
+    s.tri({-40, -1, -10}, {-40, -1, 50}, {40, -1, 50});
+    s.tri({-40, -1, -10}, {40, -1, 50}, {40, -1, -10});
+    DrawParams p = params();
+    p.projection = {32, 32, 32, 8, 1, 10};
+    Canvas c(64, 64);
+    c.draw(s.mesh(), p);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) // the rows at the planes themselves may go either way
+            ASSERT_TRUE(y == 11 || y == 39 || y == 40 || (c.at(x, y) != 0) == (y > 11 && y < 39))
+                << x << "," << y;
 }
 
 } // namespace
