@@ -5,7 +5,8 @@
 # Defaults: 60 seconds each, build-fuzz/. The build uses clang with
 # -DPLUMORA_FUZZ=ON and only the fuzz/ folder. The corpus grows in
 # <build>/corpus/<target> between runs; seeds come from fuzz/make_seeds and the
-# saved findings in fuzz/corpus/regressions/. Any finding (crash, leak, timeout,
+# saved findings in fuzz/corpus/regressions/ and the kept corpus in fuzz/corpus/coverage/
+# (see fuzz/CMakeLists.txt). Any finding (crash, leak, timeout,
 # out of memory, failed check) fails the run and leaves its input in
 # <build>/artifacts/: copy it into fuzz/corpus/regressions/<xfile|models|profile>/ once
 # the fault is fixed, and the ordinary test suite replays it from then on.
@@ -47,7 +48,8 @@ for target in $TARGETS; do
   echo "fuzz: $target for ${SECONDS_EACH}s"
   rc=0
   "$BUILD/fuzz/$target" "${args[@]}" "$corpus" "$BUILD/seeds/$kind" \
-    "fuzz/corpus/regressions/$kind" >"$log" 2>&1 || rc=$?
+    "fuzz/corpus/regressions/$kind" $(ls -d "fuzz/corpus/coverage/$kind" 2>/dev/null) \
+    >"$log" 2>&1 || rc=$?
   grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" |
     sed "s/^/fuzz: $target /" || true
   findings=$(find "$BUILD/artifacts" -name "$target-*" | wc -l)
