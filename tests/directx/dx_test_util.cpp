@@ -7,8 +7,9 @@
 #include <new>
 #include <unistd.h>
 
-// Counting replacements, so a test can show that the steady-state frame loop allocates nothing.
-// The library's other forms (array, nothrow, sized) all come through these two.
+// Counting replacements, so a test can show that the steady-state frame loop
+// allocates nothing. The library's other forms (array, nothrow, sized) all come
+// through these two.
 std::atomic<long> g_allocations{0};
 
 void* operator new(std::size_t size) {
@@ -28,12 +29,6 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace dxt {
 namespace {
 
-std::string make_temp(const char* tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / tag).string() + "XXXXXX";
-    char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string("/tmp");
-}
-
 // A quad's corners, clockwise seen from outside, with its outward normal.
 void add_face(xfile::MeshDesc& m, std::vector<xfile::Vec3> corners, xfile::Vec3 outward) {
     const uint32_t base = uint32_t(m.positions.size()), n = uint32_t(m.normals.size());
@@ -46,8 +41,9 @@ void add_face(xfile::MeshDesc& m, std::vector<xfile::Vec3> corners, xfile::Vec3 
 } // namespace
 
 std::string temp_dir() {
-    static const std::string dir = make_temp("dxtest");
-    return dir;
+    static std::string dir = (std::filesystem::temp_directory_path() / "dxtestXXXXXX").string();
+    static const char* made = mkdtemp(dir.data());
+    return made ? dir : "/tmp";
 }
 
 std::string save_model(const std::string& name, const xfile::MeshDesc& mesh, xfile::Format format) {
@@ -58,17 +54,14 @@ std::string save_model(const std::string& name, const xfile::MeshDesc& mesh, xfi
 
 xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float z1, uint32_t rgb) {
     xfile::MeshDesc m;
-    xfile::Material material;
-    material.r = float(red(rgb)) / 255;
-    material.g = float(green(rgb)) / 255;
-    material.b = float(blue(rgb)) / 255;
     add_face(m, {{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}}, {0, 0, -1});
     add_face(m, {{x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}}, {0, 0, 1});
     add_face(m, {{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}}, {-1, 0, 0});
     add_face(m, {{x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}}, {1, 0, 0});
     add_face(m, {{x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}, {x0, y0, z1}}, {0, -1, 0});
     add_face(m, {{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}}, {0, 1, 0});
-    m.materials.push_back({material, ""});
+    m.materials.push_back(
+        {{red(rgb) / 255.0f, green(rgb) / 255.0f, blue(rgb) / 255.0f, 1, 0, {}, {}, ""}, ""});
     m.face_materials.assign(m.faces.size(), 0);
     return m;
 }
@@ -103,7 +96,8 @@ Ptr<IDirectDrawSurface> create(IDirectDraw* dd, DDSURFACEDESC desc, HRESULT expe
     return s;
 }
 
-// ---- Stage ------------------------------------------------------------------------
+// ---- Stage
+// ------------------------------------------------------------------------
 
 // A step of the stage unless one failed already; the first failure stays in hr.
 #define STEP(call)                                                                                 \
@@ -117,7 +111,8 @@ Stage::Stage(int w, int h, int bits, bool with_zbuffer) : width(w), height(h) {
 void Stage::build(int bits, bool with_zbuffer) {
     DDSURFACEDESC p = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE),
                   b = offscreen_desc(width, height), z = zbuffer_desc(width, height);
-    // A grey ramp; as the layer sets it, the ten entries at either end are read-only.
+    // A grey ramp; as the layer sets it, the ten entries at either end are
+    // read-only.
     PALETTEENTRY entries[256];
     for (int i = 0; i < 256; ++i)
         entries[i] = {BYTE(i), BYTE(i), BYTE(i),
