@@ -1,14 +1,9 @@
 // The message queue: SDL input turned into Win32 messages, posting, quitting
-// and waiting. Each ending signal is driven through the real program in e2e_saver.
+// and waiting. Ending signals waking a blocked wait: the saver's idle run in
+// saver_test, and each signal through the real program in e2e_saver.
 #include "user_test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <pthread.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <thread>
 
 namespace {
 
@@ -104,19 +99,6 @@ TEST_F(MessageTest, PostedMessagesKeepOrderFiltersApplyAndQuitComesLast) {
     EXPECT_EQ(GetMessageA(&m, nullptr, 0, 0), FALSE);
     EXPECT_EQ(m.wParam, 7u);
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
-}
-
-// The wait the saver's loop makes once the device layer is torn down.
-TEST_F(MessageTest, AnEndingSignalWakesABlockedWaitAsWmClose) {
-    std::thread sender([self = pthread_self()] {
-        usleep(100 * 1000); // to arrive while the wait blocks (it is delivered either way)
-        pthread_kill(self, SIGTERM);
-    });
-    EXPECT_TRUE(WaitMessage());
-    sender.join();
-    std::vector<MSG> closes = TakeAll(WM_CLOSE);
-    ASSERT_EQ(closes.size(), 1u);
-    EXPECT_EQ(closes[0].hwnd, hwnd);
 }
 
 } // namespace

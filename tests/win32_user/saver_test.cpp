@@ -80,9 +80,7 @@ HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(uintptr_t(0x400000));
     g_fake.onStep = [self, idle](int n) {
         if (n != 3) return;
         SDL_Event key{};
-        key.type = SDL_KEYDOWN;
-        key.key.state = SDL_PRESSED;
-        key.key.keysym.sym = SDLK_a;
+        key.key = {SDL_KEYDOWN, 0, 0, SDL_PRESSED, 0, 0, 0, {SDL_SCANCODE_A, SDLK_a, 0, 0}};
         if (!idle) {
             SDL_PushEvent(&key);
         } else {
