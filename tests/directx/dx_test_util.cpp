@@ -7,9 +7,8 @@
 #include <new>
 #include <unistd.h>
 
-// Counting replacements, so a test can show that the steady-state frame loop
-// allocates nothing. The library's other forms (array, nothrow, sized) all come
-// through these two.
+// Counting replacements, so a test can show that the steady-state frame loop allocates nothing.
+// The library's other forms (array, nothrow, sized) all come through these two.
 std::atomic<long> g_allocations{0};
 
 void* operator new(std::size_t size) {
@@ -96,8 +95,7 @@ Ptr<IDirectDrawSurface> create(IDirectDraw* dd, DDSURFACEDESC desc, HRESULT expe
     return s;
 }
 
-// ---- Stage
-// ------------------------------------------------------------------------
+// ---- Stage ------------------------------------------------------------------------
 
 // A step of the stage unless one failed already; the first failure stays in hr.
 #define STEP(call)                                                                                 \
@@ -111,8 +109,7 @@ Stage::Stage(int w, int h, int bits, bool with_zbuffer) : width(w), height(h) {
 void Stage::build(int bits, bool with_zbuffer) {
     DDSURFACEDESC p = surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE),
                   b = offscreen_desc(width, height), z = zbuffer_desc(width, height);
-    // A grey ramp; as the layer sets it, the ten entries at either end are
-    // read-only.
+    // A grey ramp; as the layer sets it, the ten entries at either end are read-only.
     PALETTEENTRY entries[256];
     for (int i = 0; i < 256; ++i)
         entries[i] = {BYTE(i), BYTE(i), BYTE(i),
@@ -186,6 +183,17 @@ void Stage::run_frame() {
     STEP(viewport->Render(scene.get()));
     STEP(rm_device->Update());
     STEP(primary->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr));
+}
+
+void fill_pattern(IDirectDrawSurface* s, uint32_t tag) {
+    DDSURFACEDESC d{};
+    d.dwSize = sizeof d;
+    ASSERT_EQ(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
+    for (DWORD y = 0; y < d.dwHeight; ++y)
+        for (DWORD x = 0; x < d.dwWidth; ++x)
+            reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(d.lpSurface) + y * d.lPitch)[x] =
+                pat(tag, x, y);
+    s->Unlock(d.lpSurface);
 }
 
 uint32_t pixel(IDirectDrawSurface* surface, int x, int y) {

@@ -95,7 +95,7 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     s.add_lights(1.0f, 0.0f);
     s.add_model(save_model("move.x", box_mesh(-1, -1, 0, 1, 1, 0)), -3, 0, 8);
     // Fresh surfaces read as cleared: black, depth at the back plane. What is written through
-    // locks before the first frame (a pixel, the nearest depth everywhere) is cleared by it.
+    // locks before the first frame (a pattern, the nearest depth everywhere) is cleared by it.
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
     ASSERT_EQ(s.zbuffer->Lock(nullptr, &d, 0, nullptr), DD_OK);
@@ -103,9 +103,7 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     EXPECT_TRUE(depth[0] == 0xFFFF && depth[d.lPitch / 2 * 120 - 1] == 0xFFFF);
     std::memset(d.lpSurface, 0, size_t(d.lPitch) * 120);
     s.zbuffer->Unlock(d.lpSurface);
-    ASSERT_EQ(s.back->Lock(nullptr, &d, 0, nullptr), DD_OK);
-    static_cast<uint32_t*>(d.lpSurface)[5] = 0xABCDEF;
-    s.back->Unlock(d.lpSurface);
+    fill_pattern(s.back.get(), 0x100000);
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_TRUE(s.pixel(20, 60) && !s.pixel(5, 0));
     // Moved right, the old place is cleared and the screen follows.
@@ -114,9 +112,7 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     EXPECT_EQ(s.pixel(20, 60), 0u);
     EXPECT_TRUE(!pixel(s.primary.get(), 20, 60) && pixel(s.primary.get(), 140, 60));
     // A forced update repaints the whole viewport on screen.
-    ASSERT_EQ(s.primary->Lock(nullptr, &d, 0, nullptr), DD_OK);
-    static_cast<uint32_t*>(d.lpSurface)[0] = 0x123456;
-    s.primary->Unlock(d.lpSurface);
+    fill_pattern(s.primary.get(), 0x100000);
     ASSERT_EQ(s.viewport->ForceUpdate(0, 0, 160, 120), DD_OK);
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_EQ(pixel(s.primary.get(), 0, 0), 0u);
