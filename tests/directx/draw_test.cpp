@@ -54,13 +54,12 @@ TEST_F(Draw, SurfacesFollowTheDisplayAndCheckDescriptorsAndAttachments) {
            DDERR_NOCOOPERATIVELEVELSET);
 
     // A z-buffer attaches only when it matches.
-    auto z = create(s.dd.get(), zbuffer_desc(640, 480));
-    EXPECT_EQ(s.back->AddAttachedSurface(nullptr), DDERR_CANNOTATTACHSURFACE);
-    EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), zbuffer_desc(320, 480)).get()),
-              DDERR_CANNOTATTACHSURFACE);
-    EXPECT_EQ(s.back->AddAttachedSurface(create(s.dd.get(), offscreen_desc(640, 480)).get()),
-              DDERR_CANNOTATTACHSURFACE);
-    EXPECT_EQ(s.back->AddAttachedSurface(s.back.get()), DDERR_CANNOTATTACHSURFACE);
+    auto z = create(s.dd.get(), zbuffer_desc(640, 480)),
+         half = create(s.dd.get(), zbuffer_desc(320, 480)),
+         plain = create(s.dd.get(), offscreen_desc(640, 480));
+    IDirectDrawSurface* const mismatched[] = {nullptr, half.get(), plain.get(), s.back.get()};
+    for (IDirectDrawSurface* other : mismatched)
+        EXPECT_EQ(s.back->AddAttachedSurface(other), DDERR_CANNOTATTACHSURFACE);
     EXPECT_EQ(s.back->AddAttachedSurface(z.get()), DD_OK);
     EXPECT_EQ(s.back->AddAttachedSurface(z.get()), DDERR_SURFACEALREADYATTACHED);
 }
