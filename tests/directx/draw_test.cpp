@@ -53,6 +53,16 @@ TEST_F(Draw, SurfacesFollowTheDisplayAndCheckDescriptorsAndAttachments) {
     create(fresh.get(), surface_desc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE),
            DDERR_NOCOOPERATIVELEVELSET);
 
+    // A palette needs its entries, gives only those it has, and suits only indexed surfaces.
+    PALETTEENTRY entries[256]{};
+    Ptr<IDirectDrawPalette> palette;
+    EXPECT_EQ(
+        s.dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, nullptr, out(palette), nullptr),
+        DDERR_INVALIDPARAMS);
+    ASSERT_EQ(s.dd->CreatePalette(DDPCAPS_8BIT, entries, out(palette), nullptr), DD_OK);
+    EXPECT_EQ(palette->GetEntries(0, 250, 10, entries), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(s.back->SetPalette(palette.get()), DDERR_NOTPALETTIZED);
+
     // A z-buffer attaches only when it matches.
     auto z = create(s.dd.get(), zbuffer_desc(640, 480)),
          half = create(s.dd.get(), zbuffer_desc(320, 480)),
@@ -146,15 +156,6 @@ TEST_F(Draw, FormatsAndPalettesAreAppliedOnTheWayToTheScreen) {
         EXPECT_EQ(s.primary->Blt(&all, source.get(), &outside, DDBLT_WAIT, nullptr),
                   DDERR_INVALIDRECT);
     }
-    Stage s(4, 1);
-    PALETTEENTRY entries[256]{};
-    Ptr<IDirectDrawPalette> palette;
-    EXPECT_EQ(
-        s.dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE, nullptr, out(palette), nullptr),
-        DDERR_INVALIDPARAMS);
-    ASSERT_EQ(s.dd->CreatePalette(DDPCAPS_8BIT, entries, out(palette), nullptr), DD_OK);
-    EXPECT_EQ(palette->GetEntries(0, 250, 10, entries), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(s.back->SetPalette(palette.get()), DDERR_NOTPALETTIZED) << "no indices";
 }
 
 TEST_F(Draw, LostSurfacesFailUntilRestoredAndOwnersStayAlive) {

@@ -155,9 +155,7 @@ TEST_F(Builder, LoadsEveryFileFormatWithItsBoxOutsideOutAndScalesIt) {
         ASSERT_EQ(load(file), DD_OK);
         EXPECT_EQ(builder->GetFaceCount(), 12);
         EXPECT_EQ(builder->GetVertexCount(), vertices);
-        const std::vector<float> b = box(), want{-1, -2, 3, 1, 2, 4};
-        for (int i = 0; i < 6; ++i)
-            EXPECT_NEAR(b[i], want[i], 1e-5f);
+        EXPECT_EQ(box(), (std::vector<float>{-1, -2, 3, 1, 2, 4}));
         // Fronts (clockwise) face out: six times the box's volume, signed. Each corner's normal
         // points away from the box's centre.
         const dx::RenderMesh& m = static_cast<dx::MeshBuilder*>(builder.get())->render_form();
