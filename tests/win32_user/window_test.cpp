@@ -109,14 +109,12 @@ TEST_F(WindowTest, AScreenCoverBlanksEveryOtherMonitorAndTakesTheirInput) {
     for (Uint32 i = id; i < id + 3; ++i)
         EXPECT_FALSE(SDL_GetWindowFlags(SDL_GetWindowFromID(i)) & SDL_WINDOW_SHOWN);
     ShowWindow(saver, SW_SHOW);
-    std::vector<int> placed; // x, y, width, height of the saver and its covers
-    for (Uint32 i = id; i < id + 3; ++i) {
-        SDL_Window* sdl = SDL_GetWindowFromID(i);
+    std::vector<int> placed(12); // x, y, width, height of the saver and its covers
+    for (int i = 0; i < 3; ++i) {
+        SDL_Window* sdl = SDL_GetWindowFromID(id + Uint32(i));
         ASSERT_NE(sdl, nullptr);
-        placed.resize(placed.size() + 4);
-        int* r = &placed[placed.size() - 4];
-        SDL_GetWindowPosition(sdl, &r[0], &r[1]);
-        SDL_GetWindowSize(sdl, &r[2], &r[3]);
+        SDL_GetWindowPosition(sdl, &placed[4 * i], &placed[4 * i + 1]);
+        SDL_GetWindowSize(sdl, &placed[4 * i + 2], &placed[4 * i + 3]);
         EXPECT_TRUE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_SHOWN) << "shown with the saver";
     }
     EXPECT_EQ(placed,
