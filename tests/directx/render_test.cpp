@@ -28,7 +28,7 @@ TEST_F(Render, TheSideTowardTheLightIsBrighterInTheBuildersColour) {
 TEST_F(Render, WireframeDrawsOnlyTheFaceEdges) {
     // Wireframe asked of the mesh, or of the device (which caps every mesh's quality).
     for (bool device : {false, true}) {
-        Stage s(160, 120);
+        Stage s(160, 120, 32, device); // the mesh case without a z-buffer: none is needed
         s.add_lights(0.1f, 0.9f);
         s.add_model(save_model("wire.x", box_mesh(-1, -1, -1, 1, 1, 1)), 0, 0, 8,
                     device ? D3DRMRENDER_GOURAUD : D3DRMRENDER_WIREFRAME);
@@ -77,7 +77,7 @@ TEST_F(Render, ProjectionFollowsThePlatformDefaultsAndSteadyFramesAllocateNothin
 TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     Stage s(160, 120);
     s.add_lights(1.0f, 0.0f);
-    s.add_model(save_model("move.x", box_mesh(-1, -1, 0, 1, 1, 0)), -3, 0, 8);
+    s.add_model(save_model("move.x", box_mesh(-1, -1, 0, 1, 1, 0, 0x00FFFF)), -3, 0, 8);
     // Fresh surfaces read as cleared: black, depth at the back plane. What is written through
     // locks before the first frame (a pattern, the nearest depth everywhere) is cleared by it.
     DDSURFACEDESC d{};
