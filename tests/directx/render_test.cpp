@@ -12,7 +12,7 @@ namespace {
 using Render = DxTest;
 
 TEST_F(Render, TheSideTowardTheLightIsBrighterInTheBuildersColour) {
-    Stage s(200, 100);
+    Stage s(200, 100, 32, false); // convex: no z-buffer needed
     // Light travelling along +x lights faces that look toward -x.
     s.add_lights(0.1f, 0.9f, 1, 0);
     s.add_model(save_model("sphere.x", xfile::make_uv_sphere(800, 1.0f)), 0, 0, 5,
