@@ -28,12 +28,6 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace dxt {
 namespace {
 
-std::string make_temp(const char* tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / tag).string() + "XXXXXX";
-    char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string("/tmp");
-}
-
 // A quad's corners, clockwise seen from outside, with its outward normal.
 void add_face(xfile::MeshDesc& m, std::vector<xfile::Vec3> corners, xfile::Vec3 outward) {
     const uint32_t base = uint32_t(m.positions.size()), n = uint32_t(m.normals.size());
@@ -46,8 +40,9 @@ void add_face(xfile::MeshDesc& m, std::vector<xfile::Vec3> corners, xfile::Vec3 
 } // namespace
 
 std::string temp_dir() {
-    static const std::string dir = make_temp("dxtest");
-    return dir;
+    static std::string dir = (std::filesystem::temp_directory_path() / "dxtestXXXXXX").string();
+    static const char* made = mkdtemp(dir.data());
+    return made ? dir : "/tmp";
 }
 
 std::string save_model(const std::string& name, const xfile::MeshDesc& mesh, xfile::Format format) {
@@ -58,17 +53,14 @@ std::string save_model(const std::string& name, const xfile::MeshDesc& mesh, xfi
 
 xfile::MeshDesc box_mesh(float x0, float y0, float z0, float x1, float y1, float z1, uint32_t rgb) {
     xfile::MeshDesc m;
-    xfile::Material material;
-    material.r = float(red(rgb)) / 255;
-    material.g = float(green(rgb)) / 255;
-    material.b = float(blue(rgb)) / 255;
     add_face(m, {{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}}, {0, 0, -1});
     add_face(m, {{x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}}, {0, 0, 1});
     add_face(m, {{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}}, {-1, 0, 0});
     add_face(m, {{x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}}, {1, 0, 0});
     add_face(m, {{x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}, {x0, y0, z1}}, {0, -1, 0});
     add_face(m, {{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}}, {0, 1, 0});
-    m.materials.push_back({material, ""});
+    m.materials.push_back(
+        {{red(rgb) / 255.0f, green(rgb) / 255.0f, blue(rgb) / 255.0f, 1, 0, {}, {}, ""}, ""});
     m.face_materials.assign(m.faces.size(), 0);
     return m;
 }
@@ -191,6 +183,17 @@ void Stage::run_frame() {
     STEP(viewport->Render(scene.get()));
     STEP(rm_device->Update());
     STEP(primary->Blt(&all, back.get(), &all, DDBLT_WAIT, nullptr));
+}
+
+void fill_pattern(IDirectDrawSurface* s, uint32_t tag) {
+    DDSURFACEDESC d{};
+    d.dwSize = sizeof d;
+    ASSERT_EQ(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
+    for (DWORD y = 0; y < d.dwHeight; ++y)
+        for (DWORD x = 0; x < d.dwWidth; ++x)
+            reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(d.lpSurface) + y * d.lPitch)[x] =
+                pat(tag, x, y);
+    s->Unlock(d.lpSurface);
 }
 
 uint32_t pixel(IDirectDrawSurface* surface, int x, int y) {

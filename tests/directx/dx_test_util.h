@@ -62,6 +62,12 @@ Ptr<IDirectDrawSurface> create(IDirectDraw* dd, DDSURFACEDESC desc, HRESULT expe
 DDSURFACEDESC offscreen_desc(int w, int h);
 DDSURFACEDESC zbuffer_desc(int w, int h, DWORD bits = 16);
 
+// A pattern pixel's value: a tag in bits 20-23, y and x below; and a 32-bit surface full of them.
+inline uint32_t pat(uint32_t tag, uint32_t x, uint32_t y) {
+    return tag | (y << 10) | x;
+}
+void fill_pattern(IDirectDrawSurface* s, uint32_t tag);
+
 // A pixel of an 8- or 32-bit surface: 0x00RRGGBB, or the index on 8-bit surfaces.
 uint32_t pixel(IDirectDrawSurface* surface, int x, int y);
 

@@ -12,11 +12,9 @@ namespace {
 using Render = DxTest;
 
 TEST_F(Render, TheSideTowardTheLightIsBrighterInTheBuildersColour) {
-    Stage s(200, 100);
+    Stage s(200, 100, 32, false); // convex: no z-buffer needed
     // Light travelling along +x lights faces that look toward -x.
     s.add_lights(0.1f, 0.9f, 1, 0);
-    ASSERT_EQ(s.frame(), DD_OK);
-    EXPECT_GE(s.lit_box().left, s.lit_box().right) << "an empty scene is black";
     s.add_model(save_model("sphere.x", xfile::make_uv_sphere(800, 1.0f)), 0, 0, 5,
                 D3DRMRENDER_GOURAUD, RGBA_MAKE(255, 0, 0, 255));
     ASSERT_EQ(s.frame(), DD_OK);
@@ -27,24 +25,10 @@ TEST_F(Render, TheSideTowardTheLightIsBrighterInTheBuildersColour) {
     EXPECT_NEAR(red(s.pixel(box.right - w / 5, cy)), 26, 6) << "ambient only";
 }
 
-TEST_F(Render, NearerSurfacesWinWhateverTheOrder) {
-    for (bool with_zbuffer : {true, false}) {
-        Stage s(160, 120, 32, with_zbuffer);
-        s.add_lights(1.0f, 0.0f);
-        // The far quad, in the file's own colour, is added last, so it is drawn last.
-        s.add_model(save_model("near.x", box_mesh(-1, -1, 0, 1, 1, 0, 0x00FF00)), 0, 0, 6);
-        s.add_model(save_model("far.x", box_mesh(-3, -3, 0, 3, 3, 0, 0x0000FF)), 0, 0, 9);
-        ASSERT_EQ(s.frame(), DD_OK);
-        EXPECT_GT(blue(s.pixel(80, 100)), 200) << "the far quad shows around the near one";
-        // Without a z-buffer the device still draws, in order.
-        EXPECT_EQ(green(s.pixel(80, 60)) > 200 && !blue(s.pixel(80, 60)), with_zbuffer);
-    }
-}
-
 TEST_F(Render, WireframeDrawsOnlyTheFaceEdges) {
     // Wireframe asked of the mesh, or of the device (which caps every mesh's quality).
     for (bool device : {false, true}) {
-        Stage s(160, 120);
+        Stage s(160, 120, 32, device); // the mesh case without a z-buffer: none is needed
         s.add_lights(0.1f, 0.9f);
         s.add_model(save_model("wire.x", box_mesh(-1, -1, -1, 1, 1, 1)), 0, 0, 8,
                     device ? D3DRMRENDER_GOURAUD : D3DRMRENDER_WIREFRAME);
@@ -59,7 +43,7 @@ TEST_F(Render, WireframeDrawsOnlyTheFaceEdges) {
     }
 }
 
-TEST_F(Render, ProjectionFollowsThePlatformDefaults) {
+TEST_F(Render, ProjectionFollowsThePlatformDefaultsAndSteadyFramesAllocateNothing) {
     Stage s(320, 180);
     s.add_lights(1.0f, 0.0f);
     s.add_model(save_model("unit.x", xfile::make_uv_sphere(400, 1.5f)), 0, 0, 15);
@@ -79,14 +63,23 @@ TEST_F(Render, ProjectionFollowsThePlatformDefaults) {
         << "wider than the device";
     EXPECT_EQ(s.viewport->SetBack(0.5f), D3DRMERR_BADVALUE) << "behind the front plane";
     EXPECT_EQ(s.viewport->SetField(0), D3DRMERR_BADVALUE);
+    // Once running, the frames of a moving, turning model allocate nothing.
+    s.models[0]->SetVelocity(s.scene.get(), 0.1f, 0.08f, 0.2f, FALSE);
+    s.models[0]->SetRotation(s.scene.get(), 1, 1, 1, 0.087f);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(s.frame(), DD_OK);
+    const long before = g_allocations.load();
+    for (int i = 0; i < 50; ++i)
+        s.frame();
+    EXPECT_EQ(g_allocations.load() - before, 0);
 }
 
 TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     Stage s(160, 120);
     s.add_lights(1.0f, 0.0f);
-    s.add_model(save_model("move.x", box_mesh(-1, -1, 0, 1, 1, 0)), -3, 0, 8);
+    s.add_model(save_model("move.x", box_mesh(-1, -1, 0, 1, 1, 0, 0x00FFFF)), -3, 0, 8);
     // Fresh surfaces read as cleared: black, depth at the back plane. What is written through
-    // locks before the first frame (a pixel, the nearest depth everywhere) is cleared by it.
+    // locks before the first frame (a pattern, the nearest depth everywhere) is cleared by it.
     DDSURFACEDESC d{};
     d.dwSize = sizeof d;
     ASSERT_EQ(s.zbuffer->Lock(nullptr, &d, 0, nullptr), DD_OK);
@@ -94,45 +87,23 @@ TEST_F(Render, ClearAndCopyFollowWhatWasDrawn) {
     EXPECT_TRUE(depth[0] == 0xFFFF && depth[d.lPitch / 2 * 120 - 1] == 0xFFFF);
     std::memset(d.lpSurface, 0, size_t(d.lPitch) * 120);
     s.zbuffer->Unlock(d.lpSurface);
-    ASSERT_EQ(s.back->Lock(nullptr, &d, 0, nullptr), DD_OK);
-    static_cast<uint32_t*>(d.lpSurface)[5] = 0xABCDEF;
-    s.back->Unlock(d.lpSurface);
+    fill_pattern(s.back.get(), 0x100000);
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_TRUE(s.pixel(20, 60) && !s.pixel(5, 0));
+    // The device depth-tests through the attached z-buffer (which of two surfaces wins: raster).
+    ASSERT_EQ(s.zbuffer->Lock(nullptr, &d, 0, nullptr), DD_OK);
+    EXPECT_LT(static_cast<uint16_t*>(d.lpSurface)[60 * d.lPitch / 2 + 20], 0xFFFF);
+    s.zbuffer->Unlock(d.lpSurface);
     // Moved right, the old place is cleared and the screen follows.
     s.models[0]->SetPosition(s.scene.get(), 3, 0, 8);
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_EQ(s.pixel(20, 60), 0u);
     EXPECT_TRUE(!pixel(s.primary.get(), 20, 60) && pixel(s.primary.get(), 140, 60));
     // A forced update repaints the whole viewport on screen.
-    ASSERT_EQ(s.primary->Lock(nullptr, &d, 0, nullptr), DD_OK);
-    static_cast<uint32_t*>(d.lpSurface)[0] = 0x123456;
-    s.primary->Unlock(d.lpSurface);
+    fill_pattern(s.primary.get(), 0x100000);
     ASSERT_EQ(s.viewport->ForceUpdate(0, 0, 160, 120), DD_OK);
     ASSERT_EQ(s.frame(), DD_OK);
     EXPECT_EQ(pixel(s.primary.get(), 0, 0), 0u);
-}
-
-TEST_F(Render, PalettizedRenderingSetsOnlyReservedEntries) {
-    Stage s(160, 120, 8);
-    s.add_lights(0.1f, 0.9f, 0.3f, 1.0f);
-    s.add_model(save_model("pal.x", xfile::make_uv_sphere(600, 1.0f)), 0, 0, 5, D3DRMRENDER_GOURAUD,
-                RGBA_MAKE(40, 200, 90, 255));
-    PALETTEENTRY before[256], after[256];
-    ASSERT_EQ(s.palette->GetEntries(0, 0, 256, before), DD_OK);
-    ASSERT_EQ(s.frame(), DD_OK);
-    ASSERT_EQ(s.palette->GetEntries(0, 0, 256, after), DD_OK);
-    int changed = 0;
-    for (int i = 0; i < 256; ++i) {
-        const bool same = !std::memcmp(&before[i], &after[i], sizeof(PALETTEENTRY));
-        EXPECT_TRUE(same || !(before[i].peFlags & D3DPAL_READONLY)) << "read-only entry " << i;
-        changed += !same;
-    }
-    EXPECT_GT(changed, 0) << "the model's shades were allocated";
-    // The sphere's centre is green-dominated, the background black.
-    const PALETTEENTRY centre = after[s.pixel(80, 60)], corner = after[s.pixel(0, 0)];
-    EXPECT_TRUE(centre.peGreen > centre.peRed && centre.peGreen > centre.peBlue);
-    EXPECT_EQ(corner.peRed + corner.peGreen + corner.peBlue, 0);
 }
 
 // Simplified copies of a mesh, chosen by how large it shows, never change the picture: of the
@@ -170,20 +141,6 @@ TEST_F(Render, SimplifiedCopiesKeepThePicture) {
     }
 }
 
-TEST_F(Render, SteadyStateFramesAllocateNothing) {
-    Stage s(320, 240);
-    s.add_lights(0.1f, 0.9f);
-    s.add_model(save_model("steady.x", xfile::make_uv_sphere(2000, 1.5f)), 0, 0, 15);
-    s.models[0]->SetVelocity(s.scene.get(), 0.1f, 0.08f, 0.2f, FALSE);
-    s.models[0]->SetRotation(s.scene.get(), 1, 1, 1, 0.087f);
-    for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(s.frame(), DD_OK);
-    const long before = g_allocations.load();
-    for (int i = 0; i < 50; ++i)
-        s.frame();
-    EXPECT_EQ(g_allocations.load() - before, 0);
-}
-
 // Every named operation of a bring-up and a frame fails when asked, once, with the code asked
 // for; what was made up to then is all released.
 TEST_F(Render, EveryInjectedFailureIsReportedOnceAndLeavesNothing) {
@@ -203,14 +160,18 @@ TEST_F(Render, EveryInjectedFailureIsReportedOnceAndLeavesNothing) {
             s.add_lights(0.5f, 0.5f);
             s.add_model(model, 0, 0, 5, D3DRMRENDER_GOURAUD, RGBA_MAKE(255, 0, 0, 255));
             EXPECT_EQ(s.frame(), want) << op;
+            if (want != DD_OK) continue;
+            // On the 8-bit screen the model's shade is set in an entry that isn't read-only.
+            PALETTEENTRY e[2]{}; // the model's centre and the black corner
+            for (int i : {0, 1})
+                ASSERT_EQ(s.palette->GetEntries(0, s.pixel(16 * i, 12 * i), 1, &e[i]), DD_OK);
+            EXPECT_TRUE(e[1].peRed > 100 && !e[1].peGreen && !e[1].peBlue &&
+                        !(e[1].peFlags & D3DPAL_READONLY) &&
+                        !(e[0].peRed | e[0].peGreen | e[0].peBlue))
+                << op;
         }
         EXPECT_EQ(DXTestLiveObjects(), 0) << op;
     }
-    // The failure may wait for a later call.
-    DXTestFailCall("Move", 2, code);
-    Stage s(32, 24);
-    EXPECT_EQ(s.frame(), DD_OK);
-    EXPECT_EQ(s.frame(), code);
 }
 
 } // namespace

@@ -78,20 +78,15 @@ HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(uintptr_t(0x400000));
 [[noreturn]] void RunAndReport(const char* commandLine, bool idle) {
     const pthread_t self = pthread_self();
     g_fake.onStep = [self, idle](int n) {
-        if (n != 3) return;
         SDL_Event key{};
-        key.type = SDL_KEYDOWN;
-        key.key.state = SDL_PRESSED;
-        key.key.keysym.sym = SDLK_a;
-        if (!idle) {
-            SDL_PushEvent(&key);
-        } else {
-            g_fake.running = false;
-            std::thread([self] {
-                usleep(300 * 1000);
-                pthread_kill(self, SIGTERM);
-            }).detach();
-        }
+        key.key = {SDL_KEYDOWN, 0, 0, SDL_PRESSED, 0, 0, 0, {SDL_SCANCODE_A, SDLK_a, 0, 0}};
+        if (n == 3 && !idle) SDL_PushEvent(&key);
+        if (n != 3 || !idle) return;
+        g_fake.running = false;
+        std::thread([self] {
+            usleep(300 * 1000);
+            pthread_kill(self, SIGTERM);
+        }).detach();
     };
     Win32TestSetDisplay(640, 480, 32);
     std::string text = commandLine;
