@@ -214,8 +214,7 @@ class TextLexer : public LexerBase {
 
     // A number read up to (or an exponent or "//" cut off at) the end of a window that more body
     // follows may go on past it: the window is widened and the number read again, as a body
-    // whole in memory would read it.
-    // Out of line, so the number readers stay small and inline.
+    // whole in memory would read it. The reread is out of line so the readers stay inlined.
     bool cut(const char* q) const { return s_.e - q <= 2 && !s_.eof; }
     [[gnu::noinline]] bool widen() {
         const size_t have = size_t(s_.e - s_.p);
