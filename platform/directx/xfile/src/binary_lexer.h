@@ -121,12 +121,11 @@ class BinaryLexer : public LexerBase {
 
     // Runs of numbers straight out of list tokens where they can be.
     bool read_floats(float* out, size_t n) {
-        return read_run(out, n, list_float_ && fsize_ == 4,
-                        [this](float& v) { return read_float(v); });
+        return read_run<true>(out, n, [this](float& v) { return read_float(v); });
     }
 
     bool read_uints(uint32_t* out, size_t n) {
-        return read_run(out, n, !list_float_, [this](uint32_t& v) { return read_uint(v); });
+        return read_run<false>(out, n, [this](uint32_t& v) { return read_uint(v); });
     }
 
     bool read_string(std::string& out) {
@@ -154,13 +153,15 @@ class BinaryLexer : public LexerBase {
     size_t numbers_bound() const { return list_left_ + s_.remaining_bound() / 4; }
 
   private:
-    // Copies 4-byte values a run at a time while the current list token holds the
-    // kind wanted (direct), else one value at a time through read_one.
-    template <class T, class ReadOne>
-    bool read_run(T* out, size_t n, bool direct, ReadOne read_one) {
+    // Copies 4-byte values a run at a time while the open list holds 4-byte items of the kind
+    // wanted, else one value at a time through read_one. The kind is checked afresh on every
+    // step: a run can cross into a list of another kind (or 8-byte floats), whose items are
+    // converted, never copied as raw bits.
+    template <bool Floats, class T, class ReadOne>
+    bool read_run(T* out, size_t n, ReadOne read_one) {
         static_assert(sizeof(T) == 4, "list items are 4 bytes");
         while (n) {
-            if (list_left_ && direct) {
+            if (list_left_ && list_float_ == Floats && list_size_ == 4) {
                 size_t k = std::min({n, list_left_, size_t(s_.e - s_.p) / 4});
                 if (k) {
                     std::memcpy(out, s_.p, k * 4);

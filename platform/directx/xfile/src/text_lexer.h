@@ -92,6 +92,7 @@ class TextLexer : public LexerBase {
             out = uint32_t(d);
             return true;
         }
+        if (cut(q)) return reread(out);
         if (!delimited(q)) return failb("expected a number");
         s_.p = q;
         out = uint32_t(v);
@@ -103,10 +104,12 @@ class TextLexer : public LexerBase {
         const char* p = s_.p;
         const char* b = p + (*p == '+');
         if (const char* q = plain_decimal(b, s_.e, out)) {
+            if (cut(q)) return reread(out);
             s_.p = q;
             return true;
         }
         auto r = std::from_chars(b, s_.e, out);
+        if (cut(r.ptr)) return reread(out);
         if (r.ec == std::errc() && delimited(r.ptr)) {
             if (r.ptr < s_.e && *r.ptr == '#') return msvc_special(r.ptr, out);
             s_.p = r.ptr;
@@ -209,6 +212,20 @@ class TextLexer : public LexerBase {
         return q;
     }
 
+    // A number read up to (or an exponent or "//" cut off at) the end of a window that more body
+    // follows may go on past it: the window is widened and the number read again, as a body
+    // whole in memory would read it. The reread is out of line so the readers stay inlined.
+    bool cut(const char* q) const { return s_.e - q <= 2 && !s_.eof; }
+    [[gnu::noinline]] bool widen() {
+        const size_t have = size_t(s_.e - s_.p);
+        if (!s_.refill(have * 2 + kLookahead, error_)) return failb_keep();
+        if (size_t(s_.e - s_.p) <= have && !s_.eof) return failb("number too long");
+        return true;
+    }
+    [[gnu::noinline]] bool reread(uint32_t& out) { return widen() && read_uint(out); }
+    [[gnu::noinline]] bool reread(float& out) { return widen() && read_float(out); }
+    [[gnu::noinline]] bool reread(double& out) { return widen() && read_double(out); }
+
     bool delimited(const char* q) const {
         if (q >= s_.e) return true;
         if (!word_char(*q)) return true;
@@ -224,6 +241,7 @@ class TextLexer : public LexerBase {
             ++q;
         bool inf = q - hash >= 4 && (hash[1] == 'I' || hash[1] == 'i') &&
                    (hash[2] == 'N' || hash[2] == 'n') && (hash[3] == 'F' || hash[3] == 'f');
+        if (cut(q)) return reread(out);
         out = inf ? std::copysign(HUGE_VALF, out) : std::nanf("");
         s_.p = q;
         return true;
@@ -232,6 +250,7 @@ class TextLexer : public LexerBase {
     bool read_double(double& d) {
         const char* b = s_.p + (*s_.p == '+');
         auto r = std::from_chars(b, s_.e, d);
+        if (cut(r.ptr)) return reread(d);
         if (r.ec == std::errc::invalid_argument || !delimited(r.ptr))
             return failb("expected a number");
         if (r.ec == std::errc::result_out_of_range) {
