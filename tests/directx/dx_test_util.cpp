@@ -8,20 +8,40 @@
 #include <unistd.h>
 
 // Counting replacements, so a test can show that the steady-state frame loop allocates nothing.
-// The library's other forms (array, nothrow, sized) all come through these two.
+// Every form is replaced: a sanitizer supplies its own for any left out, and its allocations
+// would then meet our free().
 std::atomic<long> g_allocations{0};
 
-void* operator new(std::size_t size) {
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    return std::malloc(size ? size : 1);
+}
+void* operator new(std::size_t size) {
+    if (void* p = operator new(size, std::nothrow)) return p;
     throw std::bad_alloc();
 }
-
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
-
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
