@@ -5,8 +5,9 @@
 //   vertex.cpp    transform, light, outcode and project every vertex; the arithmetic is in
 //                 vertex.h, written once over the lanes of lanes.h (vertex_avx2.cpp: 8 wide)
 //   clip.cpp      triangles and edges that leave the guard band, cut in camera space
-//   triangle.cpp  fill: the fill rule, small and large triangles; span.h shades four-pixel
-//                 groups, store.h writes one pixel in each format
+//   triangle.h    fill: the fill rule, small and large triangles (built twice: triangle.cpp,
+//                 triangle_avx2.cpp); span.h shades four-pixel groups, store.h writes one
+//                 pixel in each format
 //   line.cpp      wireframe edges and points
 //   clear.cpp     a rectangle of one colour and depth
 #pragma once
@@ -120,8 +121,10 @@ void clip_fill(const DrawState&, const Vertex& a, const Vertex& b, const Vertex&
 // The part of a segment inside every plane, as projected vertices; false when none is.
 bool clip_segment(const DrawState&, const Vertex& a, const Vertex& b, Vertex& s, Vertex& e);
 
-// triangle.cpp
+// triangle.cpp: the fill for a target's format and shading; triangle_avx2.cpp: the same built
+// for AVX2.
 TriFn pick_fill(Format, bool gouraud);
+TriFn pick_fill_avx2(Format, bool gouraud);
 
 // line.cpp
 LineFn pick_line(Format);
