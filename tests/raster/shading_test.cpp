@@ -136,8 +136,8 @@ TEST(Wireframe, AnEdgeListDrawsEachEdgeOnceOverTheSamePixels) {
 }
 
 TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
-    // A random lit Gouraud scene under its lit flat wireframe and a white triangle, then clears
-    // partly off the target and an empty one.
+    // A random lit Gouraud scene over the same scene flat and shifted, under its lit flat
+    // wireframe and a white triangle, then clears partly off the target and an empty one.
     // Vertices are processed eight, four or one at a time by their place in the array: of 63,
     // 56 in groups of eight where the processor has them, four in one, three alone. Rotating
     // the array through every place must not change a single pixel or depth value, whether a
@@ -160,7 +160,10 @@ TEST(Formats, NeitherThePixelFormatNorTheVertexOrderChangesThePicture) {
             i = (i + shift) % n;
         DrawParams lit = params(FILL_SOLID | SHADE_GOURAUD | LIGHT_ON, 1, 0.9f, 0.8f, &light);
         DrawParams wire = params(FILL_WIREFRAME | SHADE_FLAT | LIGHT_ON, 1, 0.8f, 0.6f, &light);
+        DrawParams flat_lit = params(FILL_SOLID | SHADE_FLAT | LIGHT_ON, 0.7f, 1, 0.9f, &light);
         lit.projection = wire.projection = kRandomView;
+        flat_lit.projection = {30, 30, 34.5f, 22.5f, 1, 50};
+        c.draw(moved.mesh(), flat_lit);
         c.draw(moved.mesh(), lit);
         c.draw(moved.mesh(), wire);
         c.draw(flat.mesh(), params(FILL_SOLID | SHADE_FLAT));
