@@ -11,10 +11,9 @@
 //
 // Every copy is measured against the mesh on a sample of its triangles, by area: how far the
 // triangles' centres lie from the copy's surface, and how far the copy's blended normals there
-// turn from the mesh's. A copy is drawn only where the first stays under half a pixel (less on
-// a small picture); a copy
-// whose normals turn far enough to change the light visibly is never drawn, and no coarser one
-// made.
+// turn from the mesh's. A copy is drawn only where the first stays within a pixel (less on a
+// small picture); a copy whose normals turn far enough to change the light visibly is never
+// drawn, and no coarser one made.
 #include "rm_internal.h"
 
 #include <meshoptimizer.h>
@@ -30,10 +29,11 @@ constexpr size_t kFewest = 256;          // no copy with fewer triangles than th
 constexpr size_t kClusterAbove = 400000; // larger meshes lose 15 of 16 triangles at once
 constexpr size_t kClusterBelow = 32768;  // smaller copies are made by edge collapse
 constexpr size_t kSamples = 4096;        // triangles of the mesh each copy is measured on
-// How far a drawn copy may stray, in pixels: half a pixel, less on a small picture, whose
-// outline is a larger share of its pixels (a 1 % share needs the radius / 200). Below a
-// radius of kMinRadius pixels a few pixels are already 1 %: the mesh itself is drawn.
-constexpr float kMaxErrorPixels = 0.5f, kMinRadius = 16;
+// How far a drawn copy may stray, in pixels: one pixel, less on a small picture, whose outline
+// is a larger share of its pixels (an outline that far off is 2 x error / radius of the
+// picture, so a 1 % share needs the radius / 200). Below a radius of kMinRadius pixels a few
+// pixels are already 1 %: the mesh itself is drawn.
+constexpr float kMaxErrorPixels = 1.0f, kMinRadius = 16;
 // How far normals may turn, |n - m|: the light (a dot product with a unit direction) then
 // changes by at most this share of its range, about 20 of 255 levels.
 constexpr float kMaxTurn = 0.08f;
