@@ -1,4 +1,5 @@
-// Triangle fill.
+// Triangle fill, built twice: for the x86-64 baseline (triangle.cpp) and for AVX2
+// (triangle_avx2.cpp), which also shades the rows of narrow boxes two groups at a time.
 //
 // Half-space edge functions over vertices snapped to 1/16 pixel (28.4 fixed point), sampled at
 // pixel centres (x + 0.5, y + 0.5), with the top-left rule as an integer bias, so triangles
