@@ -133,6 +133,56 @@ TEST_F(Draw, WindowedPrimaryPresentsIntoTheWindowSurfaceUntilLost) {
     DestroyWindow(hwnd);
 }
 
+TEST_F(Draw, ABackSurfaceTheSizeOfTheWindowIsDrawnInTheWindowsOwnMemory) {
+    DXTestSetHeadless(FALSE);
+    Stage s(640, 480);
+    RECT all{0, 0, 640, 480};
+    auto present = [&] { return s.primary->Blt(&all, s.back.get(), &all, DDBLT_WAIT, nullptr); };
+    auto back_memory = [&] {
+        DDSURFACEDESC d{};
+        d.dwSize = sizeof d;
+        EXPECT_EQ(s.back->Lock(nullptr, &d, DDLOCK_READONLY, nullptr), DD_OK);
+        s.back->Unlock(d.lpSurface);
+        return d.lpSurface;
+    };
+    HWND hwnd = clip_to(s, 0, 0, 640, 480);
+    auto window_memory = [&] { return SDL_GetWindowSurface(Win32GetSdlWindow(hwnd))->pixels; };
+    fill_pattern(s.back.get(), 0x100000);
+    ASSERT_EQ(present(), DD_OK);
+    EXPECT_EQ(back_memory(), window_memory());
+    // A primary restored while the window stays: the back surface keeps its picture.
+    fill_pattern(s.back.get(), 0x200000);
+    ASSERT_EQ(s.primary->Restore(), DD_OK);
+    EXPECT_NE(back_memory(), window_memory());
+    EXPECT_EQ(pixel(s.back.get(), 600, 400), pat(0x200000, 600, 400));
+
+    // When SDL frees the window's memory (a new surface after a resize, the window gone), the
+    // back surface is blank and nothing is drawn into freed memory.
+    for (bool resize : {true, false}) {
+        ASSERT_EQ(present(), DD_OK);
+        ASSERT_EQ(back_memory(), window_memory()) << resize;
+        if (resize) {
+            SDL_SetWindowSize(Win32GetSdlWindow(hwnd), 320, 240);
+            window_memory();
+            EXPECT_EQ(s.primary->Restore(), DD_OK);
+        } else {
+            DestroyWindow(hwnd);
+        }
+        EXPECT_EQ(pixel(s.back.get(), 600, 400), 0u) << resize;
+        fill_pattern(s.back.get(), 0x300000);
+        EXPECT_EQ(pixel(s.back.get(), 600, 400), pat(0x300000, 600, 400)) << resize;
+        if (resize) SDL_SetWindowSize(Win32GetSdlWindow(hwnd), 640, 480);
+    }
+    // A new window of the same size takes the picture and then lends its memory.
+    hwnd = clip_to(s, 0, 0, 640, 480);
+    EXPECT_EQ(s.primary->Restore(), DD_OK);
+    ASSERT_EQ(present(), DD_OK);
+    EXPECT_EQ(back_memory(), window_memory());
+    EXPECT_EQ(pixel(s.primary.get(), 600, 400), pat(0x300000, 600, 400));
+    s.primary.reset();
+    DestroyWindow(hwnd);
+}
+
 TEST_F(Draw, FormatsAndPalettesAreAppliedOnTheWayToTheScreen) {
     // A 565 source on a true-colour screen; an 8-bit one, through a shared palette, on an 8-bit
     // screen index for index.

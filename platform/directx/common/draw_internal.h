@@ -77,6 +77,7 @@ class ZeroedMemory {
     ZeroedMemory& operator=(const ZeroedMemory&) = delete;
     ~ZeroedMemory();
     bool allocate(size_t bytes); // false when the memory cannot be had
+    void zero();                 // reads as zero again; mapped pages go back to the kernel
     uint8_t* data() { return data_; }
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -121,7 +122,8 @@ class Surface final : public IDirectDrawSurface {
     int height() const { return height_; }
     int pitch() const { return pitch_; }
     raster::Format format() const { return format_; }
-    uint8_t* pixels() { return memory_.data(); }
+    // An offscreen surface lent a window's memory (see Surface::lend) draws there.
+    uint8_t* pixels() { return host_ ? shared_pixels() : memory_.data(); }
     // Depth buffers hold the complement of each depth (raster::Target), so fresh memory reads
     // as cleared; a lock shows the depths themselves.
     uint16_t* depth() { return reinterpret_cast<uint16_t*>(memory_.data()); }
@@ -146,6 +148,11 @@ class Surface final : public IDirectDrawSurface {
     ~Surface() override;
     HRESULT present(const raster::Rect& dest, Surface& src, const raster::Rect& srcRect);
     HRESULT copy_from(const raster::Rect& dest, Surface& src, const raster::Rect& srcRect);
+    bool can_lend(const Surface& src, const raster::Rect& dest, const raster::Rect& srcRect,
+                  const raster::Rect& clip, POINT window_origin) const;
+    void lend(Surface& src);
+    void end_lending(bool keep_content);
+    uint8_t* shared_pixels();
     bool window_surface_changed();
     void complement_depth();
     HWND target_hwnd() const;
@@ -175,6 +182,12 @@ class Surface final : public IDirectDrawSurface {
     bool window_blank_ = false; // the window surface is fresh and its window black on screen
     Surface* last_source_ = nullptr;
     raster::Rect last_dest_{0, 0, 0, 0};
+    Surface* guest_ = nullptr; // the offscreen surface drawing in the window's memory
+
+    // Offscreen surface only: the primary whose window memory it draws in, and that window's
+    // surface, on which it holds a reference of its own.
+    Surface* host_ = nullptr;
+    SDL_Surface* host_memory_ = nullptr;
     std::vector<uint32_t> row_;
     std::vector<uint8_t> zeros_; // a fresh row of a source, for copies of what it never wrote
 

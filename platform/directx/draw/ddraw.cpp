@@ -191,6 +191,13 @@ bool ZeroedMemory::allocate(size_t bytes) {
     return true;
 }
 
+void ZeroedMemory::zero() {
+    if (mapped_)
+        madvise(data_, mapped_, MADV_DONTNEED); // private anonymous pages come back zeroed
+    else if (data_)
+        std::memset(data_, 0, size_);
+}
+
 // ---- Surface -------------------------------------------------------------------
 
 Surface::Surface(DirectDraw* owner, SurfaceKind kind, int width, int height, raster::Format format)
@@ -214,6 +221,8 @@ Surface::~Surface() {
     auto& all = live_surfaces();
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
     if (kind_ == SurfaceKind::Primary) static_cast<DirectDraw*>(owner_)->primary_gone();
+    if (guest_) end_lending(true);
+    if (host_) host_->end_lending(false);
     // The references below may hold the last use of the owner; drop them first.
     zbuffer_.reset();
     clipper_.reset();
@@ -236,6 +245,7 @@ HRESULT Surface::Restore() {
     DX_FAILPOINT("Restore");
     lost_ = false;
     if (kind_ == SurfaceKind::Primary && !headless_) {
+        end_lending(true);
         window_surface_ = nullptr; // acquired again at the next copy
         full_refresh_ = true;
     }
@@ -307,10 +317,11 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC desc, DWORD flags, HANDLE) {
     if (lost_ || window_surface_changed()) return lost_ = true, DDERR_SURFACELOST;
     HRESULT hr = GetSurfaceDesc(desc);
     if (hr != DD_OK) return hr;
-    uint8_t* base = memory_.empty() ? nullptr : memory_.data();
+    uint8_t* base = memory_.empty() ? nullptr : pixels();
     int pitch = pitch_, w = width_, h = height_;
     if (kind_ == SurfaceKind::Primary && !headless_) {
-        // A windowed primary hands out the window's own pixels.
+        // A windowed primary hands out the window's own pixels, no longer a back surface's.
+        end_lending(true);
         SDL_Window* window = Win32GetSdlWindow(target_hwnd());
         SDL_Surface* ws = window ? SDL_GetWindowSurface(window) : nullptr;
         if (!ws || SDL_LockSurface(ws) != 0) return DDERR_CANTLOCKSURFACE;

@@ -55,6 +55,7 @@ inline uint32_t load888(const uint8_t* p) {
 struct Rect {
     int left, top, right, bottom;
     bool empty() const { return right <= left || bottom <= top; }
+    bool operator==(const Rect&) const = default;
 };
 
 // The union of rectangles added one at a time, for loops where a test for emptiness at every
