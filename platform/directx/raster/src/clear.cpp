@@ -20,9 +20,17 @@ void fill_bytes(uint8_t* p, size_t bytes, __m128i v) {
     }
     for (; i + 16 <= bytes; i += 16)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), v);
+    if (i == bytes) return;
+    // The rest: one store ending at the end, over bytes already filled (the pattern repeats
+    // every 2 or 4 bytes and so does bytes, so it lines up). Only rows narrower than a store
+    // take the memcpy, a library call that cost more than the rest of a short row.
+    if (bytes >= 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + bytes - 16), v);
+        return;
+    }
     alignas(16) uint8_t tail[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(tail), v);
-    std::memcpy(p + i, tail, bytes - i);
+    std::memcpy(p, tail, bytes);
 }
 
 void fill32(uint32_t* p, size_t n, uint32_t v) {
