@@ -287,13 +287,39 @@ Vec3 blend(Vec3 w, Vec3 a, Vec3 b, Vec3 c) {
             w.x * a.z + w.y * b.z + w.z * c.z};
 }
 
-// How the copy meets the mesh, from a sample of the mesh's triangles, each standing for its
-// area (the pixels it covers): from the triangle's centre, the nearest point of the copy's
-// triangles around its nearest vertices. `error`: how far the centres lie from those points;
-// `turn`: |n - m| of the triangle's normal (its corners' blended) and the copy's normal blended
-// there; each the value that 99 % of the area stays within.
-void measure(const View& mesh, const View& copy, Vec3 origin, float edge, float& error,
-             float& turn) {
+// A triangle of the mesh a copy is measured at: its centre, its area (the pixels it stands
+// for) and its normal (its corners' blended).
+struct Probe {
+    Vec3 centre, normal;
+    float area;
+};
+
+// About kSamples triangles spread over the mesh, taken once for all its copies: a pass over a
+// large mesh's memory costs more than measuring a small copy.
+std::vector<Probe> probes(const View& mesh) {
+    std::vector<Probe> out;
+    const size_t n = mesh.index_count / 3, step = std::max<size_t>(1, n / kSamples);
+    out.reserve(n / step + 1);
+    for (size_t s = 0; s < n; s += step) {
+        const uint32_t* f = &mesh.indices[s * 3];
+        const Vec3 fa = mesh.positions[f[0]], fb = mesh.positions[f[1]], fc = mesh.positions[f[2]];
+        const Vec3 p{(fa.x + fb.x + fc.x) / 3, (fa.y + fb.y + fc.y) / 3, (fa.z + fb.z + fc.z) / 3};
+        const float area = 0.5f * norm(cross(sub(fb, fa), sub(fc, fa)));
+        const Vec3 np =
+            blend({1, 1, 1}, mesh.normals[f[0]], mesh.normals[f[1]], mesh.normals[f[2]]);
+        const float length = norm(np);
+        if (finite(p) && std::isfinite(area) && length > 0)
+            out.push_back({p, {np.x / length, np.y / length, np.z / length}, area});
+    }
+    return out;
+}
+
+// How the copy meets the mesh at its probes: from each probe's centre, the nearest point of
+// the copy's triangles around its nearest vertices. `error`: how far the centres lie from those
+// points; `turn`: |n - m| of the probe's normal and the copy's normal blended there; each the
+// value that 99 % of the area stays within.
+void measure(const std::vector<Probe>& mesh, const View& copy, Vec3 origin, float edge,
+             float& error, float& turn) {
     const Cells cells{origin, 1.0f / edge};
     std::vector<std::pair<uint64_t, uint32_t>> sorted;
     sorted.reserve(copy.vertices);
@@ -317,16 +343,7 @@ void measure(const View& mesh, const View& copy, Vec3 origin, float edge, float&
 
     std::vector<Sample> off, turns;
     std::vector<std::pair<uint32_t, float>> near; // vertex, squared distance
-    const size_t n = mesh.index_count / 3, step = std::max<size_t>(1, n / kSamples);
-    for (size_t s = 0; s < n; s += step) {
-        const uint32_t* f = &mesh.indices[s * 3];
-        const Vec3 fa = mesh.positions[f[0]], fb = mesh.positions[f[1]], fc = mesh.positions[f[2]];
-        const Vec3 p{(fa.x + fb.x + fc.x) / 3, (fa.y + fb.y + fc.y) / 3, (fa.z + fb.z + fc.z) / 3};
-        const float area = 0.5f * norm(cross(sub(fb, fa), sub(fc, fa)));
-        Vec3 np = blend({1, 1, 1}, mesh.normals[f[0]], mesh.normals[f[1]], mesh.normals[f[2]]);
-        const float np_length = norm(np);
-        if (!finite(p) || !std::isfinite(area) || !(np_length > 0)) continue;
-        np = {np.x / np_length, np.y / np_length, np.z / np_length};
+    for (const auto& [p, np, area] : mesh) {
         // The copy's vertices in the cells around p (cells as large as the copy's edges, so its
         // nearest vertex is among them); the triangles around those nearly as near as the
         // nearest (a position may repeat) hold its nearest point.
@@ -409,6 +426,7 @@ void add_detail_levels(RenderMesh& mesh) {
     }
     mesh.radius = std::sqrt(reach);
 
+    const std::vector<Probe> at = probes(full);
     Work work; // the last copy made
     View from = full;
     while (from.index_count / 3 >= 4 * kFewest) {
@@ -438,7 +456,7 @@ void add_detail_levels(RenderMesh& mesh) {
 
         DetailLevel level;
         measure_triangles(from, level.edge, area);
-        measure(full, from, lo, std::max(level.edge, mesh.edge), level.error, level.turn);
+        measure(at, from, lo, std::max(level.edge, mesh.edge), level.error, level.turn);
         if (!(level.turn <= kMaxTurn)) break;
         level.positions = work.positions;
         level.normals = work.normals;
